@@ -1,0 +1,98 @@
+#include "Platform/Dispatch.h"
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/post.hpp>
+#include <asio/strand.hpp>
+#include <asio/thread_pool.hpp>
+
+#include <cstdlib>
+#include <thread>
+#include <variant>
+
+namespace Platform {
+
+namespace {
+
+asio::io_context& mainContext() {
+  static asio::io_context context;
+  return context;
+}
+
+// Enough threads that a few slow deliveries cannot starve the others, few
+// enough to stay cheap on small machines.
+asio::thread_pool& globalPool() {
+  static asio::thread_pool pool(std::max(4U, std::thread::hardware_concurrency()));
+  return pool;
+}
+
+using PoolStrand = asio::strand<asio::thread_pool::executor_type>;
+
+} // namespace
+
+struct DispatchQueue::Impl {
+  std::string label;
+  std::variant<asio::io_context::executor_type, asio::thread_pool::executor_type, PoolStrand>
+      executor;
+};
+
+DispatchQueue::DispatchQueue(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+DispatchQueue DispatchQueue::main() {
+  static const auto impl =
+      std::make_shared<Impl>(Impl{"com.apple.main-thread", mainContext().get_executor()});
+  return DispatchQueue(impl);
+}
+
+DispatchQueue DispatchQueue::global() {
+  static const auto impl =
+      std::make_shared<Impl>(Impl{"com.apple.root.default-qos", globalPool().get_executor()});
+  return DispatchQueue(impl);
+}
+
+DispatchQueue DispatchQueue::serial(std::string label) {
+  return DispatchQueue(std::make_shared<Impl>(
+      Impl{std::move(label), asio::make_strand(globalPool().get_executor())}));
+}
+
+DispatchQueue DispatchQueue::serialTarget(std::string label) const {
+  if (const auto* pool = std::get_if<asio::thread_pool::executor_type>(&impl_->executor)) {
+    return DispatchQueue(std::make_shared<Impl>(Impl{std::move(label), asio::make_strand(*pool)}));
+  }
+  // The main queue and serial queues already run one item at a time.
+  return *this;
+}
+
+void DispatchQueue::async(std::function<void()> work) const {
+  std::visit([&work](const auto& executor) { asio::post(executor, std::move(work)); },
+             impl_->executor);
+}
+
+const std::string& DispatchQueue::label() const {
+  return impl_->label;
+}
+
+bool DispatchQueue::isSerial() const {
+  return !std::holds_alternative<asio::thread_pool::executor_type>(impl_->executor);
+}
+
+void dispatch_main() {
+  auto guard = asio::make_work_guard(mainContext());
+  for (;;) {
+    mainContext().run();
+    mainContext().restart();
+  }
+}
+
+void runMainQueueUntil(const std::function<bool()>& done) {
+  auto guard = asio::make_work_guard(mainContext());
+  while (!done()) {
+    mainContext().run_one();
+  }
+}
+
+void startTask(std::function<void()> work) {
+  std::thread(std::move(work)).detach();
+}
+
+} // namespace Platform

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+namespace Platform {
+
+// The root of every error that crosses the platform layer. Engine errors derive
+// from it too, so that one can carry another as its underlying cause.
+class Error : public std::exception {
+public:
+  // The human-readable text the platform attaches to the error.
+  virtual std::string localizedDescription() const = 0;
+  const char* what() const noexcept override;
+
+private:
+  mutable std::string whatText_;
+};
+
+using ErrorRef = std::shared_ptr<const Error>;
+
+// An error produced by a platform service: a domain, a code and a text a user
+// can act on ("Could not open X display \":7\"").
+class SystemError final : public Error {
+public:
+  SystemError(std::string domain, std::int64_t code, std::string description);
+
+  const std::string& domain() const { return domain_; }
+  std::int64_t code() const { return code_; }
+  std::string localizedDescription() const override { return description_; }
+
+private:
+  std::string domain_;
+  std::int64_t code_;
+  std::string description_;
+};
+
+// Error domains and the codes callers test for.
+namespace ErrorDomain {
+inline constexpr const char* screenCapture = "ScreenCapture";
+inline constexpr const char* mediaCapture = "MediaCapture";
+inline constexpr const char* mediaWriting = "MediaWriting";
+inline constexpr const char* system = "System";
+} // namespace ErrorDomain
+
+// The screen-capture code reported when the user has declined screen capture.
+inline constexpr std::int64_t userDeclinedScreenCaptureCode = -3801;
+
+ErrorRef makeError(std::string domain, std::int64_t code, std::string description);
+
+// The description of any error, also of one that does not derive from Error.
+std::string describe(const std::exception& error);
+
+} // namespace Platform
