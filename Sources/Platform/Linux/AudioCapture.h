@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Platform/Error.h"
+#include "Platform/SampleBuffer.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// The seam between the Linux capture streams and the audio server: capture of
+// one audio source (the default sink's monitor for system audio, or a chosen
+// input source) into sample buffers stamped with the host clock.
+
+namespace Platform::Linux {
+
+class AudioCapture {
+public:
+  virtual ~AudioCapture() = default;
+
+  // Blocks until recording runs; throws Platform::Error when it cannot start.
+  // `deliver` is called one buffer at a time, in capture order, on a thread of
+  // the capture; `failed` is called at most once if the source goes away or
+  // the server fails while running.
+  virtual void start(std::function<void(SampleBufferRef)> deliver,
+                     std::function<void(ErrorRef)> failed) = 0;
+
+  // Blocks until neither callback will be called again.
+  virtual void stop() = 0;
+};
+
+class AudioCaptureFactory {
+public:
+  virtual ~AudioCaptureFactory() = default;
+  // The monitor of the default sink: what the machine plays.
+  virtual std::unique_ptr<AudioCapture> makeSystemAudioCapture() = 0;
+  // An input source by its name (the id that device discovery lists).
+  virtual std::unique_ptr<AudioCapture> makeSourceCapture(const std::string& sourceName) = 0;
+};
+
+} // namespace Platform::Linux

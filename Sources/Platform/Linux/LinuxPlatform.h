@@ -1,0 +1,11 @@
+#pragma once
+
+#include "Platform/Platform.h"
+
+namespace Platform::Linux {
+
+// The services of the Linux platform: X11 screen capture, PulseAudio devices
+// and audio, the FFmpeg writer and the Linux system services.
+Services makeLinuxServices();
+
+} // namespace Platform::Linux
