@@ -1,0 +1,41 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace TestSupport {
+
+// A private X server and audio server for one test, started by
+// scripts/virtual-desktop and stopped when the object goes away.
+class VirtualDesktop {
+public:
+  VirtualDesktop();
+  ~VirtualDesktop();
+  VirtualDesktop(const VirtualDesktop&) = delete;
+  VirtualDesktop& operator=(const VirtualDesktop&) = delete;
+
+  // DISPLAY, PULSE_SERVER and the other variables a child process needs.
+  const std::map<std::string, std::string>& environment() const { return environment_; }
+
+  // The path of a script of the project (scripts/<name>).
+  static std::string script(const std::string& name);
+
+private:
+  std::string stateDirectory_;
+  std::map<std::string, std::string> environment_;
+};
+
+// A fresh temporary directory, removed with its contents on destruction.
+class TemporaryDirectory {
+public:
+  TemporaryDirectory();
+  ~TemporaryDirectory();
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+  const std::string& path() const { return path_; }
+
+private:
+  std::string path_;
+};
+
+} // namespace TestSupport
