@@ -1,0 +1,102 @@
+#pragma once
+
+#include "Platform/Linux/AudioCapture.h"
+#include "Platform/MediaCapture.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+// Capture sessions of the Linux platform: one audio device input run into one
+// audio data output, whose delegate gets the samples on the output's queue,
+// one at a time and in capture order.
+//
+// Thread contract: every member may be called from any thread, stopRunning
+// also from inside the delegate. The runtime-error handler runs on a thread
+// of its own, so it may stop the session.
+
+namespace Platform::Linux::Pulse {
+
+class CaptureDevice final : public AVCaptureDevice {
+public:
+  CaptureDevice(std::string uniqueID, std::string localizedName, AudioStreamDescription format);
+  std::string uniqueID() const override { return uniqueID_; }
+  std::string localizedName() const override { return localizedName_; }
+  std::vector<AVCaptureDeviceFormat> formats() const override { return formats_; }
+
+private:
+  std::string uniqueID_;
+  std::string localizedName_;
+  std::vector<AVCaptureDeviceFormat> formats_;
+};
+
+class DeviceInput final : public AVCaptureDeviceInput {
+public:
+  explicit DeviceInput(CaptureDeviceRef device) : device_(std::move(device)) {}
+  CaptureDeviceRef device() const override { return device_; }
+
+private:
+  CaptureDeviceRef device_;
+};
+
+class DataOutput final : public AVCaptureOutput {
+public:
+  explicit DataOutput(CaptureOutputKind kind) : kind_(kind) {}
+  CaptureOutputKind kind() const override { return kind_; }
+  void setSampleBufferDelegate(std::weak_ptr<AVCaptureDataOutputSampleBufferDelegate> delegate,
+                               DispatchQueue queue) override;
+
+  struct Target {
+    std::weak_ptr<AVCaptureDataOutputSampleBufferDelegate> delegate;
+    DispatchQueue queue;
+  };
+  // The delegate and its queue, when set.
+  std::optional<Target> target() const;
+
+private:
+  const CaptureOutputKind kind_;
+  mutable std::mutex mutex_;
+  std::optional<Target> target_;
+};
+
+class CaptureSession final : public AVCaptureSession {
+public:
+  // Makes the capture of a source named by a device's uniqueID.
+  using CaptureMaker = std::function<std::unique_ptr<AudioCapture>(const std::string& sourceName)>;
+
+  explicit CaptureSession(CaptureMaker makeCapture);
+  ~CaptureSession() override;
+
+  bool canAddInput(const std::shared_ptr<AVCaptureDeviceInput>& input) override;
+  void addInput(std::shared_ptr<AVCaptureDeviceInput> input) override;
+  bool canAddOutput(const CaptureOutputRef& output) override;
+  void addOutput(CaptureOutputRef output) override;
+  void setRuntimeErrorHandler(std::function<void(ErrorRef)> handler) override;
+  void startRunning() override;
+  bool isRunning() const override;
+  void stopRunning() override;
+
+  struct DeliveryGate;
+
+private:
+  void captureFailed(const ErrorRef& error);
+
+  const CaptureMaker makeCapture_;
+
+  // Serialises starting and stopping the capture.
+  std::mutex controlMutex_;
+  std::unique_ptr<AudioCapture> capture_;
+
+  // Guards the configuration, the gate and the running flag.
+  mutable std::mutex stateMutex_;
+  std::shared_ptr<DeliveryGate> gate_;
+  std::shared_ptr<AVCaptureDeviceInput> input_;
+  std::shared_ptr<DataOutput> audioOutput_;
+  std::shared_ptr<DataOutput> videoOutput_;
+  std::function<void(ErrorRef)> runtimeErrorHandler_;
+  bool running_ = false;
+};
+
+} // namespace Platform::Linux::Pulse
