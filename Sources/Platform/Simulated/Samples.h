@@ -38,7 +38,7 @@ struct VideoFrameSpec {
   std::int32_t height = 36;
   // kCVPixelFormatType_32BGRA or kCVPixelFormatType_ARGB2101010LEPacked.
   std::uint32_t pixelFormat = kCVPixelFormatType_32BGRA;
-  BGRAColour colour;
+  BGRAColour colour{};
 };
 
 // A screen frame: a filled pixel buffer with its format description.

@@ -109,7 +109,7 @@ public:
 
 private:
   friend class SimulatedWriterInput;
-  // Called by an input under its own lock; false when the writer refuses.
+  // Records an append of `input`; false when the writer refuses it.
   bool takeAppend(const SimulatedWriterInput& input, const SampleBufferRef& sample);
   void recordMisuse(std::string what);
   std::optional<std::size_t> indexOf(const AVAssetWriterInput& input) const;

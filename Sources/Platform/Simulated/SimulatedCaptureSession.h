@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -64,7 +65,7 @@ private:
 class SimulatedCaptureOutput final : public AVCaptureOutput,
                                      public std::enable_shared_from_this<SimulatedCaptureOutput> {
 public:
-  explicit SimulatedCaptureOutput(CaptureOutputKind kind) : kind_(kind) {}
+  SimulatedCaptureOutput(std::shared_ptr<World> world, CaptureOutputKind kind);
 
   CaptureOutputKind kind() const override { return kind_; }
   void setSampleBufferDelegate(std::weak_ptr<AVCaptureDataOutputSampleBufferDelegate> delegate,
@@ -84,6 +85,9 @@ public:
   bool waitForDeliveries(std::chrono::milliseconds timeout = defaultWaitTimeout) const;
 
 private:
+  bool post(SampleBufferRef sample, std::function<void()> afterCallback);
+
+  const std::shared_ptr<World> world_;
   const CaptureOutputKind kind_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
@@ -114,6 +118,7 @@ public:
   std::vector<std::shared_ptr<SimulatedCaptureOutput>> outputs() const;
   // The first added output of `kind`, or null.
   std::shared_ptr<SimulatedCaptureOutput> output(CaptureOutputKind kind) const;
+  // Calls of startRunning and stopRunning, successful or not.
   int startCount() const;
   int stopCount() const;
 
@@ -132,7 +137,10 @@ public:
 
 private:
   bool reportRuntimeError(ErrorRef error, std::chrono::milliseconds timeout);
-  void endRunning();
+  // Stops running and the generator; false when it was not running.
+  bool endRunning(std::unique_lock<std::mutex>& lock);
+  bool drainOutputs(std::chrono::milliseconds timeout) const;
+  std::unique_ptr<SampleGenerator> makeGenerator();
 
   const std::shared_ptr<World> world_;
   mutable std::mutex mutex_;

@@ -47,6 +47,7 @@
 //   "makeAssetWriterInput(audio|video)", "writer.addInput(audio|video)",
 //   "writer.startWriting", "writer.startSessionAtSourceTime", "writer.finishWriting",
 //   "input.markAsFinished(audio|video)", "makeOutputSettingsAssistant(<preset>)",
+//   "assistant.setSourceVideoFormat(<width>x<height>|none)",
 //   "requestMicrophoneAccess", "requestScreenCaptureAccess", "openURL(<url>)",
 //   "beginActivity(<reason>)", "endActivity(<reason>)".
 //

@@ -51,6 +51,7 @@ public:
   std::shared_ptr<SCStreamDelegate> delegate() const { return delegate_.lock(); }
   std::vector<RegisteredStreamOutput> outputs() const;
   bool hasOutput(SCStreamOutputType type) const;
+  // Calls of startCapture and stopCapture, successful or not.
   int startCount() const;
   int stopCount() const;
   bool isCapturing() const;
@@ -80,10 +81,20 @@ public:
   bool stopWithError(ErrorRef error, std::chrono::milliseconds timeout = defaultWaitTimeout);
 
 private:
-  struct Registration;
-  std::shared_ptr<Registration> registration(SCStreamOutputType type) const;
+  struct Registration {
+    SCStreamOutputType type;
+    std::weak_ptr<SCStreamOutput> output;
+    std::string queueLabel;
+    DispatchQueue queue; // serial, on the threads of the registered queue
+    std::size_t delivered = 0;
+  };
+
   bool post(SCStreamOutputType type, SampleBufferRef sample, std::function<void()> afterCallback);
-  bool endCapture();
+  // Ends capture and stops the generator; false when it was not capturing.
+  bool endCapture(std::unique_lock<std::mutex>& lock);
+  // Waits until no delivery but the caller's own is in flight.
+  bool drain(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout) const;
+  std::unique_ptr<SampleGenerator> makeGenerator();
 
   const std::shared_ptr<World> world_;
   const SCContentFilter filter_;
@@ -92,9 +103,10 @@ private:
 
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
-  std::vector<std::shared_ptr<Registration>> registrations_;
+  std::vector<Registration> registrations_;
   bool capturing_ = false;
-  bool stopped_ = false;
+  bool hasStarted_ = false;
+  bool hasStopped_ = false;
   int startCount_ = 0;
   int stopCount_ = 0;
   std::size_t inFlight_ = 0;
