@@ -1,0 +1,140 @@
+#include "Platform/FFmpeg/AssetWriter.h"
+
+#include <cerrno>
+
+namespace Platform::FFmpeg {
+
+AssetWriter::AssetWriter(std::unique_ptr<OutputFile> file, AVFileType fileType)
+    : fileType_(fileType), file_(std::move(file)) {}
+
+AssetWriter::~AssetWriter() {
+  finishWriting();
+}
+
+bool AssetWriter::accepts(const WriterInput& input) const {
+  if (const auto& video = input.videoSettings()) {
+    switch (fileType_) {
+    case AVFileType::appleM4A:
+      return false;
+    case AVFileType::mpeg4:
+    case AVFileType::appleM4V:
+      return !isProRes(video->codec);
+    case AVFileType::quickTimeMovie:
+      return true;
+    }
+  }
+  return input.audioSettings().has_value();
+}
+
+bool AssetWriter::canAddInput(const AssetWriterInputRef& input) {
+  const auto ours = std::dynamic_pointer_cast<WriterInput>(input);
+  std::lock_guard lock(mutex_);
+  return ours && state_->status() == AVAssetWriterStatus::unknown && !ours->isAttached() &&
+         accepts(*ours);
+}
+
+void AssetWriter::addInput(AssetWriterInputRef input) {
+  const auto ours = std::dynamic_pointer_cast<WriterInput>(input);
+  std::lock_guard lock(mutex_);
+  if (!ours || state_->status() != AVAssetWriterStatus::unknown || !accepts(*ours) ||
+      !ours->attach()) {
+    throw SystemError(ErrorDomain::mediaWriting, EINVAL,
+                      "The writer cannot take this input" +
+                          (ours && !ours->settingsProblem().empty() ? ": " + ours->settingsProblem()
+                                                                    : std::string(".")));
+  }
+  inputs_.push_back(ours);
+}
+
+std::vector<AssetWriterInputRef> AssetWriter::inputs() const {
+  std::lock_guard lock(mutex_);
+  return {inputs_.begin(), inputs_.end()};
+}
+
+void AssetWriter::openTracks() {
+  muxer_ = std::make_shared<Muxer>(std::move(file_), fileType_);
+  std::vector<std::unique_ptr<TrackEncoder>> encoders;
+  for (const auto& input : inputs_) {
+    auto encoder = input->makeEncoder();
+    encoder->attach(muxer_, muxer_->addStream(encoder->codecContext()));
+    encoders.push_back(std::move(encoder));
+  }
+  muxer_->writeHeader();
+  for (std::size_t i = 0; i < inputs_.size(); ++i) {
+    inputs_[i]->start(std::move(encoders[i]), state_);
+    if (sessionStart_) {
+      inputs_[i]->setSessionStart(*sessionStart_);
+    }
+  }
+}
+
+bool AssetWriter::startWriting() {
+  std::lock_guard lock(mutex_);
+  if (state_->status() != AVAssetWriterStatus::unknown || !file_) {
+    return false;
+  }
+  try {
+    openTracks();
+  } catch (const SystemError& error) {
+    state_->fail(std::make_shared<SystemError>(error));
+    if (muxer_) {
+      muxer_->discard();
+    } else if (file_) {
+      file_->discardIfUnused();
+    }
+    return false;
+  }
+  state_->setStatus(AVAssetWriterStatus::writing);
+  return true;
+}
+
+void AssetWriter::startSessionAtSourceTime(CMTime startTime) {
+  std::lock_guard lock(mutex_);
+  if (sessionStart_ || !startTime.isNumeric()) {
+    return;
+  }
+  sessionStart_ = startTime;
+  if (state_->status() == AVAssetWriterStatus::writing) {
+    for (const auto& input : inputs_) {
+      input->setSessionStart(startTime);
+    }
+  }
+}
+
+void AssetWriter::finishWriting() {
+  std::lock_guard finishing(finishMutex_);
+  std::vector<std::shared_ptr<WriterInput>> inputs;
+  std::shared_ptr<Muxer> muxer;
+  {
+    std::lock_guard lock(mutex_);
+    if (finished_) {
+      return;
+    }
+    finished_ = true;
+    inputs = inputs_;
+    muxer = muxer_;
+    if (!muxer) {
+      // Never started: nothing was recorded, and the empty file goes.
+      if (file_) {
+        file_->discardIfUnused();
+        file_.reset();
+      }
+      if (state_->status() == AVAssetWriterStatus::unknown) {
+        state_->setStatus(AVAssetWriterStatus::cancelled);
+      }
+      return;
+    }
+  }
+  // Encoder threads take the mux lock, never this writer's: drain unlocked.
+  for (const auto& input : inputs) {
+    input->drain();
+  }
+  const ErrorRef error = muxer->finish();
+  if (error) {
+    state_->fail(error);
+  } else if (!state_->isFailed()) {
+    state_->setStatus(AVAssetWriterStatus::completed);
+  }
+}
+
+} // namespace Platform::FFmpeg

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "Platform/FFmpeg/EncoderSettings.h"
+#include "Platform/FFmpeg/TrackEncoder.h"
+
+#include <optional>
+
+// The encoder of an audio track: AAC or Apple Lossless at the track's rate
+// and channel count, resampled and remixed from whatever the source delivers
+// (interleaved float32 or int16, any rate, one or more channels).
+//
+// Timing: output times are sample counts from the session start. Input that
+// continues where the previous buffer ended (within a small tolerance for
+// clock jitter) is appended as is; a real gap is filled with silence and an
+// overlap is trimmed, so the track follows the input's presentation times
+// without ever breaking its own timeline.
+//
+// Threads: see TrackEncoder.
+
+namespace Platform::FFmpeg {
+
+class AudioEncoder final : public TrackEncoder {
+public:
+  // Throws Platform::SystemError when the encoder refuses the settings.
+  explicit AudioEncoder(const AudioEncoderSettings& settings);
+
+  void append(const CMSampleBuffer& sample, CMTime sessionStart) override;
+  void finish() override;
+
+private:
+  explicit AudioEncoder(CodecContextPtr codec);
+  void useSource(const AudioStreamDescription& source);
+  // The track position, in output samples, where the next input lands.
+  std::int64_t expectedPosition() const;
+  void resample(const std::uint8_t* bytes, int frameCount);
+  void resampleSilence(std::int64_t frameCount);
+  void encodeBufferedFrames(bool all);
+  AVFrame& writableFrame(int sampleCount);
+
+  ResampleContextPtr resampler_;
+  std::optional<AudioStreamDescription> source_;
+  int sourceRate_ = 0;
+  AudioFifoPtr fifo_;
+  FramePtr resampled_;
+  FramePtr frame_;
+  std::int64_t anchor_ = 0;       // output samples before the current source began
+  std::int64_t sourceFrames_ = 0; // input frames taken since the anchor
+  std::int64_t nextTime_ = 0;
+};
+
+} // namespace Platform::FFmpeg

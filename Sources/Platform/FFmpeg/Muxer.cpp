@@ -1,0 +1,143 @@
+#include "Platform/FFmpeg/Muxer.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+#include <cerrno>
+
+namespace Platform::FFmpeg {
+
+namespace {
+
+const char* muxerName(AVFileType fileType) {
+  switch (fileType) {
+  case AVFileType::appleM4A:
+    return "ipod";
+  case AVFileType::mpeg4:
+  case AVFileType::appleM4V:
+    // FFmpeg's "m4v" muxer writes raw MPEG-4 video, not an MP4 file.
+    return "mp4";
+  case AVFileType::quickTimeMovie:
+    return "mov";
+  }
+  return "mp4";
+}
+
+// Fragments of about one second, each with its own index, written as soon
+// as they are complete: a killed process leaves every finished fragment
+// readable. With video, fragments also start at key frames.
+AVDictionary* fragmentedOptions(AVFileType fileType) {
+  AVDictionary* options = nullptr;
+  const bool hasVideo = fileType != AVFileType::appleM4A;
+  av_dict_set(
+      &options, "movflags",
+      hasVideo ? "empty_moov+frag_keyframe+default_base_moof" : "empty_moov+default_base_moof", 0);
+  av_dict_set(&options, "frag_duration", "1000000", 0);
+  if (fileType == AVFileType::appleM4V) {
+    av_dict_set(&options, "brand", "M4V ", 0);
+  }
+  return options;
+}
+
+} // namespace
+
+Muxer::Muxer(std::unique_ptr<OutputFile> file, AVFileType fileType)
+    : file_(std::move(file)), fileType_(fileType) {
+  AVFormatContext* context = nullptr;
+  const int result =
+      avformat_alloc_output_context2(&context, nullptr, muxerName(fileType), nullptr);
+  if (result < 0 || context == nullptr) {
+    throw SystemError(ErrorDomain::mediaWriting, result,
+                      "Could not set up the file " + quotedPath(file_->path()) + ": " +
+                          libavErrorText(result) + ".");
+  }
+  context_.reset(context);
+  context_->pb = file_->io();
+  context_->flags |= AVFMT_FLAG_CUSTOM_IO;
+  // Bounds what interleaving holds back when one track falls silent.
+  context_->max_interleave_delta = 1'000'000;
+}
+
+int Muxer::addStream(const AVCodecContext& encoder) {
+  AVStream* stream = avformat_new_stream(context_.get(), nullptr);
+  if (stream == nullptr) {
+    throw SystemError(ErrorDomain::mediaWriting, ENOMEM, "Could not add a track: out of memory.");
+  }
+  const int result = avcodec_parameters_from_context(stream->codecpar, &encoder);
+  if (result < 0) {
+    throw SystemError(ErrorDomain::mediaWriting, result,
+                      "Could not add a track: " + libavErrorText(result) + ".");
+  }
+  stream->time_base = encoder.time_base;
+  return stream->index;
+}
+
+void Muxer::writeHeader() {
+  std::lock_guard lock(mutex_);
+  AVDictionary* options = fragmentedOptions(fileType_);
+  const int result = avformat_write_header(context_.get(), &options);
+  av_dict_free(&options);
+  if (result < 0) {
+    error_ = failure("write the header of", result);
+    throw SystemError(ErrorDomain::mediaWriting, result, error_->localizedDescription());
+  }
+  headerWritten_ = true;
+  avio_flush(context_->pb);
+}
+
+void Muxer::write(AVPacket& packet, int streamIndex, AVRational timeBase) {
+  std::lock_guard lock(mutex_);
+  if (error_) {
+    av_packet_unref(&packet);
+    throw SystemError(ErrorDomain::mediaWriting, EIO, error_->localizedDescription());
+  }
+  packet.stream_index = streamIndex;
+  av_packet_rescale_ts(&packet, timeBase, context_->streams[streamIndex]->time_base);
+  const int result = av_interleaved_write_frame(context_.get(), &packet);
+  // Fragments reach the file at once, not when the I/O buffer fills.
+  avio_flush(context_->pb);
+  if (result < 0 || file_->error()) {
+    error_ = file_->error() ? file_->error() : failure("write", result);
+    throw SystemError(ErrorDomain::mediaWriting, result, error_->localizedDescription());
+  }
+}
+
+ErrorRef Muxer::finish() {
+  std::lock_guard lock(mutex_);
+  if (closed_) {
+    return error_;
+  }
+  closed_ = true;
+  if (headerWritten_ && !error_) {
+    const int result = av_write_trailer(context_.get());
+    if (result < 0 && !file_->error()) {
+      error_ = failure("finish", result);
+    }
+  }
+  file_->close();
+  if (!error_ && file_->error()) {
+    error_ = file_->error();
+  }
+  return error_;
+}
+
+void Muxer::discard() {
+  std::lock_guard lock(mutex_);
+  if (closed_) {
+    return;
+  }
+  closed_ = true;
+  file_->discardIfUnused();
+}
+
+ErrorRef Muxer::failure(const std::string& action, int error) {
+  if (file_->error()) {
+    return file_->error();
+  }
+  return makeError(ErrorDomain::mediaWriting, error,
+                   "Could not " + action + " the file " + quotedPath(file_->path()) + ": " +
+                       libavErrorText(error) + ".");
+}
+
+} // namespace Platform::FFmpeg

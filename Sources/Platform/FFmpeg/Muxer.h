@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Platform/Error.h"
+#include "Platform/FFmpeg/LibavHandles.h"
+#include "Platform/FFmpeg/OutputFile.h"
+#include "Platform/OutputSettings.h"
+
+#include <memory>
+#include <mutex>
+
+// One container being written: the streams of a writer's inputs, interleaved
+// into a fragmented file so that a process killed at any moment leaves a
+// playable file missing at most about the last second.
+//
+// Threads: addStream and writeHeader are called by the writer before any
+// encoder thread runs; write may then be called from every encoder thread
+// at once; finish and discard once, after the encoder threads are done.
+
+namespace Platform::FFmpeg {
+
+class Muxer {
+public:
+  // Throws Platform::SystemError when the container cannot be set up.
+  Muxer(std::unique_ptr<OutputFile> file, AVFileType fileType);
+
+  const std::string& path() const { return file_->path(); }
+
+  // A stream with the parameters of an opened encoder; returns its index.
+  int addStream(const AVCodecContext& encoder);
+  // Throws Platform::SystemError when the header cannot be written.
+  void writeHeader();
+  // Rescales and writes one packet. Throws Platform::SystemError on failure;
+  // after the first failure every write throws.
+  void write(AVPacket& packet, int streamIndex, AVRational timeBase);
+  // Writes the trailer (when the header was written and nothing failed) and
+  // closes the file. Returns the error of the file, or null.
+  ErrorRef finish();
+  // Closes the file and removes it when nothing was written.
+  void discard();
+
+private:
+  ErrorRef failure(const std::string& action, int error);
+
+  std::mutex mutex_;
+  std::unique_ptr<OutputFile> file_;
+  OutputFormatContextPtr context_;
+  AVFileType fileType_;
+  bool headerWritten_ = false;
+  bool closed_ = false;
+  ErrorRef error_;
+};
+
+} // namespace Platform::FFmpeg

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "Platform/Error.h"
+#include "Platform/FFmpeg/LibavHandles.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The destination of a writer: a file this process created itself, never an
+// existing one, written through an FFmpeg I/O context on its descriptor so
+// that libavformat never opens the path.
+//
+// Threads: not thread-safe. The muxer that owns it calls it under its lock.
+
+namespace Platform::FFmpeg {
+
+class OutputFile {
+public:
+  // Creates `path` exclusively. Throws Platform::SystemError naming the path
+  // when it exists (a symlink included) or cannot be created.
+  static std::unique_ptr<OutputFile> create(const std::string& path);
+
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();
+
+  const std::string& path() const { return path_; }
+  AVIOContext* io() const { return io_.get(); }
+  // The first write failure, or null.
+  const ErrorRef& error() const { return error_; }
+
+  // Flushes the I/O context, syncs and closes the descriptor. Records a
+  // failure in error(); later calls do nothing.
+  void close();
+  // Removes the file when nothing was ever written to it and the path still
+  // names it, then closes: a writer that never started leaves nothing behind.
+  void discardIfUnused();
+
+private:
+  OutputFile(std::string path, int descriptor);
+  static int writePacket(void* opaque, std::uint8_t* bytes, int size);
+  static std::int64_t seek(void* opaque, std::int64_t offset, int whence);
+  int write(const std::uint8_t* bytes, int size);
+  void fail(const std::string& description);
+
+  std::string path_;
+  int descriptor_;
+  IOContextPtr io_;
+  std::uint64_t bytesWritten_ = 0;
+  ErrorRef error_;
+};
+
+// "“path”", the way messages quote a file.
+std::string quotedPath(const std::string& path);
+
+} // namespace Platform::FFmpeg

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "Platform/FFmpeg/LibavHandles.h"
+#include "Platform/FFmpeg/Muxer.h"
+#include "Platform/SampleBuffer.h"
+
+#include <memory>
+
+// The encoder of one track: takes the samples of a writer input, encodes
+// them and hands the packets to the muxer.
+//
+// Threads: made and attached by the writer before the input's encoder thread
+// starts; then used by that thread alone.
+
+namespace Platform::FFmpeg {
+
+class TrackEncoder {
+public:
+  virtual ~TrackEncoder() = default;
+
+  // The opened encoder, for the muxer's stream parameters.
+  const AVCodecContext& codecContext() const { return *codec_; }
+  void attach(std::shared_ptr<Muxer> muxer, int streamIndex);
+
+  // Encodes one sample, timed from the session start. Throws
+  // Platform::SystemError when encoding or writing fails.
+  virtual void append(const CMSampleBuffer& sample, CMTime sessionStart) = 0;
+  // Encodes what is still buffered and flushes the encoder.
+  virtual void finish() = 0;
+
+protected:
+  explicit TrackEncoder(CodecContextPtr codec);
+
+  // Sends a frame (null to flush) and writes every packet it yields.
+  void encode(const AVFrame* frame);
+  AVCodecContext& codec() { return *codec_; }
+  // The presentation time of the latest key frame written, in the codec's
+  // time base; INT64_MIN before the first.
+  std::int64_t lastKeyFrameTime() const { return lastKeyFrameTime_; }
+
+private:
+  CodecContextPtr codec_;
+  PacketPtr packet_;
+  std::shared_ptr<Muxer> muxer_;
+  int streamIndex_ = -1;
+  std::int64_t lastKeyFrameTime_ = INT64_MIN;
+};
+
+// Opens `codec` with `options`; throws Platform::SystemError naming `what`.
+void openEncoder(AVCodecContext& codec, AVDictionary** options, const std::string& what);
+
+} // namespace Platform::FFmpeg

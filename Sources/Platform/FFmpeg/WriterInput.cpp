@@ -1,0 +1,168 @@
+#include "Platform/FFmpeg/WriterInput.h"
+
+#include "Platform/FFmpeg/AudioEncoder.h"
+#include "Platform/FFmpeg/PixelConverter.h"
+#include "Platform/FFmpeg/VideoEncoder.h"
+
+namespace Platform::FFmpeg {
+
+namespace {
+
+// About a third of a second of frames at capture rates: enough to ride out
+// a slow key frame, small enough that a stalled encoder sheds load quickly.
+constexpr std::size_t videoQueueCapacity = 8;
+// Audio buffers are small (10 to 50 ms each): over a second of audio.
+constexpr std::size_t audioQueueCapacity = 100;
+
+} // namespace
+
+WriterInput::WriterInput(MediaType mediaType, OutputSettings outputSettings)
+    : mediaType_(mediaType), outputSettings_(std::move(outputSettings)),
+      capacity_(mediaType == MediaType::video ? videoQueueCapacity : audioQueueCapacity) {
+  try {
+    if (mediaType_ == MediaType::video) {
+      video_ = readVideoEncoderSettings(outputSettings_);
+    } else {
+      audio_ = readAudioEncoderSettings(outputSettings_);
+    }
+  } catch (const Error& error) {
+    settingsProblem_ = error.localizedDescription();
+  }
+}
+
+WriterInput::~WriterInput() {
+  drain();
+}
+
+void WriterInput::setExpectsMediaDataInRealTime(bool realTime) {
+  std::lock_guard lock(mutex_);
+  realTime_ = realTime;
+}
+
+bool WriterInput::expectsMediaDataInRealTime() const {
+  std::lock_guard lock(mutex_);
+  return realTime_;
+}
+
+bool WriterInput::isReadyForMoreMediaData() const {
+  std::lock_guard lock(mutex_);
+  return started_ && !finished_ && !state_->isFailed() && queue_.size() < capacity_;
+}
+
+bool WriterInput::accepts(const CMSampleBuffer& sample) const {
+  if (!sample.isValid() || !sample.presentationTimeStamp().isNumeric()) {
+    return false;
+  }
+  if (mediaType_ == MediaType::video) {
+    return sample.imageBuffer() && isConvertible(*sample.imageBuffer());
+  }
+  const auto& format = sample.formatDescription();
+  return sample.audioBuffer() && format && format->mediaType == MediaType::audio && format->audio;
+}
+
+bool WriterInput::appendSampleBuffer(const SampleBufferRef& sampleBuffer) {
+  if (!sampleBuffer || !accepts(*sampleBuffer)) {
+    return false;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (!started_ || finished_ || state_->isFailed() || queue_.size() >= capacity_) {
+      return false;
+    }
+    queue_.push_back(sampleBuffer);
+  }
+  wake_.notify_one();
+  return true;
+}
+
+void WriterInput::markAsFinished() {
+  {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+  }
+  wake_.notify_one();
+}
+
+bool WriterInput::attach() {
+  std::lock_guard lock(mutex_);
+  if (attached_) {
+    return false;
+  }
+  attached_ = true;
+  return true;
+}
+
+bool WriterInput::isAttached() const {
+  std::lock_guard lock(mutex_);
+  return attached_;
+}
+
+std::unique_ptr<TrackEncoder> WriterInput::makeEncoder() const {
+  if (video_) {
+    return std::make_unique<VideoEncoder>(*video_);
+  }
+  if (audio_) {
+    return std::make_unique<AudioEncoder>(*audio_);
+  }
+  throw SystemError(ErrorDomain::mediaWriting, EINVAL, settingsProblem_);
+}
+
+void WriterInput::start(std::unique_ptr<TrackEncoder> encoder, std::shared_ptr<WriterState> state) {
+  std::lock_guard lock(mutex_);
+  encoder_ = std::move(encoder);
+  state_ = std::move(state);
+  started_ = true;
+  thread_ = std::thread([this] { run(); });
+}
+
+void WriterInput::setSessionStart(CMTime startTime) {
+  {
+    std::lock_guard lock(mutex_);
+    sessionStart_ = startTime;
+  }
+  wake_.notify_one();
+}
+
+void WriterInput::drain() {
+  markAsFinished();
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+void WriterInput::run() {
+  for (;;) {
+    SampleBufferRef sample;
+    CMTime sessionStart;
+    {
+      std::unique_lock lock(mutex_);
+      // Samples wait for the session start; a finished input with no start
+      // has nothing it could write.
+      wake_.wait(lock, [this] { return finished_ || (sessionStart_ && !queue_.empty()); });
+      if (!sessionStart_ || queue_.empty()) {
+        queue_.clear();
+        break;
+      }
+      sample = std::move(queue_.front());
+      queue_.pop_front();
+      sessionStart = *sessionStart_;
+    }
+    if (state_->isFailed()) {
+      continue; // keep emptying the queue; nothing more reaches the file
+    }
+    try {
+      encoder_->append(*sample, sessionStart);
+    } catch (const SystemError& error) {
+      state_->fail(std::make_shared<SystemError>(error));
+    }
+  }
+  if (!state_->isFailed()) {
+    try {
+      encoder_->finish();
+    } catch (const SystemError& error) {
+      state_->fail(std::make_shared<SystemError>(error));
+    }
+  }
+}
+
+} // namespace Platform::FFmpeg
