@@ -1,0 +1,167 @@
+#pragma once
+
+#include "Platform/Dispatch.h"
+#include "Platform/MediaCapture.h"
+#include "Platform/MediaWriting.h"
+#include "Platform/ScreenCapture.h"
+#include "Vistrel/Error.h"
+#include "Vistrel/RecordingOptions.h"
+#include "Vistrel/Target.h"
+#include "Vistrel/Utilities.h"
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+// One recording: the capture stream, the capture sessions, the writer with
+// its inputs, and the timeline that cuts pauses out of the file.
+//
+// Thread contract. Hold it in a std::shared_ptr (it hands weak_ptrs of
+// itself to the stream and capture outputs, and a clean-up task keeps it
+// alive). start, stop and resume block the calling thread until done and
+// never need the main thread; call them one at a time. pause, isPaused and
+// setOnError may be called from any thread at any time. Samples arrive on
+// capture queues, the stream's end on the platform's delegate thread.
+// One mutex guards every field below it; a sample holds it for its whole
+// routing step, and nothing holds it while waiting on the platform, on the
+// start wait or on the resume wait. onError is never called with it held.
+// A session records once: a second start fails with recorderAlreadyStarted.
+
+namespace Vistrel {
+
+class RecordingSession final : public std::enable_shared_from_this<RecordingSession>,
+                               public Platform::SCStreamOutput,
+                               public Platform::SCStreamDelegate,
+                               public Platform::AVCaptureDataOutputSampleBufferDelegate {
+public:
+  using ErrorCallback = std::function<void(const Error&)>;
+
+  RecordingSession() = default;
+  RecordingSession(const RecordingSession&) = delete;
+  RecordingSession& operator=(const RecordingSession&) = delete;
+
+  // Returns once the first usable sample has started the file; throws Error.
+  // A failure after capture set-up began is first cleaned up and reported to
+  // onError.
+  void start(Target target, const RecordingOptions& options);
+  // Throws the error recorded while recording, or the writer's failure to
+  // finish the file; otherwise stops every source and finishes the file.
+  void stop();
+  void pause();
+  // Returns after the next timeline-driving sample, or at once when the
+  // recording can no longer deliver one (stopped or failed), or when a later
+  // resume replaces this one.
+  void resume();
+  bool isPaused() const;
+  void setOnError(ErrorCallback onError);
+
+  void streamDidOutputSampleBuffer(Platform::SCStream& stream,
+                                   Platform::SampleBufferRef sampleBuffer,
+                                   Platform::SCStreamOutputType type) override;
+  void streamDidStopWithError(Platform::SCStream& stream, Platform::ErrorRef error) override;
+  void captureOutputDidOutputSampleBuffer(Platform::AVCaptureOutput& output,
+                                          Platform::SampleBufferRef sampleBuffer) override;
+
+private:
+  // Completed with nothing when the writer started, else with the failure.
+  using StartWait = Platform::OneShot<std::optional<Error>>;
+  using ResumeWait = Platform::OneShot<Platform::Done>;
+
+  // What has been written to one track, so that its times only move forward.
+  struct Track {
+    Platform::AssetWriterInputRef input;
+    std::optional<CMTime> end; // end of the last buffer appended
+  };
+
+  // Start-up (RecordingSessionStart.cpp).
+  Platform::SCShareableContent fetchShareableContent();
+  std::optional<Platform::SCContentFilter>
+  resolveTarget(Target target, const RecordingOptions& options,
+                const Platform::SCShareableContent& content,
+                Platform::SCStreamConfiguration& configuration);
+  void startCaptureAndWait(Target target, const RecordingOptions& options);
+  void failStart(const Error& error);
+
+  // Writer set-up (RecordingSessionWriter.cpp).
+  Platform::AssetWriterRef getAssetWriter(Target target, const RecordingOptions& options);
+  void setUpWriter(Target target, const RecordingOptions& options);
+  void addAudioInput(Track& track, const Platform::OutputSettings& settings, const char* name);
+  // Lock held. Adds the video input made from the first usable frame;
+  // false when the writer refused it.
+  bool addVideoInput(const RecordingOptions& options, const Platform::FormatDescription& format);
+
+  // Capture sources (RecordingSessionSources.cpp).
+  void makeStream(const Platform::SCContentFilter& filter,
+                  const Platform::SCStreamConfiguration& configuration,
+                  const RecordingOptions& options);
+  bool isMicrophoneFromStream(Target target, const RecordingOptions& options) const;
+  int setUpMicrophoneCaptureSession(const std::string& microphoneID);
+  void setUpExternalDeviceCaptureSession(const RecordingOptions& options);
+  void watchRuntimeErrors(Platform::AVCaptureSession& session);
+  void startSources();
+  void waitForFirstSample();
+  // Lock held: the first-sample hand-over.
+  void startVideoStream(const Platform::SampleBufferRef& sampleBuffer);
+  void startAudioStream(const Platform::SampleBufferRef& sampleBuffer);
+  void completeStartWait(std::optional<Error> failure);
+
+  // Sample routing (RecordingSessionRouting.cpp). Lock held; a returned
+  // error is recorded once the lock is released.
+  std::optional<Error> routeStreamSample(const Platform::SampleBufferRef& sampleBuffer,
+                                         Platform::SCStreamOutputType type);
+  std::optional<Error> routeCaptureSample(Platform::AVCaptureOutput& output,
+                                          const Platform::SampleBufferRef& sampleBuffer);
+  Platform::SampleBufferRef handleBuffer(Platform::SampleBufferRef buffer, bool isVideo);
+  std::optional<Error> append(Track& track, const Platform::SampleBufferRef& buffer);
+  bool isAudioOnly() const { return target_ == Target::audioOnly; }
+
+  // Pause, resume, stop and clean-up (RecordingSessionControl.cpp).
+  // Stops every source and finishes the file, one clean-up at a time; the
+  // writer's failure, if the file could not be written.
+  std::optional<Error> cleanUp();
+  void recordError(const Error& error);
+  // unknown, carrying the writer's error.
+  static Error writerFailure(const Platform::AVAssetWriter& writer);
+  // Lock held.
+  void endResumeWait();
+
+  mutable std::mutex mutex_;
+  std::condition_variable cleanUpEnded_;
+
+  // Guarded by mutex_.
+  std::shared_ptr<Platform::SCStream> stream_;
+  bool isStreamRecording_ = false;
+  Platform::AssetWriterRef assetWriter_;
+  Track video_;
+  Track systemAudio_;
+  Track microphone_;
+  Platform::CaptureOutputRef microphoneDataOutput_;
+  Platform::CaptureOutputRef externalDeviceDataOutput_;
+  std::shared_ptr<Platform::AVCaptureSession> microphoneCaptureSession_;
+  std::shared_ptr<Platform::AVCaptureSession> externalDeviceCaptureSession_;
+  std::unique_ptr<Activity> activity_;
+  bool isRunning_ = false;
+  bool isPaused_ = false;
+  bool isResuming_ = false;
+  CMTime timeOffset_ = kCMTimeZero;
+  std::optional<CMTime> lastFrame_;
+  // Capture time of the sample that began the current stretch after a
+  // resume; anything captured before it belongs to the pause.
+  std::optional<CMTime> segmentStart_;
+  std::shared_ptr<StartWait> continuation_;
+  std::shared_ptr<ResumeWait> resumeContinuation_;
+  std::optional<Error> error_;
+  // A failure reported while start-up had not begun its wait yet.
+  std::optional<Error> startFailure_;
+  std::optional<RecordingOptions> options_;
+  std::optional<Target> target_;
+  ErrorCallback onError_;
+  bool isCleaningUp_ = false;
+  bool hasBegunCleanUp_ = false; // no source delivers once set
+  bool isFinishing_ = false;     // inputs are being marked finished
+  bool hasRecordedWriterFailure_ = false;
+};
+
+} // namespace Vistrel

@@ -1,0 +1,169 @@
+#include "Vistrel/RecordingSession.h"
+
+#include "Platform/Platform.h"
+
+#include <algorithm>
+
+// Pause, resume, stop, clean-up and the recording of failures.
+
+namespace Vistrel {
+
+Error RecordingSession::writerFailure(const Platform::AVAssetWriter& writer) {
+  Platform::ErrorRef error = writer.error();
+  return Error::unknown(error ? std::move(error)
+                              : Platform::makeError(Platform::ErrorDomain::mediaWriting, 0,
+                                                    "The file could not be written."));
+}
+
+void RecordingSession::pause() {
+  std::lock_guard lock(mutex_);
+  isPaused_ = true;
+}
+
+bool RecordingSession::isPaused() const {
+  std::lock_guard lock(mutex_);
+  return isPaused_;
+}
+
+void RecordingSession::setOnError(ErrorCallback onError) {
+  std::lock_guard lock(mutex_);
+  onError_ = std::move(onError);
+}
+
+void RecordingSession::resume() {
+  const auto wait = std::make_shared<ResumeWait>();
+  {
+    std::lock_guard lock(mutex_);
+    endResumeWait(); // the resume this one replaces returns now
+    isPaused_ = false;
+    isResuming_ = true;
+    if (error_ || hasBegunCleanUp_) {
+      wait->complete({}); // no sample will ever come
+    } else {
+      resumeContinuation_ = wait;
+    }
+  }
+  wait->wait();
+}
+
+void RecordingSession::endResumeWait() {
+  if (resumeContinuation_) {
+    resumeContinuation_->complete({});
+    resumeContinuation_.reset();
+  }
+}
+
+void RecordingSession::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    if (error_) {
+      throw *error_;
+    }
+  }
+  if (std::optional<Error> failure = cleanUp()) {
+    std::lock_guard lock(mutex_);
+    // Kept, so that every later stop reports the lost file as well.
+    if (!error_) {
+      error_ = failure;
+    }
+    throw *failure;
+  }
+}
+
+std::optional<Error> RecordingSession::cleanUp() {
+  std::shared_ptr<Platform::SCStream> stream;
+  std::shared_ptr<Platform::AVCaptureSession> microphoneSession;
+  std::shared_ptr<Platform::AVCaptureSession> deviceSession;
+  Platform::AssetWriterRef writer;
+  {
+    std::unique_lock lock(mutex_);
+    // One clean-up at a time; the one that waited then finds nothing left.
+    cleanUpEnded_.wait(lock, [this] { return !isCleaningUp_; });
+    isCleaningUp_ = true;
+    hasBegunCleanUp_ = true;
+    endResumeWait();
+    if (isStreamRecording_) {
+      stream = stream_;
+    }
+    microphoneSession = microphoneCaptureSession_;
+    deviceSession = externalDeviceCaptureSession_;
+    writer = assetWriter_;
+  }
+  struct EndOfCleanUp {
+    RecordingSession& session;
+    ~EndOfCleanUp() {
+      {
+        std::lock_guard lock(session.mutex_);
+        session.isCleaningUp_ = false;
+      }
+      session.cleanUpEnded_.notify_all();
+    }
+  } endOfCleanUp{*this};
+
+  if (stream) {
+    try {
+      stream->stopCapture();
+    } catch (const std::exception&) {
+      // Already stopped (or failed): the sessions and the file still need ending.
+    }
+  }
+  for (const auto& session : {microphoneSession, deviceSession}) {
+    if (session && session->isRunning()) {
+      session->stopRunning();
+    }
+  }
+  if (writer && writer->status() == Platform::AVAssetWriterStatus::writing) {
+    std::vector<Platform::AssetWriterInputRef> inputs;
+    {
+      std::lock_guard lock(mutex_);
+      isFinishing_ = true;
+      inputs = {video_.input, systemAudio_.input, microphone_.input};
+    }
+    const std::vector<Platform::AssetWriterInputRef> attached = writer->inputs();
+    for (const auto& input : inputs) {
+      if (input && std::find(attached.begin(), attached.end(), input) != attached.end()) {
+        input->markAsFinished();
+      }
+    }
+    writer->finishWriting();
+  }
+  if (writer && writer->status() == Platform::AVAssetWriterStatus::failed) {
+    return writerFailure(*writer);
+  }
+  return std::nullopt;
+}
+
+void RecordingSession::recordError(const Error& error) {
+  ErrorCallback onError;
+  {
+    std::lock_guard lock(mutex_);
+    if (continuation_) {
+      // Start-up is waiting: it reports, cleans up and fails itself.
+      completeStartWait(error);
+      return;
+    }
+    if (!isRunning_) {
+      // Start-up has not begun its wait yet, or has already failed.
+      if (!startFailure_) {
+        startFailure_ = error;
+      }
+      return;
+    }
+    error_ = error;
+    onError = onError_;
+    endResumeWait();
+  }
+  if (onError) {
+    onError(error);
+  }
+  Platform::startTask([self = shared_from_this()] { self->cleanUp(); });
+}
+
+void RecordingSession::streamDidStopWithError(Platform::SCStream& /*stream*/,
+                                              Platform::ErrorRef error) {
+  recordError(Error::unknown(error ? std::move(error)
+                                   : Platform::makeError(Platform::ErrorDomain::screenCapture, 0,
+                                                         "The capture stream stopped.")));
+}
+
+} // namespace Vistrel

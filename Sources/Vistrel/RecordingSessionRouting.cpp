@@ -1,0 +1,190 @@
+#include "Vistrel/RecordingSession.h"
+
+// Sample routing: what is dropped, how each sample is moved onto the
+// gap-free output timeline, and which track it is appended to.
+//
+// Every track moves by the same offset, so audio stays in sync with video
+// across pauses. Only timeline-driving samples (video, or any audio of an
+// audio-only recording) measure a pause's gap; until the first of them after
+// a resume has, the new offset is unknown and other samples are dropped.
+
+namespace Vistrel {
+
+namespace {
+
+bool isCompleteFrame(const Platform::CMSampleBuffer& buffer) {
+  const auto& attachments = buffer.sampleAttachments();
+  if (!attachments || attachments->empty()) {
+    return false;
+  }
+  const auto& frameInfo = attachments->front();
+  const auto status = frameInfo.find(Platform::SCStreamFrameInfoStatus);
+  if (status == frameInfo.end()) {
+    return false;
+  }
+  const auto* value = std::get_if<std::int64_t>(&status->second);
+  return value && *value == static_cast<std::int64_t>(Platform::SCFrameStatus::complete);
+}
+
+Platform::SampleBufferRef shifted(const Platform::SampleBufferRef& buffer, CMTime offset) {
+  Platform::SampleBufferRef copy = adjustTime(buffer, offset);
+  return copy ? copy : buffer;
+}
+
+// The end of a buffer on its track: its start plus a positive duration.
+CMTime endOf(const Platform::CMSampleBuffer& buffer) {
+  const CMTime duration = buffer.duration();
+  return CMTimeAdd(buffer.presentationTimeStamp(), duration.value > 0 ? duration : kCMTimeZero);
+}
+
+} // namespace
+
+void RecordingSession::streamDidOutputSampleBuffer(Platform::SCStream& /*stream*/,
+                                                   Platform::SampleBufferRef sampleBuffer,
+                                                   Platform::SCStreamOutputType type) {
+  std::optional<Error> failure;
+  {
+    std::lock_guard lock(mutex_);
+    if (isPaused_ || !sampleBuffer || !sampleBuffer->isValid()) {
+      return;
+    }
+    failure = routeStreamSample(sampleBuffer, type);
+  }
+  if (failure) {
+    recordError(*failure);
+  }
+}
+
+void RecordingSession::captureOutputDidOutputSampleBuffer(Platform::AVCaptureOutput& output,
+                                                          Platform::SampleBufferRef sampleBuffer) {
+  std::optional<Error> failure;
+  {
+    std::lock_guard lock(mutex_);
+    if (isPaused_ || !sampleBuffer || !sampleBuffer->isValid()) {
+      return;
+    }
+    failure = routeCaptureSample(output, sampleBuffer);
+  }
+  if (failure) {
+    recordError(*failure);
+  }
+}
+
+std::optional<Error>
+RecordingSession::routeStreamSample(const Platform::SampleBufferRef& sampleBuffer,
+                                    Platform::SCStreamOutputType type) {
+  const Platform::SampleBufferRef buffer =
+      handleBuffer(sampleBuffer, type == Platform::SCStreamOutputType::screen);
+  if (!buffer) {
+    return std::nullopt;
+  }
+  Track* track = nullptr;
+  switch (type) {
+  case Platform::SCStreamOutputType::screen:
+    if (!isCompleteFrame(*buffer)) {
+      return std::nullopt;
+    }
+    if (assetWriter_ && !isRunning_) {
+      startVideoStream(buffer);
+    }
+    track = &video_;
+    break;
+  case Platform::SCStreamOutputType::audio:
+  case Platform::SCStreamOutputType::microphone:
+    if (assetWriter_ && !isRunning_ && isAudioOnly()) {
+      startAudioStream(buffer);
+    }
+    track = type == Platform::SCStreamOutputType::audio ? &systemAudio_ : &microphone_;
+    break;
+  }
+  if (track && isRunning_ && track->input && track->input->isReadyForMoreMediaData()) {
+    return append(*track, buffer);
+  }
+  return std::nullopt;
+}
+
+std::optional<Error>
+RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
+                                     const Platform::SampleBufferRef& sampleBuffer) {
+  const bool isVideo = output.kind() == Platform::CaptureOutputKind::videoData;
+  const Platform::SampleBufferRef buffer = handleBuffer(sampleBuffer, isVideo);
+  if (!buffer) {
+    return std::nullopt;
+  }
+  Track* track = nullptr;
+  if (isVideo) {
+    if (assetWriter_ && !isRunning_) {
+      startVideoStream(buffer);
+    }
+    track = &video_;
+  } else {
+    if (assetWriter_ && !isRunning_ && isAudioOnly()) {
+      startAudioStream(buffer);
+    }
+    // An external device's sound goes to the system-audio track.
+    if (&output == microphoneDataOutput_.get()) {
+      track = &microphone_;
+    } else if (&output == externalDeviceDataOutput_.get()) {
+      track = &systemAudio_;
+    }
+  }
+  // A video input made for a writer that then failed to start is never fed.
+  if (track && isRunning_ && track->input && track->input->isReadyForMoreMediaData()) {
+    return append(*track, buffer);
+  }
+  return std::nullopt;
+}
+
+Platform::SampleBufferRef RecordingSession::handleBuffer(Platform::SampleBufferRef buffer,
+                                                         bool isVideo) {
+  const CMTime captured = buffer->presentationTimeStamp();
+  const bool isBeforeSegment = segmentStart_ && CMTimeCompare(captured, *segmentStart_) < 0;
+  if (!isVideo && !isAudioOnly()) {
+    if (isResuming_ || isBeforeSegment) {
+      return nullptr;
+    }
+    return shifted(buffer, timeOffset_);
+  }
+
+  if (isResuming_) {
+    isResuming_ = false;
+    endResumeWait();
+    segmentStart_ = captured;
+    if (!lastFrame_) {
+      return buffer;
+    }
+    const CMTime gap = CMTimeSubtract(CMTimeSubtract(captured, timeOffset_), *lastFrame_);
+    timeOffset_ = timeOffset_.value != 0 ? CMTimeAdd(timeOffset_, gap) : gap;
+  } else if (isBeforeSegment) {
+    // Captured during the pause by another timeline-driving source.
+    return nullptr;
+  }
+  buffer = shifted(buffer, timeOffset_);
+  lastFrame_ = endOf(*buffer);
+  return buffer;
+}
+
+std::optional<Error> RecordingSession::append(Track& track,
+                                              const Platform::SampleBufferRef& buffer) {
+  if (isFinishing_) {
+    return std::nullopt;
+  }
+  // A track's times only move forward: a buffer that would start inside the
+  // last one written is dropped.
+  const CMTime start = buffer->presentationTimeStamp();
+  if (track.end && CMTimeCompare(start, *track.end) < 0) {
+    return std::nullopt;
+  }
+  if (track.input->appendSampleBuffer(buffer)) {
+    track.end = endOf(*buffer);
+    return std::nullopt;
+  }
+  if (hasRecordedWriterFailure_ ||
+      assetWriter_->status() != Platform::AVAssetWriterStatus::failed) {
+    return std::nullopt; // only a full queue: the sample is lost, the file is fine
+  }
+  hasRecordedWriterFailure_ = true;
+  return writerFailure(*assetWriter_);
+}
+
+} // namespace Vistrel

@@ -1,0 +1,250 @@
+#include "Vistrel/Devices.h"
+#include "Vistrel/RecordingSession.h"
+
+#include "Platform/Platform.h"
+
+// Capture sources: the stream and its outputs, the microphone and external
+// device capture sessions, their start, and the first-sample hand-over that
+// starts the writer.
+
+namespace Vistrel {
+
+namespace {
+
+bool isAtLeast(std::int64_t major, std::int64_t minor) {
+  return Platform::isOperatingSystemAtLeast(Platform::system(), {major, minor, 0});
+}
+
+Platform::CaptureDeviceRef findDevice(const std::vector<Platform::CaptureDeviceRef>& devices,
+                                      const std::string& uniqueID) {
+  for (const auto& device : devices) {
+    if (device->uniqueID() == uniqueID) {
+      return device;
+    }
+  }
+  return nullptr;
+}
+
+// The channel count of the device's first format; absent when it has no
+// usable one.
+std::optional<int> firstFormatChannelCount(const Platform::AVCaptureDevice& device) {
+  const std::vector<Platform::AVCaptureDeviceFormat> formats = device.formats();
+  if (formats.empty() || !formats.front().formatDescription) {
+    return std::nullopt;
+  }
+  const std::optional<int> count =
+      formats.front().formatDescription->audioChannelLayoutChannelCount;
+  if (!count || *count < 1) {
+    return std::nullopt;
+  }
+  return count;
+}
+
+} // namespace
+
+void RecordingSession::makeStream(const Platform::SCContentFilter& filter,
+                                  const Platform::SCStreamConfiguration& configuration,
+                                  const RecordingOptions& options) {
+  std::shared_ptr<Platform::SCStream> stream =
+      Platform::screenCapture().makeStream(filter, configuration, weak_from_this());
+  {
+    std::lock_guard lock(mutex_);
+    stream_ = stream;
+  }
+  const auto addOutput = [&](Platform::SCStreamOutputType type) {
+    try {
+      stream->addStreamOutput(weak_from_this(), type, Platform::DispatchQueue::global());
+    } catch (const std::exception& error) {
+      throw Error::couldNotStartStream(shareError(error));
+    }
+  };
+  addOutput(Platform::SCStreamOutputType::screen);
+  if (options.recordSystemAudio()) {
+    addOutput(Platform::SCStreamOutputType::audio);
+  }
+  if (isAtLeast(15, 0) && options.microphoneDeviceID()) {
+    addOutput(Platform::SCStreamOutputType::microphone);
+  }
+}
+
+bool RecordingSession::isMicrophoneFromStream(Target target,
+                                              const RecordingOptions& options) const {
+  return options.microphoneDeviceID() && target != Target::externalDevice && isAtLeast(15, 0);
+}
+
+int RecordingSession::setUpMicrophoneCaptureSession(const std::string& microphoneID) {
+  auto& capture = Platform::mediaCapture();
+  const std::vector<Platform::AVCaptureDeviceType> types =
+      isAtLeast(14, 0) ? std::vector{Platform::AVCaptureDeviceType::microphone,
+                                     Platform::AVCaptureDeviceType::external}
+                       : std::vector{Platform::AVCaptureDeviceType::builtInMicrophone,
+                                     Platform::AVCaptureDeviceType::externalUnknown};
+  const Platform::CaptureDeviceRef device =
+      findDevice(capture.discoverDevices(types, Platform::MediaType::audio,
+                                         Platform::AVCaptureDevicePosition::unspecified),
+                 microphoneID);
+  const std::optional<int> channelCount = device ? firstFormatChannelCount(*device) : std::nullopt;
+  if (!channelCount) {
+    throw Error::microphoneNotFound(microphoneID);
+  }
+
+  const std::shared_ptr<Platform::AVCaptureSession> session = capture.makeCaptureSession();
+  {
+    std::lock_guard lock(mutex_);
+    microphoneCaptureSession_ = session;
+  }
+  watchRuntimeErrors(*session);
+  const auto input = capture.makeDeviceInput(device);
+  if (session->canAddInput(input)) {
+    session->addInput(input);
+  }
+  const Platform::CaptureOutputRef output = capture.makeAudioDataOutput();
+  {
+    std::lock_guard lock(mutex_);
+    microphoneDataOutput_ = output;
+  }
+  output->setSampleBufferDelegate(weak_from_this(),
+                                  Platform::DispatchQueue::serial("microphoneQueue"));
+  if (session->canAddOutput(output)) {
+    session->addOutput(output);
+  }
+  return *channelCount;
+}
+
+void RecordingSession::setUpExternalDeviceCaptureSession(const RecordingOptions& options) {
+  enableDalDevices();
+  if (!options.targetID()) {
+    throw Error::noTargetProvided();
+  }
+  auto& capture = Platform::mediaCapture();
+  const auto type = isAtLeast(14, 0) ? Platform::AVCaptureDeviceType::external
+                                     : Platform::AVCaptureDeviceType::externalUnknown;
+  const Platform::CaptureDeviceRef device = findDevice(
+      capture.discoverDevices({type}, std::nullopt, Platform::AVCaptureDevicePosition::unspecified),
+      *options.targetID());
+  if (!device) {
+    throw Error::targetNotFound(*options.targetID());
+  }
+
+  const std::shared_ptr<Platform::AVCaptureSession> session = capture.makeCaptureSession();
+  {
+    std::lock_guard lock(mutex_);
+    externalDeviceCaptureSession_ = session;
+  }
+  watchRuntimeErrors(*session);
+  const auto input = capture.makeDeviceInput(device);
+  if (session->canAddInput(input)) {
+    session->addInput(input);
+  }
+  const Platform::CaptureOutputRef videoOutput = capture.makeVideoDataOutput();
+  videoOutput->setSampleBufferDelegate(weak_from_this(),
+                                       Platform::DispatchQueue::serial("deviceQueue"));
+  if (session->canAddOutput(videoOutput)) {
+    session->addOutput(videoOutput);
+  }
+  const Platform::CaptureOutputRef audioOutput = capture.makeAudioDataOutput();
+  {
+    std::lock_guard lock(mutex_);
+    externalDeviceDataOutput_ = audioOutput;
+  }
+  audioOutput->setSampleBufferDelegate(weak_from_this(),
+                                       Platform::DispatchQueue::serial("deviceAudioQueue"));
+  if (session->canAddOutput(audioOutput)) {
+    session->addOutput(audioOutput);
+  }
+}
+
+// A device that goes away ends its capture session by itself: that is a
+// failure of the recording, reported like the stream's.
+void RecordingSession::watchRuntimeErrors(Platform::AVCaptureSession& session) {
+  session.setRuntimeErrorHandler([weakSelf = weak_from_this()](Platform::ErrorRef error) {
+    if (const auto self = weakSelf.lock()) {
+      self->recordError(
+          Error::unknown(error ? std::move(error)
+                               : Platform::makeError(Platform::ErrorDomain::mediaCapture, 0,
+                                                     "The capture session stopped.")));
+    }
+  });
+}
+
+void RecordingSession::startSources() {
+  std::shared_ptr<Platform::AVCaptureSession> microphoneSession;
+  std::shared_ptr<Platform::AVCaptureSession> deviceSession;
+  std::shared_ptr<Platform::SCStream> stream;
+  {
+    std::lock_guard lock(mutex_);
+    microphoneSession = microphoneCaptureSession_;
+    deviceSession = externalDeviceCaptureSession_;
+    stream = stream_;
+  }
+  if (microphoneSession) {
+    microphoneSession->startRunning();
+  }
+  if (deviceSession) {
+    deviceSession->startRunning();
+  }
+  if (stream) {
+    stream->startCapture();
+  }
+  std::lock_guard lock(mutex_);
+  isStreamRecording_ = true;
+}
+
+void RecordingSession::waitForFirstSample() {
+  const auto wait = std::make_shared<StartWait>();
+  {
+    std::lock_guard lock(mutex_);
+    // A source that failed while starting has already ended the recording.
+    if (startFailure_) {
+      throw *startFailure_;
+    }
+    continuation_ = wait;
+  }
+  if (const std::optional<Error> failure = wait->wait()) {
+    throw *failure;
+  }
+}
+
+void RecordingSession::completeStartWait(std::optional<Error> failure) {
+  continuation_->complete(std::move(failure));
+  continuation_.reset();
+}
+
+void RecordingSession::startVideoStream(const Platform::SampleBufferRef& sampleBuffer) {
+  if (isAudioOnly()) {
+    return;
+  }
+  if (!assetWriter_ || !continuation_ || !options_ || !sampleBuffer->formatDescription()) {
+    if (continuation_) {
+      completeStartWait(Error::couldNotStartStream());
+    }
+    return;
+  }
+  if (!addVideoInput(*options_, *sampleBuffer->formatDescription())) {
+    completeStartWait(
+        Error::couldNotStartStream(std::make_shared<Error>(Error::couldNotAddInput("video"))));
+    return;
+  }
+  isRunning_ = assetWriter_->startWriting();
+  if (isRunning_) {
+    assetWriter_->startSessionAtSourceTime(sampleBuffer->presentationTimeStamp());
+    completeStartWait(std::nullopt);
+  } else {
+    completeStartWait(Error::couldNotStartStream(assetWriter_->error()));
+  }
+}
+
+void RecordingSession::startAudioStream(const Platform::SampleBufferRef& sampleBuffer) {
+  if (!assetWriter_ || !continuation_) {
+    return;
+  }
+  isRunning_ = assetWriter_->startWriting();
+  if (isRunning_) {
+    assetWriter_->startSessionAtSourceTime(sampleBuffer->presentationTimeStamp());
+    completeStartWait(std::nullopt);
+  } else {
+    completeStartWait(Error::couldNotStartStream(assetWriter_->error()));
+  }
+}
+
+} // namespace Vistrel

@@ -1,0 +1,12 @@
+#pragma once
+
+// The recording engine: request values, errors, the recorder and device
+// discovery.
+
+#include "Vistrel/Devices.h"
+#include "Vistrel/Error.h"
+#include "Vistrel/Recorder.h"
+#include "Vistrel/RecordingOptions.h"
+#include "Vistrel/Target.h"
+#include "Vistrel/Utilities.h"
+#include "Vistrel/VideoCodec.h"
