@@ -1,0 +1,64 @@
+#include "Platform/Linux/X11/DeliveryGate.h"
+
+namespace Platform::Linux::X11 {
+
+namespace {
+
+// The gate whose delivery the current thread is inside, if any.
+thread_local const DeliveryGate* deliveringGate = nullptr;
+
+} // namespace
+
+std::function<void()> DeliveryGate::wrap(std::function<void()> deliver) {
+  {
+    std::lock_guard lock(mutex_);
+    ++queued_;
+  }
+  // The work keeps the gate alive: it may run after its stream is gone.
+  return [gate = shared_from_this(), deliver = std::move(deliver)] {
+    {
+      std::lock_guard lock(gate->mutex_);
+      --gate->queued_;
+      if (!gate->open_) {
+        return;
+      }
+      ++gate->running_;
+    }
+    // Leaves the delivery even if the output throws, so close() cannot hang.
+    struct Leave {
+      DeliveryGate& gate;
+      const DeliveryGate* outer;
+      ~Leave() {
+        deliveringGate = outer;
+        {
+          std::lock_guard lock(gate.mutex_);
+          --gate.running_;
+        }
+        gate.idle_.notify_all();
+      }
+    } leave{*gate, deliveringGate};
+    deliveringGate = gate.get();
+    deliver();
+  };
+}
+
+std::size_t DeliveryGate::outstanding() const {
+  std::lock_guard lock(mutex_);
+  return queued_ + running_;
+}
+
+void DeliveryGate::close() {
+  const std::size_t own = deliveringGate == this ? 1 : 0;
+  std::unique_lock lock(mutex_);
+  open_ = false;
+  // Deliveries end when their outputs return; the gate is already closed, so
+  // no new one can start and this wait only shrinks.
+  idle_.wait(lock, [&] { return running_ <= own; });
+}
+
+bool DeliveryGate::isOpen() const {
+  std::lock_guard lock(mutex_);
+  return open_;
+}
+
+} // namespace Platform::Linux::X11

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+// Lets a stream promise that, once it is closed, no further sample reaches an
+// output: work queued before the close finds the gate closed and skips its
+// delivery, and closing waits for deliveries already running. It also counts
+// the deliveries still queued, so a producer can hold back when its consumer
+// falls behind.
+//
+// Thread contract: every member may be called from any thread. close() may be
+// called from inside a delivery of the same gate (an output that stops its
+// stream); it then waits for the other deliveries only.
+
+namespace Platform::Linux::X11 {
+
+// Made with std::make_shared: queued work holds the gate.
+class DeliveryGate : public std::enable_shared_from_this<DeliveryGate> {
+public:
+  // Marks one delivery as queued and returns the work that performs it:
+  // `deliver` runs unless the gate was closed before the work ran.
+  std::function<void()> wrap(std::function<void()> deliver);
+
+  // Deliveries queued or running.
+  std::size_t outstanding() const;
+
+  // No delivery starts after this returns, and none is running.
+  void close();
+
+  bool isOpen() const;
+
+private:
+  mutable std::mutex mutex_;
+  std::condition_variable idle_;
+  bool open_ = true;        // guarded by mutex_
+  std::size_t queued_ = 0;  // guarded by mutex_
+  std::size_t running_ = 0; // guarded by mutex_
+};
+
+} // namespace Platform::Linux::X11

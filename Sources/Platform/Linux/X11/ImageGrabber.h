@@ -1,0 +1,54 @@
+#pragma once
+
+#include "Platform/Linux/X11/FrameConversion.h"
+#include "Platform/Linux/X11/XConnection.h"
+
+#include <cstdint>
+#include <memory>
+
+// Reads the pixels of a drawable rectangle: through a MIT-SHM segment when
+// the server offers it (no copy through the socket), else through GetImage.
+// Probes once; falls back for good when the segment cannot be attached (a
+// remote server).
+//
+// Thread contract: one thread at a time (a stream's capture thread). The image
+// of a grab stays valid until the next grab or the grabber's destruction.
+
+namespace Platform::Linux::X11 {
+
+class ImageGrabber {
+public:
+  explicit ImageGrabber(std::shared_ptr<XConnection> connection);
+  ~ImageGrabber();
+  ImageGrabber(const ImageGrabber&) = delete;
+  ImageGrabber& operator=(const ImageGrabber&) = delete;
+
+  enum class Outcome {
+    grabbed,
+    unavailable, // BadMatch: not viewable right now (unmapped, off the screen)
+    gone,        // BadWindow, BadDrawable, BadPixmap: the drawable no longer exists
+    failed,      // the connection broke
+  };
+
+  struct Grab {
+    Outcome outcome = Outcome::failed;
+    MutableImage image; // B, G, R, X pixels when grabbed
+  };
+
+  Grab grab(xcb_drawable_t drawable, std::int16_t x, std::int16_t y, std::uint16_t width,
+            std::uint16_t height);
+
+  bool usesSharedMemory() const { return !shmRefused_; }
+
+private:
+  struct Segment;
+  bool ensureSegment(std::size_t size);
+  static Outcome outcomeOf(const xcb_generic_error_t* error);
+
+  std::shared_ptr<XConnection> connection_;
+  std::unique_ptr<Segment> segment_;
+  bool shmRefused_ = false;
+  XReply<xcb_get_image_reply_t> lastReply_; // pixels of the last GetImage grab
+};
+
+} // namespace Platform::Linux::X11

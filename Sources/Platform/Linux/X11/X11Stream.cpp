@@ -1,0 +1,331 @@
+#include "Platform/Linux/X11/X11Stream.h"
+
+#include "Platform/Linux/X11/CaptureErrors.h"
+#include "Platform/Linux/X11/CaptureSource.h"
+#include "Platform/Linux/X11/CursorReader.h"
+#include "Platform/Linux/X11/DeliveryGate.h"
+#include "Platform/Linux/X11/FrameConversion.h"
+#include "Platform/Linux/X11/PixelBufferPool.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <string>
+
+namespace Platform::Linux::X11 {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The X protocol's own limit on a drawable's side.
+constexpr std::int64_t maximumFrameSide = 32767;
+
+// Pacing when the configuration asks for frames as fast as content changes,
+// and the shortest interval we pace at: a faster timer only burns the core.
+constexpr auto unpacedInterval = std::chrono::nanoseconds(1'000'000'000 / 60);
+constexpr auto shortestInterval = std::chrono::milliseconds(1);
+
+std::chrono::nanoseconds frameInterval(const CMTime& minimumFrameInterval) {
+  if (!minimumFrameInterval.isNumeric() || minimumFrameInterval.value <= 0) {
+    return unpacedInterval;
+  }
+  const double seconds = CMTimeGetSeconds(minimumFrameInterval);
+  const auto interval = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::duration<double>(std::min(seconds, 3600.0)));
+  return std::max<std::chrono::nanoseconds>(interval, shortestInterval);
+}
+
+SampleBufferRef makeFrame(const std::shared_ptr<const FormatDescription>& format,
+                          std::shared_ptr<const PixelBuffer> pixels, CMTime timestamp,
+                          SCFrameStatus status) {
+  CMSampleBuffer::Contents contents;
+  contents.formatDescription = format;
+  contents.timing = {CMSampleTimingInfo{kCMTimeZero, timestamp, kCMTimeInvalid}};
+  contents.sampleAttachments = std::vector<AttachmentDictionary>{
+      {{SCStreamFrameInfoStatus, static_cast<std::int64_t>(status)}}};
+  contents.imageBuffer = std::move(pixels);
+  return CMSampleBuffer::make(std::move(contents));
+}
+
+} // namespace
+
+// Everything one start of the stream made, torn down by the stop.
+struct X11Stream::Run {
+  std::uint64_t number = 0;
+  std::shared_ptr<XConnection> connection;
+  std::unique_ptr<CaptureSource> source;
+  std::unique_ptr<AudioCapture> audio;
+  std::vector<Registration> screenOutputs;
+  std::vector<Registration> audioOutputs;
+  std::shared_ptr<DeliveryGate> screenGate = std::make_shared<DeliveryGate>();
+  std::shared_ptr<DeliveryGate> audioGate = std::make_shared<DeliveryGate>();
+  std::shared_ptr<PixelBufferPool> pool;
+  std::uint32_t pixelFormat = kCVPixelFormatType_32BGRA;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::chrono::nanoseconds interval{};
+  std::size_t queueDepth = 1;
+  bool showsCursor = false;
+
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool stopping = false; // guarded by mutex
+  std::thread thread;
+};
+
+X11Stream::X11Stream(ConnectionSource connect, std::shared_ptr<AudioCaptureFactory> audio,
+                     SCContentFilter filter, SCStreamConfiguration configuration,
+                     std::weak_ptr<SCStreamDelegate> delegate)
+    : connect_(std::move(connect)), audioFactory_(std::move(audio)), filter_(std::move(filter)),
+      configuration_(std::move(configuration)), delegate_(std::move(delegate)) {}
+
+X11Stream::~X11Stream() {
+  std::unique_ptr<Run> run;
+  {
+    std::lock_guard lock(mutex_);
+    run = std::move(run_);
+  }
+  tearDown(std::move(run));
+}
+
+void X11Stream::addStreamOutput(std::weak_ptr<SCStreamOutput> output, SCStreamOutputType type,
+                                DispatchQueue queue) {
+  std::lock_guard lock(mutex_);
+  if (run_) {
+    throwCaptureError(CaptureErrorCode::attemptToStartStreamState,
+                      "Outputs cannot be added to a stream that is capturing");
+  }
+  switch (type) {
+  case SCStreamOutputType::screen:
+    screenOutputs_.push_back({std::move(output), queue.serialTarget("screenOutput")});
+    return;
+  case SCStreamOutputType::audio:
+    audioOutputs_.push_back({std::move(output), queue.serialTarget("audioOutput")});
+    return;
+  case SCStreamOutputType::microphone:
+    break;
+  }
+  throwCaptureError(CaptureErrorCode::invalidParameter,
+                    "This stream cannot capture a microphone; use a capture session for it");
+}
+
+void X11Stream::startCapture() {
+  std::lock_guard lock(mutex_);
+  if (run_) {
+    throwCaptureError(CaptureErrorCode::attemptToStartStreamState,
+                      "The stream is already capturing");
+  }
+  const std::uint32_t pixelFormat = configuration_.pixelFormat.value_or(kCVPixelFormatType_32BGRA);
+  if (!isSupportedPixelFormat(pixelFormat)) {
+    throwCaptureError(CaptureErrorCode::invalidParameter,
+                      "Unsupported pixel format " + std::to_string(pixelFormat));
+  }
+  auto run = std::make_unique<Run>();
+  run->number = ++runCount_;
+  run->pixelFormat = pixelFormat;
+  run->interval = frameInterval(configuration_.minimumFrameInterval);
+  run->queueDepth = static_cast<std::size_t>(std::max(1, configuration_.queueDepth));
+  run->showsCursor = configuration_.showsCursor;
+  run->screenOutputs = screenOutputs_;
+  run->audioOutputs = audioOutputs_;
+  run->pool = PixelBufferPool::make(run->queueDepth + 2);
+  try {
+    run->connection = connect_();
+    if (!run->connection->hasCapturableImageFormat()) {
+      throwCaptureError(CaptureErrorCode::failedToStart,
+                        "X display \"" + run->connection->displayName() +
+                            "\" does not use 24-bit true colour, the only format captured");
+    }
+    if (filter_.window()) {
+      run->source = makeWindowCaptureSource(run->connection, filter_.window()->windowID);
+    } else {
+      run->source = makeDisplayCaptureSource(run->connection, filter_.display()->displayID,
+                                             configuration_.sourceRect);
+    }
+    const std::int64_t width =
+        configuration_.width > 0 ? configuration_.width : run->source->width();
+    const std::int64_t height =
+        configuration_.height > 0 ? configuration_.height : run->source->height();
+    if (width > maximumFrameSide || height > maximumFrameSide) {
+      throwCaptureError(CaptureErrorCode::invalidParameter, "Frame size " + std::to_string(width) +
+                                                                "x" + std::to_string(height) +
+                                                                " is too large");
+    }
+    run->width = static_cast<std::int32_t>(width);
+    run->height = static_cast<std::int32_t>(height);
+    if (!run->audioOutputs.empty()) {
+      if (!audioFactory_) {
+        throwCaptureError(CaptureErrorCode::failedToStart, "System audio is not available");
+      }
+      auto audio = audioFactory_->makeSystemAudioCapture();
+      Run* running = run.get();
+      const std::uint64_t number = run->number;
+      audio->start(
+          [this, running](SampleBufferRef sample) {
+            deliver(*running, SCStreamOutputType::audio, sample);
+          },
+          [this, number](ErrorRef error) { reportFailure(number, std::move(error)); });
+      run->audio = std::move(audio);
+    }
+    run->thread = std::thread([this, running = run.get()] { captureLoop(*running); });
+  } catch (...) {
+    tearDown(std::move(run));
+    throw;
+  }
+  run_ = std::move(run);
+}
+
+void X11Stream::stopCapture() {
+  std::unique_ptr<Run> run;
+  {
+    std::lock_guard lock(mutex_);
+    run = std::move(run_);
+  }
+  if (!run) {
+    throwCaptureError(CaptureErrorCode::attemptToStopStreamState, "The stream is not capturing");
+  }
+  tearDown(std::move(run));
+}
+
+void X11Stream::tearDown(std::unique_ptr<Run> run) {
+  if (!run) {
+    return;
+  }
+  // Closed first: whatever is still queued is dropped, not delivered late.
+  run->screenGate->close();
+  run->audioGate->close();
+  if (run->audio) {
+    run->audio->stop();
+  }
+  {
+    std::lock_guard lock(run->mutex);
+    run->stopping = true;
+  }
+  run->wake.notify_all();
+  if (run->thread.joinable()) {
+    run->thread.join();
+  }
+}
+
+void X11Stream::deliver(Run& run, SCStreamOutputType type, const SampleBufferRef& sample) {
+  const bool isScreen = type == SCStreamOutputType::screen;
+  const std::vector<Registration>& outputs = isScreen ? run.screenOutputs : run.audioOutputs;
+  DeliveryGate& gate = isScreen ? *run.screenGate : *run.audioGate;
+  for (const Registration& registration : outputs) {
+    registration.queue.async(
+        gate.wrap([stream = weak_from_this(), output = registration.output, sample, type] {
+          const auto self = stream.lock();
+          const auto receiver = output.lock();
+          if (self && receiver) {
+            receiver->streamDidOutputSampleBuffer(*self, sample, type);
+          }
+        }));
+  }
+}
+
+void X11Stream::reportFailure(std::uint64_t runNumber, ErrorRef error) {
+  // Never on the capture or audio thread: stopping joins and stops those.
+  startTask([stream = weak_from_this(), runNumber, error = std::move(error)] {
+    if (const auto self = stream.lock()) {
+      self->stopRun(runNumber, error);
+    }
+  });
+}
+
+void X11Stream::stopRun(std::uint64_t runNumber, const ErrorRef& error) {
+  std::unique_ptr<Run> run;
+  {
+    std::lock_guard lock(mutex_);
+    if (!run_ || run_->number != runNumber) {
+      return; // stopped meanwhile, or already reported
+    }
+    run = std::move(run_);
+  }
+  tearDown(std::move(run));
+  if (const auto delegate = delegate_.lock()) {
+    delegate->streamDidStopWithError(*this, error);
+  }
+}
+
+void X11Stream::captureLoop(Run& run) {
+  CaptureSource& source = *run.source;
+  XConnection& connection = *run.connection;
+  const auto format = FormatDescription::video(run.pixelFormat, run.width, run.height);
+  std::shared_ptr<const PixelBuffer> lastPixels;
+  std::optional<CursorImage> lastCursor;
+  std::vector<std::uint8_t> scratch;
+  const auto fail = [&](ErrorRef error) { reportFailure(run.number, std::move(error)); };
+
+  auto deadline = Clock::now();
+  for (;;) {
+    {
+      std::unique_lock lock(run.mutex);
+      if (run.wake.wait_until(lock, deadline, [&] { return run.stopping; })) {
+        return;
+      }
+    }
+    deadline += run.interval;
+    const auto now = Clock::now();
+    if (deadline < now) {
+      deadline = now + run.interval; // fell behind: skip the missed ticks
+    }
+
+    connection.pumpEvents();
+    if (!connection.isAlive()) {
+      return fail(captureError(CaptureErrorCode::connectionInvalid,
+                               "The connection to X display \"" + connection.displayName() +
+                                   "\" was lost"));
+    }
+    if (ErrorRef error = source.update()) {
+      return fail(std::move(error));
+    }
+    if (run.screenOutputs.empty() ||
+        run.screenGate->outstanding() >= run.queueDepth * run.screenOutputs.size()) {
+      continue; // nobody to deliver to, or they are behind: skip this frame
+    }
+
+    std::optional<CursorImage> cursor;
+    if (run.showsCursor) {
+      cursor = readCursor(connection, source.pointerWindow(), source.pointerOffsetX(),
+                          source.pointerOffsetY());
+    }
+    const bool damaged = source.takeChange();
+    const bool changed = damaged || !lastPixels ||
+                         cursorChangedInside(lastCursor, cursor, source.width(), source.height());
+    const CMTime timestamp = hostTimeNow();
+    SCFrameStatus status = SCFrameStatus::idle;
+    if (changed) {
+      const ImageGrabber::Grab grabbed = source.grab();
+      switch (grabbed.outcome) {
+      case ImageGrabber::Outcome::grabbed: {
+        if (cursor) {
+          drawCursor(grabbed.image, *cursor);
+        }
+        auto pixels = run.pool->acquire(run.pixelFormat, run.width, run.height);
+        renderFrame(grabbed.image, *pixels, scratch);
+        lastPixels = std::move(pixels);
+        lastCursor = std::move(cursor);
+        status = SCFrameStatus::complete;
+        break;
+      }
+      case ImageGrabber::Outcome::unavailable:
+        break; // hidden for now: repeat the last frame
+      case ImageGrabber::Outcome::gone:
+        return fail(captureError(CaptureErrorCode::noCaptureSource,
+                                 "The captured content no longer exists"));
+      case ImageGrabber::Outcome::failed:
+        return fail(captureError(CaptureErrorCode::internalError,
+                                 "Could not read the pixels of the captured content from X "
+                                 "display \"" +
+                                     connection.displayName() + "\""));
+      }
+    }
+    if (!lastPixels) {
+      continue;
+    }
+    deliver(run, SCStreamOutputType::screen, makeFrame(format, lastPixels, timestamp, status));
+  }
+}
+
+} // namespace Platform::Linux::X11

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "Platform/Linux/AudioCapture.h"
+#include "Platform/Linux/X11/XConnection.h"
+#include "Platform/ScreenCapture.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// A capture stream of one window or display area on an X display, with the
+// system audio when an audio output is added. Frames are grabbed on a thread
+// of the stream, paced on the host clock at the configured minimum interval,
+// and delivered one at a time, in order, on each output's queue. A frame whose
+// content did not change since the last one is delivered "idle" with the same
+// pixels, at almost no cost.
+//
+// Thread contract: addStreamOutput, startCapture and stopCapture may be
+// called from any thread (not concurrently with each other for the same
+// output registration). Outputs are called on their queues; the delegate is
+// told once, on a thread of its own, when the stream ends by itself. The
+// stream may be released from any thread, also from inside an output.
+
+namespace Platform::Linux::X11 {
+
+class X11Stream final : public SCStream, public std::enable_shared_from_this<X11Stream> {
+public:
+  using ConnectionSource = std::function<std::shared_ptr<XConnection>()>;
+
+  X11Stream(ConnectionSource connect, std::shared_ptr<AudioCaptureFactory> audio,
+            SCContentFilter filter, SCStreamConfiguration configuration,
+            std::weak_ptr<SCStreamDelegate> delegate);
+  ~X11Stream() override;
+
+  void addStreamOutput(std::weak_ptr<SCStreamOutput> output, SCStreamOutputType type,
+                       DispatchQueue queue) override;
+  void startCapture() override;
+  void stopCapture() override;
+
+private:
+  struct Registration {
+    std::weak_ptr<SCStreamOutput> output;
+    DispatchQueue queue;
+  };
+  struct Run;
+
+  void captureLoop(Run& run);
+  void deliver(Run& run, SCStreamOutputType type, const SampleBufferRef& sample);
+  void reportFailure(std::uint64_t runNumber, ErrorRef error);
+  void stopRun(std::uint64_t runNumber, const ErrorRef& error);
+  static void tearDown(std::unique_ptr<Run> run);
+
+  const ConnectionSource connect_;
+  const std::shared_ptr<AudioCaptureFactory> audioFactory_;
+  const SCContentFilter filter_;
+  const SCStreamConfiguration configuration_;
+  const std::weak_ptr<SCStreamDelegate> delegate_;
+
+  std::mutex mutex_;
+  std::vector<Registration> screenOutputs_; // guarded by mutex_
+  std::vector<Registration> audioOutputs_;  // guarded by mutex_
+  std::unique_ptr<Run> run_;                // guarded by mutex_; present while running
+  std::uint64_t runCount_ = 0;              // guarded by mutex_
+};
+
+} // namespace Platform::Linux::X11
