@@ -1,0 +1,57 @@
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <string>
+#include <vector>
+
+// Reads a written file back with libavformat and libavcodec, the way a
+// player would, and reports what it holds.
+
+namespace WriterTests {
+
+struct TrackInfo {
+  AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
+  AVCodecID codec = AV_CODEC_ID_NONE;
+  std::uint32_t tag = 0;
+  int sampleRate = 0;
+  int channelCount = 0;
+  int width = 0;
+  int height = 0;
+  int format = -1; // AVPixelFormat or AVSampleFormat
+  AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+  AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+  AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
+  int profile = FF_PROFILE_UNKNOWN;
+  // Packet presentation times in seconds, sorted, and where the last ends.
+  std::vector<double> times;
+  double end = 0;
+  // Packet times and durations in the track's own time base, in file order.
+  std::vector<std::int64_t> packetTimes;
+  std::vector<std::int64_t> packetDurations;
+  int keyFrames = 0;
+};
+
+struct FileInfo {
+  std::string majorBrand;
+  std::vector<TrackInfo> tracks;
+};
+
+// Throws std::runtime_error when libavformat cannot open or read the file.
+FileInfo probeFile(const std::string& path);
+
+struct DecodedTrack {
+  int frames = 0;
+  int errors = 0;
+  // Audio only: the first channel, as floats, from the track's time zero.
+  std::vector<float> firstChannel;
+};
+
+DecodedTrack decodeTrack(const std::string& path, int index);
+
+std::uint32_t fourCC(const char (&text)[5]);
+
+} // namespace WriterTests

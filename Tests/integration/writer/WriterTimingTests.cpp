@@ -1,0 +1,174 @@
+#include "FileProbe.h"
+#include "Recording.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace WriterTests {
+namespace {
+
+using namespace Platform;
+
+constexpr double videoTick = 1.0 / 90000;
+
+// Every packet but the last holds one full encoder frame and starts where the
+// previous one ended.
+void expectBackToBack(const TrackInfo& track) {
+  ASSERT_GE(track.packetTimes.size(), 3U);
+  const std::int64_t frame = track.packetTimes[1] - track.packetTimes[0];
+  EXPECT_EQ(frame, 4096) << "Apple Lossless frames";
+  for (std::size_t i = 1; i < track.packetTimes.size(); ++i) {
+    ASSERT_EQ(track.packetTimes[i] - track.packetTimes[i - 1], frame) << "packet " << i;
+  }
+}
+
+// Frames come at uneven times (idle frames are skipped upstream); the file
+// keeps every time exactly and drops what would break the track's timing.
+TEST(WriterTiming, VideoKeepsUnevenTimesAndDropsWhatWouldBreakThem) {
+  ScratchDirectory directory;
+  const std::string path = directory.file("uneven.mp4");
+  auto writer = writing().makeAssetWriter(path, AVFileType::mpeg4);
+  auto video = addInput(*writer, MediaType::video, videoSettings(AVVideoCodecTypeH264, 64, 48));
+  ASSERT_TRUE(writer->startWriting());
+  const double start = 77.123456789;
+  writer->startSessionAtSourceTime(seconds(start));
+  const double offsets[] = {-0.2, 0.0, 0.05, 0.3, 0.3 /* repeated */, 0.31, 0.25 /* backward */,
+                            1.2,  2.0};
+  int index = 0;
+  for (double offset : offsets) {
+    EXPECT_TRUE(appendWhenReady(*video, bgraFrame(64, 48, index++, seconds(start + offset))));
+  }
+  video->markAsFinished();
+  writer->finishWriting();
+  ASSERT_EQ(writer->status(), AVAssetWriterStatus::completed);
+
+  const TrackInfo track = probeFile(path).tracks.at(0);
+  const std::vector<double> expected = {0.0, 0.05, 0.3, 0.31, 1.2, 2.0};
+  ASSERT_EQ(track.times.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_NEAR(track.times[i], expected[i], videoTick) << "frame " << i;
+  }
+  EXPECT_EQ(decodeTrack(path, 0).frames, 6);
+}
+
+// Frames two seconds apart still get a key frame each time a second passed.
+TEST(WriterTiming, KeyFrameAtLeastEverySecond) {
+  ScratchDirectory directory;
+  const std::string path = directory.file("keys.mov");
+  auto writer = writing().makeAssetWriter(path, AVFileType::quickTimeMovie);
+  OutputSettings settings = videoSettings(AVVideoCodecTypeH264, 64, 48);
+  settings.emplace(AVVideoCompressionPropertiesKey,
+                   OutputSettings{{AVVideoMaxKeyFrameIntervalKey, 1000}});
+  auto video = addInput(*writer, MediaType::video, settings);
+  ASSERT_TRUE(writer->startWriting());
+  writer->startSessionAtSourceTime(seconds(0));
+  for (int i = 0; i < 24 * 4; ++i) {
+    EXPECT_TRUE(appendWhenReady(*video, bgraFrame(64, 48, i, seconds(i / 24.0))));
+  }
+  writer->finishWriting();
+  ASSERT_EQ(writer->status(), AVAssetWriterStatus::completed);
+  EXPECT_GE(probeFile(path).tracks.at(0).keyFrames, 4);
+}
+
+// Resampled, remixed input that is continuous gives a track whose packets
+// follow each other sample for sample, with the input's length.
+TEST(WriterTiming, ContinuousAudioStaysContinuousThroughTheResampler) {
+  ScratchDirectory directory;
+  const std::string path = directory.file("continuous.m4a");
+  auto writer = writing().makeAssetWriter(path, AVFileType::appleM4A);
+  auto audio = addInput(*writer, MediaType::audio, audioSettings(true, 2));
+  ASSERT_TRUE(writer->startWriting());
+  writer->startSessionAtSourceTime(seconds(10));
+  const AudioShape shape{44100, 1, AudioSampleFormat::int16, 0.5};
+  // 441 frames are 10 ms; the stamps carry a little capture jitter.
+  for (int i = 0; i < 300; ++i) {
+    const double jitter = (i % 3 - 1) * 0.002;
+    EXPECT_TRUE(appendWhenReady(*audio, audioBuffer(shape, 441, seconds(10 + i * 0.01 + jitter))));
+  }
+  writer->finishWriting();
+  ASSERT_EQ(writer->status(), AVAssetWriterStatus::completed);
+
+  const TrackInfo track = probeFile(path).tracks.at(0);
+  ASSERT_FALSE(track.packetTimes.empty());
+  EXPECT_EQ(track.packetTimes.front(), 0);
+  expectBackToBack(track);
+  const DecodedTrack decoded = decodeTrack(path, 0);
+  // Three seconds at 48 kHz, give or take the resampler's edge.
+  EXPECT_NEAR(static_cast<double>(decoded.firstChannel.size()), 3 * 48000.0, 64);
+}
+
+std::size_t firstSoundAt(const std::vector<float>& samples, std::size_t from) {
+  for (std::size_t i = from; i < samples.size(); ++i) {
+    if (std::fabs(samples[i]) > 0.05F) {
+      return i;
+    }
+  }
+  return samples.size();
+}
+
+std::size_t firstSilenceAt(const std::vector<float>& samples, std::size_t from) {
+  std::size_t quietRun = 0;
+  for (std::size_t i = from; i < samples.size(); ++i) {
+    quietRun = std::fabs(samples[i]) < 1e-4F ? quietRun + 1 : 0;
+    if (quietRun == 240) {
+      return i + 1 - quietRun;
+    }
+  }
+  return samples.size();
+}
+
+// Audio that starts late and pauses keeps its place on the timeline: the
+// track starts at the session start and the sound lands where it was stamped.
+TEST(WriterTiming, AudioFollowsPresentationTimesAcrossGaps) {
+  ScratchDirectory directory;
+  const std::string path = directory.file("gaps.mov");
+  auto writer = writing().makeAssetWriter(path, AVFileType::quickTimeMovie);
+  auto audio = addInput(*writer, MediaType::audio, audioSettings(true, 1));
+  ASSERT_TRUE(writer->startWriting());
+  writer->startSessionAtSourceTime(seconds(3));
+  const AudioShape shape{48000, 2, AudioSampleFormat::float32, 0.5};
+  // Sound before the session start is cut off; from 0.5 s to 1.5 s, then
+  // from 2.5 s to 3.0 s.
+  EXPECT_TRUE(appendWhenReady(*audio, audioBuffer(shape, 4800, seconds(2.9))));
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_TRUE(appendWhenReady(*audio, audioBuffer(shape, 960, seconds(3.5 + i * 0.02))));
+  }
+  for (int i = 0; i < 25; ++i) {
+    EXPECT_TRUE(appendWhenReady(*audio, audioBuffer(shape, 960, seconds(5.5 + i * 0.02))));
+  }
+  writer->finishWriting();
+  ASSERT_EQ(writer->status(), AVAssetWriterStatus::completed);
+
+  const TrackInfo track = probeFile(path).tracks.at(0);
+  EXPECT_EQ(track.packetTimes.front(), 0);
+  expectBackToBack(track);
+  const std::vector<float> samples = decodeTrack(path, 0).firstChannel;
+  const std::size_t tolerance = 48; // one millisecond
+  const std::size_t firstSound = firstSoundAt(samples, 0);
+  EXPECT_NEAR(static_cast<double>(firstSound), 0.5 * 48000, tolerance + 8);
+  const std::size_t pause = firstSilenceAt(samples, firstSound);
+  EXPECT_NEAR(static_cast<double>(pause), 1.5 * 48000, tolerance);
+  EXPECT_NEAR(static_cast<double>(firstSoundAt(samples, pause)), 2.5 * 48000, tolerance + 8);
+  EXPECT_NEAR(static_cast<double>(samples.size()), 3.0 * 48000, tolerance);
+}
+
+// A buffer that repeats audio already written is trimmed, not written twice.
+TEST(WriterTiming, OverlappingAudioIsTrimmed) {
+  ScratchDirectory directory;
+  const std::string path = directory.file("overlap.m4a");
+  auto writer = writing().makeAssetWriter(path, AVFileType::appleM4A);
+  auto audio = addInput(*writer, MediaType::audio, audioSettings(true, 2));
+  ASSERT_TRUE(writer->startWriting());
+  writer->startSessionAtSourceTime(seconds(0));
+  const AudioShape shape{48000, 2, AudioSampleFormat::float32, 0.5};
+  EXPECT_TRUE(appendWhenReady(*audio, audioBuffer(shape, 48000, seconds(0))));
+  EXPECT_TRUE(appendWhenReady(*audio, audioBuffer(shape, 48000, seconds(0.5))));
+  EXPECT_TRUE(appendWhenReady(*audio, audioBuffer(shape, 4800, seconds(0.2))));
+  writer->finishWriting();
+  ASSERT_EQ(writer->status(), AVAssetWriterStatus::completed);
+  EXPECT_NEAR(static_cast<double>(decodeTrack(path, 0).firstChannel.size()), 1.5 * 48000, 48);
+}
+
+} // namespace
+} // namespace WriterTests
