@@ -1,6 +1,7 @@
 #include "Platform/FFmpeg/PixelConverter.h"
 
 #include "Platform/Error.h"
+#include "Platform/FFmpeg/Bt709Conversion.h"
 
 #include <cerrno>
 
@@ -55,6 +56,13 @@ void PixelConverter::convert(const PixelBuffer& source, AVFrame& destination) {
   const AVPixelFormat format = sourceFormat(source.pixelFormat);
   const int sourceWidth = sourceExtent(source.width, width_);
   const int sourceHeight = sourceExtent(source.height, height_);
+  if (format == AV_PIX_FMT_BGRA && format_ == AV_PIX_FMT_YUV420P && sourceWidth == width_ &&
+      sourceHeight == height_ && colorspaceTable(matrix_) == SWS_CS_ITU709) {
+    convertBgraToI420Bt709(source.bytes.data(), source.bytesPerRow, width_, height_,
+                           {destination.data[0], destination.linesize[0], destination.data[1],
+                            destination.linesize[1], destination.data[2], destination.linesize[2]});
+    return;
+  }
   SwsContext* context =
       sws_getCachedContext(context_, sourceWidth, sourceHeight, format, width_, height_, format_,
                            SWS_BILINEAR, nullptr, nullptr, nullptr);
