@@ -68,7 +68,12 @@ bool ImageGrabber::ensureSegment(std::size_t size) {
     shmRefused_ = true;
     return false;
   }
-  segment_ = std::make_unique<Segment>(Segment{c, id, static_cast<std::uint8_t*>(memory), size});
+  // Filled in place: a temporary Segment would detach the memory when it dies.
+  segment_ = std::make_unique<Segment>();
+  segment_->connection = c;
+  segment_->id = id;
+  segment_->memory = static_cast<std::uint8_t*>(memory);
+  segment_->size = size;
   return true;
 }
 

@@ -1,0 +1,522 @@
+#include "VirtualDesktop.h"
+
+#include "Platform/Linux/X11/X11ScreenCapture.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Platform::SampleBufferRef;
+using Platform::SCStreamOutputType;
+using X11Testing::DemoWindow;
+using X11Testing::VirtualDisplay;
+
+// Collects what a stream delivers, and checks it arrives one at a time.
+class Collector : public Platform::SCStreamOutput {
+public:
+  void streamDidOutputSampleBuffer(Platform::SCStream&, SampleBufferRef sample,
+                                   SCStreamOutputType type) override {
+    std::unique_lock lock(mutex_);
+    if (delivering_) {
+      overlapped_ = true;
+    }
+    delivering_ = true;
+    lock.unlock();
+    std::this_thread::sleep_for(1ms); // widens the window for overlap
+    lock.lock();
+    delivering_ = false;
+    samples_.push_back({sample, type});
+    changed_.notify_all();
+  }
+
+  // Waits until `count` samples have arrived; false on time-out.
+  bool waitFor(std::size_t count, std::chrono::milliseconds timeout = 10s) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return samples_.size() >= count; });
+  }
+
+  std::vector<SampleBufferRef> samples() {
+    std::lock_guard lock(mutex_);
+    std::vector<SampleBufferRef> result;
+    for (const auto& entry : samples_) {
+      result.push_back(entry.first);
+    }
+    return result;
+  }
+
+  std::size_t count() {
+    std::lock_guard lock(mutex_);
+    return samples_.size();
+  }
+
+  bool overlapped() {
+    std::lock_guard lock(mutex_);
+    return overlapped_;
+  }
+
+private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::pair<SampleBufferRef, SCStreamOutputType>> samples_;
+  bool delivering_ = false;
+  bool overlapped_ = false;
+};
+
+class StopWatcher : public Platform::SCStreamDelegate {
+public:
+  void streamDidStopWithError(Platform::SCStream&, Platform::ErrorRef error) override {
+    calls_.fetch_add(1);
+    stopped_.complete(error);
+  }
+  Platform::OneShot<Platform::ErrorRef> stopped_;
+  std::atomic<int> calls_{0};
+};
+
+Platform::SCFrameStatus statusOf(const SampleBufferRef& sample) {
+  const auto& attachments = sample->sampleAttachments();
+  EXPECT_TRUE(attachments.has_value());
+  EXPECT_EQ(attachments->size(), 1U);
+  return static_cast<Platform::SCFrameStatus>(
+      std::get<std::int64_t>(attachments->front().at(Platform::SCStreamFrameInfoStatus)));
+}
+
+std::uint32_t pixelAt(const Platform::PixelBuffer& buffer, int x, int y) {
+  std::uint32_t value = 0;
+  std::memcpy(&value, buffer.bytes.data() + y * buffer.bytesPerRow + x * 4, 4);
+  return value;
+}
+
+// Polls the window list until the window shows up (windows map asynchronously).
+std::optional<Platform::SCWindow> findWindow(Platform::ScreenCaptureService& service,
+                                             std::uint32_t id) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    for (const auto& window : service.shareableContent(false, false).windows) {
+      if (window.windowID == id) {
+        return window;
+      }
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  return std::nullopt;
+}
+
+class X11CaptureTest : public testing::Test {
+protected:
+  static void SetUpTestSuite() { display_ = std::make_unique<VirtualDisplay>(1280, 720); }
+  static void TearDownTestSuite() { display_.reset(); }
+
+  Platform::SCStreamConfiguration configuration(std::int64_t width, std::int64_t height) {
+    Platform::SCStreamConfiguration config;
+    config.minimumFrameInterval = CMTimeMake(1, 30);
+    config.width = width;
+    config.height = height;
+    config.showsCursor = false;
+    return config;
+  }
+
+  std::shared_ptr<Platform::SCStream> windowStream(std::uint32_t id,
+                                                   const Platform::SCStreamConfiguration& config) {
+    const auto window = findWindow(*service_, id);
+    EXPECT_TRUE(window.has_value());
+    auto stream = service_->makeStream(Platform::SCContentFilter(*window), config, watcher_);
+    stream->addStreamOutput(collector_, SCStreamOutputType::screen,
+                            Platform::DispatchQueue::global());
+    return stream;
+  }
+
+  static std::unique_ptr<VirtualDisplay> display_;
+  std::shared_ptr<Platform::ScreenCaptureService> service_ =
+      Platform::Linux::makeX11ScreenCaptureService(nullptr);
+  std::shared_ptr<Collector> collector_ = std::make_shared<Collector>();
+  std::shared_ptr<StopWatcher> watcher_ = std::make_shared<StopWatcher>();
+};
+
+std::unique_ptr<VirtualDisplay> X11CaptureTest::display_;
+
+TEST_F(X11CaptureTest, ListsDisplaysAndWindowsWithTitlesFramesAndApplications) {
+  DemoWindow titled({"--title", "Caf\xC3\xA9 \xE2\x9C\x93", "--class", "recorder-demo",
+                     "--position", "40,50", "--size", "320x200", "--still"});
+  DemoWindow untitled({"--no-title", "--position", "400,300", "--size", "100x80", "--still"});
+
+  const auto window = findWindow(*service_, titled.id());
+  ASSERT_TRUE(window.has_value());
+  EXPECT_EQ(window->title, "Caf\xC3\xA9 \xE2\x9C\x93");
+  EXPECT_EQ(window->frame, (Platform::CGRect{40, 50, 320, 200}));
+  EXPECT_TRUE(window->isOnScreen);
+  EXPECT_EQ(window->windowLayer, 0);
+  ASSERT_TRUE(window->owningApplication.has_value());
+  EXPECT_EQ(window->owningApplication->applicationName, "recorder-demo");
+  EXPECT_EQ(window->owningApplication->bundleIdentifier, "recorder-demo");
+  EXPECT_GT(window->owningApplication->processID, 0);
+
+  const auto nameless = findWindow(*service_, untitled.id());
+  ASSERT_TRUE(nameless.has_value());
+  EXPECT_FALSE(nameless->title.has_value());
+  EXPECT_EQ(nameless->frame, (Platform::CGRect{400, 300, 100, 80}));
+
+  const auto content = service_->shareableContent(true, true);
+  ASSERT_EQ(content.displays.size(), 1U);
+  const Platform::SCDisplay& screen = content.displays.front();
+  EXPECT_EQ(screen.width, 1280);
+  EXPECT_EQ(screen.height, 720);
+  EXPECT_EQ(screen.frame, (Platform::CGRect{0, 0, 1280, 720}));
+  EXPECT_EQ(service_->mainDisplayID(), screen.displayID);
+  const auto mode = service_->displayMode(screen.displayID);
+  ASSERT_TRUE(mode.has_value());
+  EXPECT_EQ(mode->pixelWidth, 1280);
+  EXPECT_EQ(mode->width, 1280);
+  EXPECT_FALSE(service_->displayMode(screen.displayID + 1000).has_value());
+  const auto screens = service_->screens();
+  ASSERT_EQ(screens.size(), 1U);
+  EXPECT_EQ(screens.front().screenNumber, static_cast<std::int64_t>(screen.displayID));
+  EXPECT_FALSE(screens.front().localizedName.empty());
+}
+
+TEST_F(X11CaptureTest, WindowCaptureDeliversScaledCompleteFramesInOrderUntilStopped) {
+  DemoWindow moving({"--size", "320x200"});
+  auto stream = windowStream(moving.id(), configuration(160, 120));
+
+  stream->startCapture();
+  ASSERT_TRUE(collector_->waitFor(15));
+  stream->stopCapture();
+  const std::size_t afterStop = collector_->count();
+  std::this_thread::sleep_for(200ms);
+
+  EXPECT_EQ(collector_->count(), afterStop) << "a sample arrived after stopCapture returned";
+  EXPECT_FALSE(collector_->overlapped());
+  const auto samples = collector_->samples();
+  int complete = 0;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const auto& pixels = samples[i]->imageBuffer();
+    ASSERT_TRUE(pixels);
+    EXPECT_EQ(pixels->pixelFormat, Platform::kCVPixelFormatType_32BGRA);
+    EXPECT_EQ(pixels->width, 160);
+    EXPECT_EQ(pixels->height, 120);
+    EXPECT_EQ(pixels->bytesPerRow, 640U);
+    EXPECT_EQ(samples[i]->duration(), kCMTimeZero);
+    complete += statusOf(samples[i]) == Platform::SCFrameStatus::complete ? 1 : 0;
+    if (i > 0) {
+      EXPECT_LT(CMTimeCompare(samples[i - 1]->presentationTimeStamp(),
+                              samples[i]->presentationTimeStamp()),
+                0);
+    }
+  }
+  // The bar moves every 33 ms: nearly every frame at 30 fps shows a change.
+  EXPECT_GE(complete, static_cast<int>(samples.size()) * 2 / 3);
+  // 320x200 fitted into 160x120 leaves black bars of 10 rows above and below.
+  EXPECT_EQ(pixelAt(*samples.back()->imageBuffer(), 80, 2), 0xFF000000U);
+  EXPECT_THROW(stream->stopCapture(), Platform::Error);
+}
+
+TEST_F(X11CaptureTest, StillWindowYieldsIdleFramesReusingThePixels) {
+  DemoWindow still({"--size", "200x100", "--still"});
+  auto stream = windowStream(still.id(), configuration(0, 0));
+
+  stream->startCapture();
+  std::this_thread::sleep_for(300ms); // let the first paint settle
+  const std::size_t settled = collector_->count();
+  ASSERT_TRUE(collector_->waitFor(settled + 8));
+  stream->stopCapture();
+
+  const auto samples = collector_->samples();
+  ASSERT_FALSE(samples.empty());
+  EXPECT_EQ(statusOf(samples.front()), Platform::SCFrameStatus::complete);
+  EXPECT_EQ(samples.front()->imageBuffer()->width, 200);
+  int idle = 0;
+  for (std::size_t i = settled + 1; i < samples.size(); ++i) {
+    if (statusOf(samples[i]) == Platform::SCFrameStatus::idle) {
+      ++idle;
+      EXPECT_EQ(samples[i]->imageBuffer(), samples[i - 1]->imageBuffer());
+    }
+  }
+  EXPECT_GE(idle, 6);
+}
+
+TEST_F(X11CaptureTest, CoveredWindowIsCapturedWithItsOwnPixels) {
+  DemoWindow red({"--solid", "FF0000", "--position", "0,0", "--size", "200x200"});
+  DemoWindow green({"--solid", "00FF00", "--position", "0,0", "--size", "200x200"});
+  auto stream = windowStream(red.id(), configuration(0, 0));
+
+  stream->startCapture();
+  std::this_thread::sleep_for(300ms);
+  const std::size_t settled = collector_->count();
+  ASSERT_TRUE(collector_->waitFor(settled + 1));
+  stream->stopCapture();
+
+  const auto frame = collector_->samples().back()->imageBuffer();
+  EXPECT_EQ(pixelAt(*frame, 100, 100), 0xFFFF0000U); // B, G, R, A bytes of opaque red
+
+  // The screen itself shows the green window on top.
+  auto collector = std::make_shared<Collector>();
+  auto config = configuration(0, 0);
+  config.sourceRect = Platform::CGRect{50, 60, 100, 40};
+  const auto content = service_->shareableContent(false, false);
+  auto screenStream = service_->makeStream(Platform::SCContentFilter(content.displays.front(), {}),
+                                           config, watcher_);
+  screenStream->addStreamOutput(collector, SCStreamOutputType::screen,
+                                Platform::DispatchQueue::global());
+  screenStream->startCapture();
+  ASSERT_TRUE(collector->waitFor(2));
+  screenStream->stopCapture();
+  const auto screenFrame = collector->samples().back()->imageBuffer();
+  EXPECT_EQ(screenFrame->width, 100);
+  EXPECT_EQ(screenFrame->height, 40);
+  EXPECT_EQ(pixelAt(*screenFrame, 50, 20), 0xFF00FF00U);
+}
+
+TEST_F(X11CaptureTest, TenBitFramesCarryTheColourInPackedARGB) {
+  DemoWindow red({"--solid", "FF0000", "--size", "64x48"});
+  auto config = configuration(0, 0);
+  config.pixelFormat = Platform::kCVPixelFormatType_ARGB2101010LEPacked;
+  auto stream = windowStream(red.id(), config);
+
+  stream->startCapture();
+  std::this_thread::sleep_for(300ms);
+  const std::size_t settled = collector_->count();
+  ASSERT_TRUE(collector_->waitFor(settled + 1));
+  stream->stopCapture();
+
+  const auto frame = collector_->samples().back()->imageBuffer();
+  EXPECT_EQ(frame->pixelFormat, Platform::kCVPixelFormatType_ARGB2101010LEPacked);
+  // Alpha 3 in the top two bits, red 1023, green and blue 0.
+  EXPECT_EQ(pixelAt(*frame, 32, 24), 0xFFF00000U);
+}
+
+// Waits until the server has handled every request, then disconnects.
+void syncAndClose(xcb_connection_t* c) {
+  std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  xcb_disconnect(c);
+}
+
+// Resizes a window the way a user or window manager would.
+void resizeWindow(std::uint32_t id, std::uint16_t width, std::uint16_t height) {
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  const std::uint32_t size[] = {width, height};
+  xcb_configure_window(c, id, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+  syncAndClose(c);
+}
+
+TEST_F(X11CaptureTest, ResizedWindowKeepsRecordingAtTheConfiguredSize) {
+  DemoWindow moving({"--size", "320x200"});
+  auto stream = windowStream(moving.id(), configuration(320, 200));
+  stream->startCapture();
+  ASSERT_TRUE(collector_->waitFor(3));
+
+  resizeWindow(moving.id(), 100, 300);
+  const std::size_t resizedAt = collector_->count();
+  ASSERT_TRUE(collector_->waitFor(resizedAt + 10));
+  stream->stopCapture();
+
+  EXPECT_FALSE(watcher_->stopped_.isCompleted());
+  const auto frame = collector_->samples().back()->imageBuffer();
+  EXPECT_EQ(frame->width, 320);
+  EXPECT_EQ(frame->height, 200);
+  // 100x300 fitted into 320x200 is 67x200 in the middle: black at the sides.
+  EXPECT_EQ(pixelAt(*frame, 5, 100), 0xFF000000U);
+  EXPECT_EQ(pixelAt(*frame, 314, 100), 0xFF000000U);
+  EXPECT_NE(pixelAt(*frame, 160, 100), 0xFF000000U);
+}
+
+TEST_F(X11CaptureTest, ClosedWindowStopsTheStreamOnceWithAnError) {
+  DemoWindow closing({"--size", "160x100"});
+  auto stream = windowStream(closing.id(), configuration(0, 0));
+  stream->startCapture();
+  ASSERT_TRUE(collector_->waitFor(2));
+
+  closing.close();
+  const Platform::ErrorRef error = watcher_->stopped_.wait();
+
+  ASSERT_TRUE(error);
+  const auto* systemError = dynamic_cast<const Platform::SystemError*>(error.get());
+  ASSERT_NE(systemError, nullptr);
+  EXPECT_EQ(systemError->domain(), Platform::ErrorDomain::screenCapture);
+  EXPECT_THAT(error->localizedDescription(), testing::HasSubstr("closed"));
+  const std::size_t atStop = collector_->count();
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(collector_->count(), atStop);
+  EXPECT_EQ(watcher_->calls_.load(), 1);
+  EXPECT_THROW(stream->stopCapture(), Platform::Error);
+}
+
+TEST_F(X11CaptureTest, StartingOnAWindowThatNoLongerExistsThrows) {
+  std::optional<Platform::SCWindow> window;
+  {
+    DemoWindow brief({"--size", "50x50"});
+    window = findWindow(*service_, brief.id());
+    ASSERT_TRUE(window.has_value());
+  }
+  auto stream =
+      service_->makeStream(Platform::SCContentFilter(*window), configuration(0, 0), watcher_);
+  stream->addStreamOutput(collector_, SCStreamOutputType::screen,
+                          Platform::DispatchQueue::global());
+
+  EXPECT_THROW(stream->startCapture(), Platform::Error);
+  EXPECT_THROW(stream->stopCapture(), Platform::Error);
+}
+
+TEST_F(X11CaptureTest, CursorIsDrawnOnlyWhenAsked) {
+  DemoWindow red({"--solid", "FF0000", "--position", "0,0", "--size", "200x200"});
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  xcb_warp_pointer(c, XCB_NONE, red.id(), 0, 0, 0, 0, 100, 100);
+  syncAndClose(c);
+
+  const auto redPixelsNearPointer = [&](bool showsCursor) {
+    auto collector = std::make_shared<Collector>();
+    auto config = configuration(0, 0);
+    config.showsCursor = showsCursor;
+    auto stream = service_->makeStream(Platform::SCContentFilter(*findWindow(*service_, red.id())),
+                                       config, watcher_);
+    stream->addStreamOutput(collector, SCStreamOutputType::screen,
+                            Platform::DispatchQueue::global());
+    stream->startCapture();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(collector->waitFor(collector->count() + 1));
+    stream->stopCapture();
+    const auto frame = collector->samples().back()->imageBuffer();
+    int red = 0;
+    for (int y = 90; y < 110; ++y) {
+      for (int x = 90; x < 110; ++x) {
+        red += pixelAt(*frame, x, y) == 0xFFFF0000U ? 1 : 0;
+      }
+    }
+    return red;
+  };
+
+  EXPECT_EQ(redPixelsNearPointer(false), 400);
+  EXPECT_LT(redPixelsNearPointer(true), 400);
+}
+
+// Delivers a few silent buffers from a thread of its own, then fails if told to.
+class FakeSystemAudio : public Platform::Linux::AudioCapture {
+public:
+  explicit FakeSystemAudio(bool failAfterwards) : failAfterwards_(failAfterwards) {}
+  ~FakeSystemAudio() override { stop(); }
+
+  void start(std::function<void(SampleBufferRef)> deliver,
+             std::function<void(Platform::ErrorRef)> failed) override {
+    thread_ = std::thread([this, deliver = std::move(deliver), failed = std::move(failed)] {
+      for (int i = 0; i < 5 && !stopping_; ++i) {
+        Platform::CMSampleBuffer::Contents contents;
+        contents.formatDescription =
+            Platform::FormatDescription::audioPCM(Platform::AudioStreamDescription{});
+        contents.timing = {{CMTimeMake(480, 48000), hostTimeNow(), kCMTimeInvalid}};
+        auto audio = std::make_shared<Platform::AudioBuffer>();
+        audio->frameCount = 480;
+        audio->bytes.resize(480 * 8);
+        contents.audioBuffer = audio;
+        deliver(Platform::CMSampleBuffer::make(std::move(contents)));
+        std::this_thread::sleep_for(10ms);
+      }
+      if (failAfterwards_ && !stopping_) {
+        failed(Platform::makeError(Platform::ErrorDomain::mediaCapture, 7,
+                                   "The default sink went away"));
+      }
+    });
+  }
+
+  void stop() override {
+    stopping_ = true;
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+  }
+
+private:
+  const bool failAfterwards_;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
+class FakeAudioFactory : public Platform::Linux::AudioCaptureFactory {
+public:
+  explicit FakeAudioFactory(bool fail) : fail_(fail) {}
+  std::unique_ptr<Platform::Linux::AudioCapture> makeSystemAudioCapture() override {
+    return std::make_unique<FakeSystemAudio>(fail_);
+  }
+  std::unique_ptr<Platform::Linux::AudioCapture> makeSourceCapture(const std::string&) override {
+    return nullptr;
+  }
+
+private:
+  const bool fail_;
+};
+
+TEST_F(X11CaptureTest, SystemAudioArrivesOnItsOutputAndItsFailureStopsTheStream) {
+  DemoWindow window({"--size", "64x64", "--still"});
+  auto service = Platform::Linux::makeX11ScreenCaptureService(
+      std::make_shared<FakeAudioFactory>(/*fail=*/true));
+  auto audio = std::make_shared<Collector>();
+  auto stream = service->makeStream(Platform::SCContentFilter(*findWindow(*service, window.id())),
+                                    configuration(0, 0), watcher_);
+  stream->addStreamOutput(collector_, SCStreamOutputType::screen,
+                          Platform::DispatchQueue::global());
+  stream->addStreamOutput(audio, SCStreamOutputType::audio, Platform::DispatchQueue::global());
+  EXPECT_THROW(stream->addStreamOutput(audio, SCStreamOutputType::microphone,
+                                       Platform::DispatchQueue::global()),
+               Platform::Error);
+
+  stream->startCapture();
+  const Platform::ErrorRef error = watcher_->stopped_.wait();
+
+  EXPECT_EQ(error->localizedDescription(), "The default sink went away");
+  EXPECT_EQ(audio->count(), 5U);
+  for (const auto& sample : audio->samples()) {
+    EXPECT_TRUE(sample->audioBuffer());
+  }
+}
+
+TEST_F(X11CaptureTest, AudioWithoutAnAudioSourceFailsToStart) {
+  DemoWindow window({"--size", "64x64", "--still"});
+  auto stream = windowStream(window.id(), configuration(0, 0));
+  stream->addStreamOutput(collector_, SCStreamOutputType::audio, Platform::DispatchQueue::global());
+  EXPECT_THROW(stream->startCapture(), Platform::Error);
+}
+
+// $DISPLAY set to `value` (unset when absent) for one scope.
+class DisplayVariable {
+public:
+  explicit DisplayVariable(const char* value) : saved_(std::getenv("DISPLAY")) {
+    value ? setenv("DISPLAY", value, 1) : unsetenv("DISPLAY");
+  }
+  ~DisplayVariable() { setenv("DISPLAY", saved_.c_str(), 1); }
+
+private:
+  std::string saved_;
+};
+
+std::string shareableContentError() {
+  try {
+    Platform::Linux::makeX11ScreenCaptureService(nullptr)->shareableContent(true, true);
+  } catch (const Platform::Error& error) {
+    return error.localizedDescription();
+  }
+  return "no error";
+}
+
+TEST_F(X11CaptureTest, MissingDisplayIsAnErrorWithAClearTextNotACrash) {
+  EXPECT_TRUE(Platform::Linux::canCaptureScreen());
+  {
+    DisplayVariable unset(nullptr);
+    EXPECT_EQ(shareableContentError(), "No X display: DISPLAY is not set");
+    EXPECT_FALSE(Platform::Linux::canCaptureScreen());
+    const auto service = Platform::Linux::makeX11ScreenCaptureService(nullptr);
+    EXPECT_EQ(service->mainDisplayID(), 0U);
+    EXPECT_TRUE(service->screens().empty());
+  }
+  {
+    DisplayVariable absent(":4321");
+    EXPECT_EQ(shareableContentError(), "Cannot open X display \":4321\"");
+    EXPECT_FALSE(Platform::Linux::canCaptureScreen());
+  }
+}
+
+} // namespace
