@@ -28,7 +28,9 @@ void print(std::initializer_list<std::string_view> items) {
   std::fflush(stdout);
 }
 
-void print(std::string_view line) { print({line}); }
+void print(std::string_view line) {
+  print({line});
+}
 
 void exitProcess(int status) {
   {

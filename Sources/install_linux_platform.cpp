@@ -2,4 +2,6 @@
 
 #include "Platform/Linux/LinuxPlatform.h"
 
-void installPlatform() { Platform::install(Platform::Linux::makeLinuxServices()); }
+void installPlatform() {
+  Platform::install(Platform::Linux::makeLinuxServices());
+}

@@ -82,13 +82,21 @@ bool requestMicrophoneAccess() {
   return answer->wait();
 }
 
-void openMicrophoneSettings() { openSettingsLink(microphoneSettingsLink); }
+void openMicrophoneSettings() {
+  openSettingsLink(microphoneSettingsLink);
+}
 
-bool isScreenRecordingAllowed() { return Platform::system().preflightScreenCaptureAccess(); }
+bool isScreenRecordingAllowed() {
+  return Platform::system().preflightScreenCaptureAccess();
+}
 
-bool requestScreenRecordingAccess() { return Platform::system().requestScreenCaptureAccess(); }
+bool requestScreenRecordingAccess() {
+  return Platform::system().requestScreenCaptureAccess();
+}
 
-void openScreenRecordingSettings() { openSettingsLink(screenRecordingSettingsLink); }
+void openScreenRecordingSettings() {
+  openSettingsLink(screenRecordingSettingsLink);
+}
 
 bool formsURL(std::string_view text) {
   const auto colon = text.find(':');

@@ -26,9 +26,9 @@ Platform::Bundle locate() {
   const auto mainBundle = system.mainBundle();
   const std::string mainBundlePath = mainBundle ? mainBundle->bundlePath : std::string(".");
   const std::string mainBundleCandidate = mainBundlePath + "/" + resourceBundleName;
-  BundleSearch search =
-      searchResourceBundle(mainBundleCandidate, TARSEL_BUILD_RESOURCE_BUNDLE_PATH,
-                           [&system](const std::string& path) { return system.bundleAtPath(path); });
+  BundleSearch search = searchResourceBundle(
+      mainBundleCandidate, TARSEL_BUILD_RESOURCE_BUNDLE_PATH,
+      [&system](const std::string& path) { return system.bundleAtPath(path); });
   if (!search.bundle) {
     std::fprintf(stderr, "tarsel_helper/resource_bundle_accessor:12: Fatal error: %s\n",
                  search.failureMessage.c_str());

@@ -1,0 +1,86 @@
+#include "recorder.h"
+
+#include "console.h"
+#include "file_url.h"
+#include "interrupt.h"
+#include "json_output.h"
+#include "process_state.h"
+
+#include "Platform/Error.h"
+#include "Vistrel/Devices.h"
+
+namespace App {
+
+namespace {
+
+void printJSONArray(const std::vector<JSONObject>& objects) {
+  std::string text;
+  try {
+    text = prettyPrintedJSONArray(objects);
+  } catch (const std::exception& error) {
+    print({"Unknown Error:", Platform::describe(error)});
+    exitProcess(1);
+  }
+  print(text);
+}
+
+} // namespace
+
+std::string displayTitle(const std::optional<std::string>& appName,
+                         const std::optional<std::string>& title) {
+  return appName.value_or("") + " | " + title.value_or("");
+}
+
+void getScreens() {
+  std::vector<Vistrel::Devices::Window> windows;
+  try {
+    windows = Vistrel::Devices::window(true, true);
+  } catch (const std::exception& error) {
+    print({"Unknown Error:", Platform::describe(error)});
+    exitProcess(1);
+  }
+  std::vector<JSONObject> screens;
+  screens.reserve(windows.size());
+  for (const auto& window : windows) {
+    const Screen screen{window.id, displayTitle(window.appName, window.title)};
+    screens.push_back({{"id", screen.id}, {"title", screen.title}});
+  }
+  printJSONArray(screens);
+}
+
+void getAudioDevices() {
+  std::vector<JSONObject> devices;
+  for (const auto& device : Vistrel::Devices::audio()) {
+    const Audio audio{device.id, device.name};
+    devices.push_back({{"id", audio.id}, {"name", audio.name}});
+  }
+  printJSONArray(devices);
+}
+
+void startRecording(const std::string& screenId, const std::optional<std::string>& mic,
+                    const std::string& fullFilePath) {
+  print({"File path:", fileURLText(fullFilePath)});
+  const std::shared_ptr<Vistrel::Recorder> recorder = tarsel_helper::recorder;
+  const Vistrel::RecordingOptions options({
+      .destination = fullFilePath,
+      .targetID = std::optional<std::string>(screenId),
+      .framesPerSecond = 24,
+      .cropRect = std::nullopt,
+      .losslessAudio = true,
+      .recordSystemAudio = true,
+      .microphoneDeviceID = std::optional<std::string>(mic.value_or("BuiltInMicrophoneDevice")),
+  });
+  try {
+    recorder->start(Vistrel::Target::window, options);
+  } catch (const Vistrel::Error& error) {
+    print({"Vistrel Error:", error.localizedDescription()});
+    exitProcess(1);
+  } catch (const std::exception& error) {
+    print({"Unknown Error:", Platform::describe(error)});
+    exitProcess(1);
+  }
+  print("Recording started! Press Ctrl+C to stop.");
+  setupSignalHandler();
+}
+
+} // namespace App
