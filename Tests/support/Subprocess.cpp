@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -126,7 +127,9 @@ std::string Subprocess::readAll(std::chrono::milliseconds timeout) {
   return std::exchange(pending_, {});
 }
 
-void Subprocess::signal(int signalNumber) { kill(pid_, signalNumber); }
+void Subprocess::signal(int signalNumber) {
+  kill(pid_, signalNumber);
+}
 
 std::optional<int> Subprocess::wait(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -59,13 +59,28 @@ CGRect rectFrom(const json& values) {
                 values.at(3).get<double>()};
 }
 
+// The member `key`, or an empty value of the same kind as `empty`.
+const json& memberOr(const json& object, const char* key, const json& empty) {
+  return object.contains(key) ? object.at(key) : empty;
+}
+
+const json& listAt(const json& object, const char* key) {
+  static const json emptyList = json::array();
+  return memberOr(object, key, emptyList);
+}
+
+const json& objectAt(const json& object, const char* key) {
+  static const json emptyObject = json::object();
+  return memberOr(object, key, emptyObject);
+}
+
 ErrorRef errorFrom(const json& value) {
   return makeError(value.value("domain", std::string(ErrorDomain::system)), value.value("code", 0),
                    value.value("description", std::string("Simulated failure")));
 }
 
 void addDisplays(SimulatedPlatform& platform, const json& scenario) {
-  for (const json& item : scenario.value("displays", json::array())) {
+  for (const json& item : listAt(scenario, "displays")) {
     SCDisplay display;
     display.displayID = item.at("id").get<std::uint32_t>();
     display.width = item.at("width").get<std::int64_t>();
@@ -90,7 +105,7 @@ void addDisplays(SimulatedPlatform& platform, const json& scenario) {
 }
 
 void addWindows(SimulatedPlatform& platform, const json& scenario) {
-  for (const json& item : scenario.value("windows", json::array())) {
+  for (const json& item : listAt(scenario, "windows")) {
     SCWindow window;
     window.windowID = item.at("id").get<std::uint32_t>();
     if (item.contains("title")) {
@@ -112,7 +127,7 @@ void addWindows(SimulatedPlatform& platform, const json& scenario) {
 }
 
 void addDevices(SimulatedPlatform& platform, const json& scenario) {
-  for (const json& item : scenario.value("audioDevices", json::array())) {
+  for (const json& item : listAt(scenario, "audioDevices")) {
     DeviceDescription device{
         item.at("id").get<std::string>(), item.value("name", std::string()), {}};
     if (item.contains("channels")) {
@@ -122,7 +137,7 @@ void addDevices(SimulatedPlatform& platform, const json& scenario) {
     }
     platform.addAudioDevice(std::move(device));
   }
-  for (const json& item : scenario.value("externalDevices", json::array())) {
+  for (const json& item : listAt(scenario, "externalDevices")) {
     platform.addExternalDevice(
         {item.at("id").get<std::string>(),
          item.value("name", std::string()),
@@ -138,7 +153,7 @@ void setSystemAnswers(SimulatedPlatform& platform, const json& scenario) {
          version.size() > 1 ? version.at(1).get<std::int64_t>() : 0,
          version.size() > 2 ? version.at(2).get<std::int64_t>() : 0});
   }
-  const json permissions = scenario.value("permissions", json::object());
+  const json& permissions = objectAt(scenario, "permissions");
   platform.setMicrophoneAuthorizationStatus(permissions.value("microphoneStatus", std::int64_t{3}));
   platform.setMicrophoneAccessAnswer(permissions.value("microphoneRequest", true));
   platform.setScreenCapturePreflight(permissions.value("screenCapture", true));
@@ -156,7 +171,7 @@ void setSystemAnswers(SimulatedPlatform& platform, const json& scenario) {
 
 void stopFirstStreamLater(SimulatedPlatform& platform, const json& stop) {
   const auto delay = std::chrono::duration<double>(stop.value("seconds", 1.0));
-  const ErrorRef error = errorFrom(stop.value("error", json::object()));
+  const ErrorRef error = errorFrom(objectAt(stop, "error"));
   // The platform lives for the whole process, so the thread may refer to it.
   std::thread([&platform, delay, error] {
     std::shared_ptr<SimulatedStream> stream;
@@ -183,13 +198,13 @@ void injectFailures(SimulatedPlatform& platform, const json& failures) {
       {"screen", SCStreamOutputType::screen},
       {"audio", SCStreamOutputType::audio},
       {"microphone", SCStreamOutputType::microphone}};
-  const json refusals = failures.value("streamOutputs", json::object());
+  const json& refusals = objectAt(failures, "streamOutputs");
   for (const auto& [name, type] : outputTypes) {
     if (refusals.contains(name)) {
       platform.refuseStreamOutput(type, errorFrom(refusals.at(name)));
     }
   }
-  for (const auto& [deviceID, value] : failures.value("deviceInputs", json::object()).items()) {
+  for (const auto& [deviceID, value] : objectAt(failures, "deviceInputs").items()) {
     platform.failDeviceInput(deviceID, errorFrom(value));
   }
   if (failures.contains("streamStopsAfter")) {
@@ -230,7 +245,7 @@ void installPlatform() {
     addWindows(platform, scenario);
     addDevices(platform, scenario);
     setSystemAnswers(platform, scenario);
-    injectFailures(platform, scenario.value("failures", json::object()));
+    injectFailures(platform, objectAt(scenario, "failures"));
   } catch (const json::exception& error) {
     refuse(std::string("the scenario does not fit its format: ") + error.what());
   }
