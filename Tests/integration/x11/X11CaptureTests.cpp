@@ -291,6 +291,37 @@ TEST_F(X11CaptureTest, TenBitFramesCarryTheColourInPackedARGB) {
   EXPECT_EQ(pixelAt(*frame, 32, 24), 0xFFF00000U);
 }
 
+TEST_F(X11CaptureTest, DisplayFramesAreCompleteOnlyWhileTheScreenChanges) {
+  DemoWindow still({"--solid", "3060C0", "--position", "0,0", "--size", "300x200"});
+  findWindow(*service_, still.id());
+  std::this_thread::sleep_for(200ms);
+  auto config = configuration(0, 0);
+  config.sourceRect = Platform::CGRect{0, 0, 640, 360};
+  const auto content = service_->shareableContent(false, false);
+  auto stream = service_->makeStream(Platform::SCContentFilter(content.displays.front(), {}),
+                                     config, watcher_);
+  stream->addStreamOutput(collector_, SCStreamOutputType::screen,
+                          Platform::DispatchQueue::global());
+  stream->startCapture();
+  ASSERT_TRUE(collector_->waitFor(10));
+  const std::size_t quietEnd = collector_->count();
+
+  DemoWindow moving({"--position", "320,0", "--size", "200x100"});
+  ASSERT_TRUE(collector_->waitFor(quietEnd + 20));
+  stream->stopCapture();
+
+  const auto samples = collector_->samples();
+  const auto countStatus = [&](std::size_t from, std::size_t to, Platform::SCFrameStatus status) {
+    return std::count_if(samples.begin() + static_cast<std::ptrdiff_t>(from),
+                         samples.begin() + static_cast<std::ptrdiff_t>(to),
+                         [&](const auto& sample) { return statusOf(sample) == status; });
+  };
+  EXPECT_GE(countStatus(1, quietEnd, Platform::SCFrameStatus::idle), 7);
+  EXPECT_GE(countStatus(quietEnd, samples.size(), Platform::SCFrameStatus::complete), 10);
+  EXPECT_EQ(samples.back()->imageBuffer()->width, 640);
+  EXPECT_EQ(pixelAt(*samples.back()->imageBuffer(), 100, 100), 0xFF3060C0U);
+}
+
 // Waits until the server has handled every request, then disconnects.
 void syncAndClose(xcb_connection_t* c) {
   std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
