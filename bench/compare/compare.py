@@ -7,8 +7,8 @@ run on one private virtual desktop.
 For each recorder it prints CPU seconds per recorded second, peak memory,
 video frames written against the frames the rate asks for, dropped frames
 (frames ffmpeg reports dropping; for tarsel-helper, frames of a moving
-window that never reached the file), and the time from SIGINT to a finished
-file.
+window that never reached the file), and the time from the stop request (SIGINT
+for tarsel-helper, ffmpeg's own "q") to a finished file.
 
     bench/compare/compare.py [--seconds 20] [--size 1280x720] [--build build]
 
@@ -91,7 +91,7 @@ def record_with_helper(helper, window, seconds, path):
 
 def record_with_ffmpeg(window, size, seconds, path):
     arguments = [
-        "ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-stats_period", "0.5",
+        "ffmpeg", "-hide_banner", "-loglevel", "error", "-stats_period", "0.5",
         "-progress", "pipe:1",
         "-thread_queue_size", "64", "-f", "x11grab", "-framerate", str(RATE), "-window_id", window,
         "-video_size", size, "-i", os.environ["DISPLAY"],
@@ -105,10 +105,12 @@ def record_with_ffmpeg(window, size, seconds, path):
         "-movflags", "+frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "1000000",
         path,
     ]
-    process = subprocess.Popen(arguments, stdout=subprocess.PIPE, text=True)
+    process = subprocess.Popen(arguments, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     time.sleep(seconds)
     interrupted = time.monotonic()
-    process.send_signal(signal.SIGINT)
+    # "q" is ffmpeg's own clean stop; a SIGINT makes it exit with status 255.
+    process.stdin.write("q")
+    process.stdin.close()
     progress = process.stdout.read()
     status, cpu, peak = wait_rusage(process)
     dropped = [int(line.split("=")[1]) for line in progress.splitlines()
@@ -173,8 +175,11 @@ def main():
     for content in ("moving", "still"):
         pair = {row["recorder"]: row for row in rows if row["content"] == content}
         if len(pair) == 2 and pair["ffmpeg"]["cpu"] > 0:
-            ratio = pair["tarsel-helper"]["cpu"] / pair["ffmpeg"]["cpu"]
-            print(f"{content}: tarsel-helper uses {ratio:.2f}x the CPU time of ffmpeg")
+            per_second = {name: row["cpu"] / (row["duration"] or options.seconds)
+                          for name, row in pair.items()}
+            ratio = per_second["tarsel-helper"] / per_second["ffmpeg"]
+            print(f"{content}: tarsel-helper uses {ratio:.2f}x the CPU time per recorded second "
+                  "of ffmpeg")
     print(f"\nfiles kept in {work}")
 
 
