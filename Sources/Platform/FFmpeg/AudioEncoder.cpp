@@ -64,7 +64,8 @@ AudioEncoder::AudioEncoder(CodecContextPtr codec)
     : TrackEncoder(std::move(codec)),
       fifo_(av_audio_fifo_alloc(this->codec().sample_fmt, this->codec().ch_layout.nb_channels,
                                 this->codec().frame_size > 0 ? this->codec().frame_size : 1024)),
-      resampled_(av_frame_alloc()), frame_(av_frame_alloc()) {
+      resampled_(av_frame_alloc()), frame_(av_frame_alloc()),
+      primingToSkip_(this->codec().initial_padding) {
   if (!fifo_ || !resampled_ || !frame_) {
     throw SystemError(ErrorDomain::mediaWriting, ENOMEM, "Could not set up the audio encoder.");
   }
@@ -215,6 +216,17 @@ AVFrame& AudioEncoder::writableFrame(int sampleCount) {
 void AudioEncoder::encodeBufferedFrames(bool all) {
   const int frameSize = codec().frame_size > 0 ? codec().frame_size : 1024;
   const bool takesShortFrames = (codec().codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
+  // The file's track starts with the encoder's priming samples, and the
+  // fragmented file carries no edit list to hide them: drop as much of the
+  // start of the input instead, so that every later sample plays at its time.
+  if (primingToSkip_ > 0) {
+    const int skipped = std::min(primingToSkip_, av_audio_fifo_size(fifo_.get()));
+    av_audio_fifo_drain(fifo_.get(), skipped);
+    primingToSkip_ -= skipped;
+    if (primingToSkip_ > 0) {
+      return;
+    }
+  }
   for (;;) {
     const int buffered = av_audio_fifo_size(fifo_.get());
     if (buffered == 0 || (buffered < frameSize && !all)) {

@@ -46,6 +46,7 @@ private:
   std::int64_t anchor_ = 0;       // output samples before the current source began
   std::int64_t sourceFrames_ = 0; // input frames taken since the anchor
   std::int64_t nextTime_ = 0;
+  int primingToSkip_; // input samples still to drop for the encoder's priming
 };
 
 } // namespace Platform::FFmpeg
