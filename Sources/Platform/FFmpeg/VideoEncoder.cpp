@@ -173,7 +173,11 @@ void VideoEncoder::append(const CMSampleBuffer& sample, CMTime sessionStart) {
   if (!offset.isNumeric() || offset.value < 0 || !sample.imageBuffer()) {
     return;
   }
-  const std::int64_t time = CMTimeConvertScale(offset, videoTimeBase.den).value;
+  // The file starts each track at its first frame, so the first picture is
+  // shown from the session start: later frames then keep their times beside
+  // the audio, which also starts there.
+  const std::int64_t time =
+      lastTime_ == INT64_MIN ? 0 : CMTimeConvertScale(offset, videoTimeBase.den).value;
   // A repeated or backward time would break the track's timing: drop it.
   if (time <= lastTime_) {
     return;

@@ -6,9 +6,9 @@
 
 // The encoder of a video track: H.264 (libx264), HEVC (libx265) or ProRes
 // (prores_ks), fed captured frames at variable rate. Presentation times are
-// kept exactly at a 1/90000 time base; a frame that does not move time
-// forward is dropped, and a key frame is forced at least once a second so
-// that every fragment of the file can be decoded on its own.
+// kept exactly at a 1/90000 time base (the first frame shows from the session
+// start); a frame that does not move time forward is dropped, and a key frame is forced at least
+// once a second so that every fragment of the file can be decoded on its own.
 //
 // Threads: see TrackEncoder.
 

@@ -52,6 +52,27 @@ TEST(WriterTiming, VideoKeepsUnevenTimesAndDropsWhatWouldBreakThem) {
   EXPECT_EQ(decodeTrack(path, 0).frames, 6);
 }
 
+// Video that starts after the session start keeps its place beside audio
+// that starts at it: its first picture shows from the start.
+TEST(WriterTiming, LateVideoKeepsItsPlace) {
+  ScratchDirectory directory;
+  const std::string path = directory.file("late.mov");
+  auto writer = writing().makeAssetWriter(path, AVFileType::quickTimeMovie);
+  auto audio = addInput(*writer, MediaType::audio, audioSettings(true, 2));
+  auto video = addInput(*writer, MediaType::video, videoSettings(AVVideoCodecTypeH264, 64, 48));
+  ASSERT_TRUE(writer->startWriting());
+  writer->startSessionAtSourceTime(seconds(20));
+  EXPECT_TRUE(appendWhenReady(*audio, audioBuffer({}, 48000, seconds(20))));
+  EXPECT_TRUE(appendWhenReady(*video, bgraFrame(64, 48, 0, seconds(20.25))));
+  EXPECT_TRUE(appendWhenReady(*video, bgraFrame(64, 48, 1, seconds(20.5))));
+  writer->finishWriting();
+  ASSERT_EQ(writer->status(), AVAssetWriterStatus::completed);
+  const TrackInfo track = probeFile(path).tracks.at(1);
+  ASSERT_EQ(track.times.size(), 2U);
+  EXPECT_NEAR(track.times[0], 0.0, videoTick);
+  EXPECT_NEAR(track.times[1], 0.5, videoTick);
+}
+
 // Frames two seconds apart still get a key frame each time a second passed.
 TEST(WriterTiming, KeyFrameAtLeastEverySecond) {
   ScratchDirectory directory;
