@@ -13,7 +13,9 @@
 
 // An asset writer over FFmpeg. The destination is created when the writer is
 // made, so an existing file is refused at once and never touched; a writer
-// that never starts writing removes the empty file it made.
+// that never starts writing removes the empty file it made (and reports
+// cancelled when finished). addInput throws Platform::SystemError for an
+// input canAddInput refuses.
 //
 // Threads: every member may be called from any thread. finishWriting blocks
 // until the file is closed; concurrent and later calls wait for that same

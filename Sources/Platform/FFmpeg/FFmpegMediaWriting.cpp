@@ -16,8 +16,8 @@ namespace {
 class MediaWriting final : public MediaWritingService {
 public:
   MediaWriting() {
-    // The helper's output is read by its parent; the libraries' chatter on
-    // standard error helps nobody.
+    // The program's output is read by its parent application; the
+    // libraries' chatter on standard error helps nobody.
     av_log_set_level(AV_LOG_ERROR);
   }
 

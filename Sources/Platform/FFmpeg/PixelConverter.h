@@ -6,7 +6,8 @@
 // Turns captured frames (8-bit BGRA or 10-bit packed 'l10r') into the
 // encoder's YUV frames at the track's size and matrix. A source one pixel
 // larger than the track (an odd size rounded down to fit 4:2:0) is cropped,
-// any other size difference is scaled.
+// any other size difference is scaled. Same-size BGRA to 8-bit 4:2:0 takes
+// the fast BT.709 path; everything else goes through libswscale.
 //
 // Threads: one converter per encoder thread.
 
