@@ -114,7 +114,9 @@ private:
   std::optional<Error> routeCaptureSample(Platform::AVCaptureOutput& output,
                                           const Platform::SampleBufferRef& sampleBuffer);
   Platform::SampleBufferRef handleBuffer(Platform::SampleBufferRef buffer, bool isVideo);
+  // Appends when the input is ready; a writer found failed is reported once.
   std::optional<Error> append(Track& track, const Platform::SampleBufferRef& buffer);
+  std::optional<Error> checkWriter();
   bool isAudioOnly() const { return target_ == Target::audioOnly; }
 
   // Pause, resume, stop and clean-up (RecordingSessionControl.cpp).

@@ -97,7 +97,7 @@ RecordingSession::routeStreamSample(const Platform::SampleBufferRef& sampleBuffe
     track = type == Platform::SCStreamOutputType::audio ? &systemAudio_ : &microphone_;
     break;
   }
-  if (track && isRunning_ && track->input && track->input->isReadyForMoreMediaData()) {
+  if (track && isRunning_ && track->input) {
     return append(*track, buffer);
   }
   return std::nullopt;
@@ -129,7 +129,7 @@ RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
     }
   }
   // A video input made for a writer that then failed to start is never fed.
-  if (track && isRunning_ && track->input && track->input->isReadyForMoreMediaData()) {
+  if (track && isRunning_ && track->input) {
     return append(*track, buffer);
   }
   return std::nullopt;
@@ -169,16 +169,23 @@ std::optional<Error> RecordingSession::append(Track& track,
   if (isFinishing_) {
     return std::nullopt;
   }
+  if (!track.input->isReadyForMoreMediaData()) {
+    return checkWriter(); // a failed writer takes nothing more
+  }
   // A track's times only move forward: a buffer that would start inside the
   // last one written is dropped.
   const CMTime start = buffer->presentationTimeStamp();
   if (track.end && CMTimeCompare(start, *track.end) < 0) {
     return std::nullopt;
   }
-  if (track.input->appendSampleBuffer(buffer)) {
-    track.end = endOf(*buffer);
-    return std::nullopt;
+  if (!track.input->appendSampleBuffer(buffer)) {
+    return checkWriter();
   }
+  track.end = endOf(*buffer);
+  return std::nullopt;
+}
+
+std::optional<Error> RecordingSession::checkWriter() {
   if (hasRecordedWriterFailure_ ||
       assetWriter_->status() != Platform::AVAssetWriterStatus::failed) {
     return std::nullopt; // only a full queue: the sample is lost, the file is fine

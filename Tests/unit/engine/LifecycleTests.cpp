@@ -1,0 +1,252 @@
+#include "EngineFixture.h"
+
+#include <atomic>
+
+namespace {
+
+using namespace EngineTesting;
+using Vistrel::Error;
+using Vistrel::RecordingOptions;
+using Vistrel::Target;
+
+class LifecycleTest : public EngineTest {
+protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    recorder.setOnStart([this] { events.push_back("start"); });
+    recorder.setOnFinish([this] { events.push_back("finish"); });
+    recorder.setOnPause([this] { events.push_back("pause"); });
+    recorder.setOnResume([this] { events.push_back("resume"); });
+    recorder.setOnError([this](const Error& error) { recordError(error); });
+  }
+
+  void recordError(const Error& error) {
+    std::lock_guard lock(errorsMutex);
+    errors.push_back(error.localizedDescription());
+  }
+  std::vector<std::string> reportedErrors() {
+    std::lock_guard lock(errorsMutex);
+    return errors;
+  }
+
+  std::string stopFailure() {
+    try {
+      recorder.stop();
+    } catch (const Error& error) {
+      return error.localizedDescription();
+    }
+    return "stopped";
+  }
+
+  // Waits (bounded) until the clean-up started by a recorded error finished.
+  bool waitForFinish() {
+    for (int poll = 0; poll < 5000; ++poll) {
+      if (writer()->finishWritingCount() > 0 && platform.streams().front()->stopCount() > 0) {
+        return true;
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+    return false;
+  }
+
+  std::vector<std::string> events; // touched on the test thread only
+  std::mutex errorsMutex;
+  std::vector<std::string> errors;
+};
+
+TEST_F(LifecycleTest, StateTableAndCallbacks) {
+  for (const auto& operation : std::vector<std::function<void()>>{
+           [&] { recorder.stop(); }, [&] { recorder.pause(); }, [&] { recorder.resume(); }}) {
+    try {
+      operation();
+      ADD_FAILURE() << "an idle recorder accepted an operation";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.localizedDescription(), "Recorder needs to be started first.");
+    }
+  }
+  EXPECT_FALSE(recorder.isPaused());
+  EXPECT_TRUE(events.empty());
+
+  auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
+  EXPECT_EQ(events, std::vector<std::string>{"start"});
+  try {
+    recorder.start(Target::screen, RecordingOptions(fields("/tmp/b.mp4", "1")));
+    ADD_FAILURE() << "second start accepted";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.kind(), Error::Kind::recorderAlreadyStarted);
+  }
+  EXPECT_EQ(platform.writers().size(), 1U);
+
+  recorder.pause();
+  recorder.pause();
+  EXPECT_TRUE(recorder.isPaused());
+  auto resumed = resumeAsync();
+  stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(2000)));
+  resumed.get();
+  EXPECT_FALSE(recorder.isPaused());
+  recorder.stop();
+  EXPECT_EQ(events, (std::vector<std::string>{"start", "pause", "pause", "resume", "finish"}));
+  EXPECT_EQ(platform.activeActivityCount(), 0U) << "the activity ends with the session";
+  EXPECT_THROW(recorder.stop(), Error);
+
+  startVideo(Target::screen, RecordingOptions(fields("/tmp/c.mp4", "1")), ms(5000));
+  EXPECT_EQ(std::count(events.begin(), events.end(), "start"), 2);
+  recorder.stop();
+  EXPECT_TRUE(reportedErrors().empty());
+}
+
+TEST_F(LifecycleTest, StreamErrorWhileWaitingFailsTheStartOnce) {
+  auto started = startAsync(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")));
+  auto stream = platform.waitForStream();
+  ASSERT_TRUE(stream && stream->waitUntilStarted());
+  std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(stream->stopWithError(Platform::makeError("S", 3, "display unplugged")));
+  try {
+    started.get();
+    FAIL() << "started";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.localizedDescription(), "An unknown error has occurred: display unplugged");
+  }
+  EXPECT_EQ(reportedErrors(),
+            std::vector<std::string>{"An unknown error has occurred: display unplugged"});
+  EXPECT_THROW(recorder.stop(), Error);
+}
+
+TEST_F(LifecycleTest, StreamErrorWhileRecordingIsKeptForStop) {
+  auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
+  recorder.pause();
+  ASSERT_TRUE(stream->stopWithError(Platform::makeError("S", 3, "window closed")));
+  ASSERT_TRUE(waitForFinish());
+  EXPECT_EQ(reportedErrors(),
+            std::vector<std::string>{"An unknown error has occurred: window closed"});
+  EXPECT_EQ(stopFailure(), "An unknown error has occurred: window closed");
+  EXPECT_EQ(stopFailure(), "An unknown error has occurred: window closed");
+  EXPECT_EQ(writer()->finishWritingCount(), 1);
+  EXPECT_TRUE(recorder.isPaused());
+  EXPECT_THROW(recorder.start(Target::screen, RecordingOptions(fields("/tmp/b.mp4", "1"))), Error);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 0);
+}
+
+TEST_F(LifecycleTest, OnErrorReplacedWhileRecordingReachesTheSession) {
+  auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
+  std::atomic<int> replacementCalls = 0;
+  recorder.setOnError([&](const Error&) { ++replacementCalls; });
+  ASSERT_TRUE(stream->stopWithError(Platform::makeError("S", 3, "gone")));
+  EXPECT_EQ(replacementCalls.load(), 1);
+  EXPECT_TRUE(reportedErrors().empty());
+  waitForFinish();
+}
+
+TEST_F(LifecycleTest, StopWhilePausedEndsWithTheLastSampleBeforeThePause) {
+  auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
+  stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(1100)));
+  recorder.pause();
+  stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(1200)));
+  recorder.stop();
+  EXPECT_EQ(appendedTimes(MediaType::video), (std::vector<CMTime>{ms(1000), ms(1100)}));
+  EXPECT_TRUE(writer()->input(MediaType::video)->isMarkedAsFinished());
+  EXPECT_EQ(writer()->status(), Platform::AVAssetWriterStatus::completed);
+  EXPECT_FALSE(stream->isCapturing());
+}
+
+TEST_F(LifecycleTest, WriterFailureWhileRecordingIsReported) {
+  auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
+  writer()->failWriting(Platform::makeError("W", 28, "No space left on device"));
+  stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(1100)));
+  stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(1200)));
+  EXPECT_EQ(reportedErrors(),
+            std::vector<std::string>{"An unknown error has occurred: No space left on device"});
+  EXPECT_EQ(stopFailure(), "An unknown error has occurred: No space left on device");
+  EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 0);
+}
+
+TEST_F(LifecycleTest, FailedFinishFailsStop) {
+  startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
+  platform.failFinishWriting(Platform::makeError("W", 5, "Input/output error"));
+  EXPECT_EQ(stopFailure(), "An unknown error has occurred: Input/output error");
+  EXPECT_EQ(stopFailure(), "An unknown error has occurred: Input/output error");
+  EXPECT_EQ(writer()->finishWritingCount(), 1);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 0);
+  EXPECT_TRUE(reportedErrors().empty()) << "stop reports it itself";
+}
+
+TEST_F(LifecycleTest, ResumeWaitsAlwaysEnd) {
+  auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
+  recorder.pause();
+  auto first = resumeAsync();
+  auto second = std::async(std::launch::async, [&] { recorder.resume(); });
+  EXPECT_EQ(first.wait_for(5s), std::future_status::ready) << "a replaced resume returns";
+  EXPECT_EQ(second.wait_for(30ms), std::future_status::timeout);
+  stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(3000)));
+  EXPECT_EQ(second.wait_for(5s), std::future_status::ready);
+
+  recorder.pause();
+  auto failed = resumeAsync();
+  ASSERT_TRUE(stream->stopWithError(Platform::makeError("S", 1, "gone")));
+  EXPECT_EQ(failed.wait_for(5s), std::future_status::ready) << "a failed recording ends the wait";
+  auto afterFailure = std::async(std::launch::async, [&] { recorder.resume(); });
+  EXPECT_EQ(afterFailure.wait_for(5s), std::future_status::ready);
+  waitForFinish();
+}
+
+TEST_F(LifecycleTest, StopEndsAPendingResume) {
+  startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
+  recorder.pause();
+  auto resumed = resumeAsync();
+  recorder.stop();
+  EXPECT_EQ(resumed.wait_for(5s), std::future_status::ready);
+}
+
+TEST_F(LifecycleTest, OverlappingStopsFinishTheFileOnce) {
+  auto options = fields("/tmp/a.mp4", "1");
+  options.recordSystemAudio = true;
+  auto stream = startVideo(Target::screen, RecordingOptions(options), ms(1000));
+  // Whichever stop comes second finds no session (or the recorded error).
+  const auto stopOnce = [&] {
+    try {
+      recorder.stop();
+    } catch (const Error& error) {
+      EXPECT_NE(error.kind(), Error::Kind::couldNotStartStream);
+    }
+  };
+  auto first = std::async(std::launch::async, stopOnce);
+  auto second = std::async(std::launch::async, stopOnce);
+  stream->stopWithError(Platform::makeError("S", 1, "gone while stopping"));
+  first.get();
+  second.get();
+  EXPECT_EQ(writer()->finishWritingCount(), 1);
+  EXPECT_TRUE(writer()->misuses().empty()) << writer()->misuses().front();
+  for (const auto& input : writer()->simulatedInputs()) {
+    EXPECT_TRUE(input->isMarkedAsFinished());
+  }
+}
+
+TEST_F(LifecycleTest, MicrophoneThatDisappearsIsReported) {
+  platform.setOperatingSystemVersion({14, 0, 0});
+  auto options = fields("/tmp/a.mp4", "1");
+  options.microphoneDeviceID = monoMicrophone;
+  startVideo(Target::screen, RecordingOptions(options), ms(1000));
+  ASSERT_TRUE(platform.captureSessions()[0]->failAtRuntime(
+      Platform::makeError("MediaCapture", 2, "microphone unplugged")));
+  ASSERT_TRUE(waitForFinish());
+  EXPECT_EQ(reportedErrors(),
+            std::vector<std::string>{"An unknown error has occurred: microphone unplugged"});
+  EXPECT_EQ(stopFailure(), "An unknown error has occurred: microphone unplugged");
+}
+
+TEST_F(LifecycleTest, MicrophoneThatCannotStartFailsTheStart) {
+  platform.setOperatingSystemVersion({14, 0, 0});
+  platform.failCaptureSessionStart(Platform::makeError("MediaCapture", 2, "device busy"));
+  auto options = fields("/tmp/a.mp4", "1");
+  options.microphoneDeviceID = monoMicrophone;
+  try {
+    recorder.start(Target::screen, RecordingOptions(options));
+    FAIL() << "started";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.localizedDescription(), "An unknown error has occurred: device busy");
+  }
+  EXPECT_EQ(reportedErrors().size(), 1U);
+  EXPECT_FALSE(platform.streams().front()->isCapturing());
+}
+
+} // namespace
