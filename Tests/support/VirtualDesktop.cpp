@@ -48,7 +48,24 @@ VirtualDesktop::VirtualDesktop() {
   }
 }
 
+void VirtualDesktop::useInThisProcess() {
+  for (const auto& [key, value] : environment_) {
+    if (!replacedEnvironment_.contains(key)) {
+      const char* previous = std::getenv(key.c_str());
+      replacedEnvironment_[key] = previous ? std::optional<std::string>(previous) : std::nullopt;
+    }
+    setenv(key.c_str(), value.c_str(), 1);
+  }
+}
+
 VirtualDesktop::~VirtualDesktop() {
+  for (const auto& [key, previous] : replacedEnvironment_) {
+    if (previous) {
+      setenv(key.c_str(), previous->c_str(), 1);
+    } else {
+      unsetenv(key.c_str());
+    }
+  }
   run({script("virtual-desktop"), "stop", stateDirectory_});
   std::error_code ignored;
   std::filesystem::remove_all(stateDirectory_, ignored);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 
 namespace TestSupport {
@@ -17,12 +18,17 @@ public:
   // DISPLAY, PULSE_SERVER and the other variables a child process needs.
   const std::map<std::string, std::string>& environment() const { return environment_; }
 
+  // Points this process at the desktop (for tests that capture in-process);
+  // the previous values come back on destruction.
+  void useInThisProcess();
+
   // The path of a script of the project (scripts/<name>).
   static std::string script(const std::string& name);
 
 private:
   std::string stateDirectory_;
   std::map<std::string, std::string> environment_;
+  std::map<std::string, std::optional<std::string>> replacedEnvironment_;
 };
 
 // A fresh temporary directory, removed with its contents on destruction.

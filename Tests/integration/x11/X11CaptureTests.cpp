@@ -1,4 +1,5 @@
-#include "VirtualDesktop.h"
+#include "support/DemoWindow.h"
+#include "support/VirtualDesktop.h"
 
 #include "Platform/Linux/X11/X11ScreenCapture.h"
 
@@ -17,8 +18,8 @@ namespace {
 using namespace std::chrono_literals;
 using Platform::SampleBufferRef;
 using Platform::SCStreamOutputType;
-using X11Testing::DemoWindow;
-using X11Testing::VirtualDisplay;
+using TestSupport::DemoWindow;
+using TestSupport::VirtualDesktop;
 
 // Collects what a stream delivers, and checks it arrives one at a time.
 class Collector : public Platform::SCStreamOutput {
@@ -111,7 +112,10 @@ std::optional<Platform::SCWindow> findWindow(Platform::ScreenCaptureService& ser
 
 class X11CaptureTest : public testing::Test {
 protected:
-  static void SetUpTestSuite() { display_ = std::make_unique<VirtualDisplay>(1280, 720); }
+  static void SetUpTestSuite() {
+    display_ = std::make_unique<VirtualDesktop>();
+    display_->useInThisProcess();
+  }
   static void TearDownTestSuite() { display_.reset(); }
 
   Platform::SCStreamConfiguration configuration(std::int64_t width, std::int64_t height) {
@@ -133,14 +137,14 @@ protected:
     return stream;
   }
 
-  static std::unique_ptr<VirtualDisplay> display_;
+  static std::unique_ptr<VirtualDesktop> display_;
   std::shared_ptr<Platform::ScreenCaptureService> service_ =
       Platform::Linux::makeX11ScreenCaptureService(nullptr);
   std::shared_ptr<Collector> collector_ = std::make_shared<Collector>();
   std::shared_ptr<StopWatcher> watcher_ = std::make_shared<StopWatcher>();
 };
 
-std::unique_ptr<VirtualDisplay> X11CaptureTest::display_;
+std::unique_ptr<VirtualDesktop> X11CaptureTest::display_;
 
 TEST_F(X11CaptureTest, ListsDisplaysAndWindowsWithTitlesFramesAndApplications) {
   DemoWindow titled({"--title", "Caf\xC3\xA9 \xE2\x9C\x93", "--class", "recorder-demo",

@@ -1,0 +1,35 @@
+#include "support/DemoWindow.h"
+
+#include <csignal>
+#include <stdexcept>
+
+namespace TestSupport {
+
+namespace {
+
+std::vector<std::string> demoArguments(const std::vector<std::string>& options) {
+  std::vector<std::string> arguments{DEMO_WINDOW_PATH};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  return arguments;
+}
+
+} // namespace
+
+DemoWindow::DemoWindow(const std::vector<std::string>& options,
+                       const std::map<std::string, std::string>& environment)
+    : process_(demoArguments(options), environment) {
+  const auto line = process_.readLine(std::chrono::seconds(10));
+  if (!line) {
+    throw std::runtime_error("demo-window did not map its window");
+  }
+  id_ = static_cast<std::uint32_t>(std::stoul(*line));
+}
+
+DemoWindow::~DemoWindow() { close(); }
+
+void DemoWindow::close() {
+  process_.signal(SIGTERM);
+  process_.wait(std::chrono::seconds(5));
+}
+
+} // namespace TestSupport
