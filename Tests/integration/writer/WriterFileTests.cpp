@@ -1,9 +1,11 @@
-#include "FileProbe.h"
 #include "Recording.h"
+#include "support/MediaProbe.h"
 
 #include <gtest/gtest.h>
 
 namespace WriterTests {
+
+using namespace TestSupport;
 namespace {
 
 using namespace Platform;

@@ -1,5 +1,5 @@
-#include "FileProbe.h"
 #include "Recording.h"
+#include "support/MediaProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 namespace WriterTests {
+
+using namespace TestSupport;
 namespace {
 
 using namespace Platform;

@@ -1,11 +1,13 @@
-#include "FileProbe.h"
 #include "Recording.h"
+#include "support/MediaProbe.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 namespace WriterTests {
+
+using namespace TestSupport;
 namespace {
 
 using namespace Platform;

@@ -5,13 +5,14 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <array>
 #include <string>
 #include <vector>
 
 // Reads a written file back with libavformat and libavcodec, the way a
 // player would, and reports what it holds.
 
-namespace WriterTests {
+namespace TestSupport {
 
 struct TrackInfo {
   AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
@@ -43,15 +44,25 @@ struct FileInfo {
 // Throws std::runtime_error when libavformat cannot open or read the file.
 FileInfo probeFile(const std::string& path);
 
+// What one decoded picture shows: its time, its mean brightness (0 to 255)
+// and the colour at its centre (8-bit RGB, BT.709).
+struct PictureSample {
+  double time = 0;
+  double meanLuma = 0;
+  std::array<int, 3> centreRGB{};
+};
+
 struct DecodedTrack {
   int frames = 0;
   int errors = 0;
   // Audio only: the first channel, as floats, from the track's time zero.
   std::vector<float> firstChannel;
+  // Video only (8-bit 4:2:0 pictures): one sample per picture.
+  std::vector<PictureSample> pictures;
 };
 
 DecodedTrack decodeTrack(const std::string& path, int index);
 
 std::uint32_t fourCC(const char (&text)[5]);
 
-} // namespace WriterTests
+} // namespace TestSupport

@@ -1,10 +1,10 @@
-#include "FileProbe.h"
+#include "support/MediaProbe.h"
 
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
 
-namespace WriterTests {
+namespace TestSupport {
 
 namespace {
 
@@ -27,6 +27,29 @@ Input openInput(const std::string& path) {
 
 double secondsOf(std::int64_t value, AVRational timeBase) {
   return static_cast<double>(value) * av_q2d(timeBase);
+}
+
+// Brightness and centre colour of an 8-bit 4:2:0 picture (limited range).
+PictureSample samplePicture(const AVFrame& frame, double time) {
+  PictureSample sample;
+  sample.time = time;
+  double total = 0;
+  for (int y = 0; y < frame.height; ++y) {
+    const std::uint8_t* row = frame.data[0] + static_cast<std::ptrdiff_t>(y) * frame.linesize[0];
+    for (int x = 0; x < frame.width; ++x) {
+      total += row[x];
+    }
+  }
+  sample.meanLuma = total / (static_cast<double>(frame.width) * frame.height);
+  const int cx = frame.width / 2;
+  const int cy = frame.height / 2;
+  const double luma = (frame.data[0][cy * frame.linesize[0] + cx] - 16) * 255.0 / 219.0;
+  const double blue = (frame.data[1][(cy / 2) * frame.linesize[1] + cx / 2] - 128) * 255.0 / 224.0;
+  const double red = (frame.data[2][(cy / 2) * frame.linesize[2] + cx / 2] - 128) * 255.0 / 224.0;
+  const auto clamp = [](double value) { return static_cast<int>(std::clamp(value, 0.0, 255.0)); };
+  sample.centreRGB = {clamp(luma + 1.5748 * red), clamp(luma - 0.1873 * blue - 0.4681 * red),
+                      clamp(luma + 1.8556 * blue)};
+  return sample;
 }
 
 } // namespace
@@ -112,6 +135,9 @@ DecodedTrack decodeTrack(const std::string& path, int index) {
           }
           decoded.firstChannel.push_back(value);
         }
+      } else if (frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P) {
+        decoded.pictures.push_back(
+            samplePicture(*frame, secondsOf(frame->best_effort_timestamp, stream.time_base)));
       }
       av_frame_unref(frame);
     }
@@ -132,4 +158,4 @@ DecodedTrack decodeTrack(const std::string& path, int index) {
   return decoded;
 }
 
-} // namespace WriterTests
+} // namespace TestSupport
