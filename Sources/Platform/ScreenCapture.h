@@ -23,28 +23,28 @@ struct SCDisplay {
   std::uint32_t displayID = 0;
   std::int64_t width = 0;  // points
   std::int64_t height = 0; // points
-  CGRect frame;
+  CGRect frame{};
 };
 
 struct SCRunningApplication {
-  std::string applicationName;
-  std::string bundleIdentifier;
+  std::string applicationName{};
+  std::string bundleIdentifier{};
   std::int32_t processID = 0;
 };
 
 struct SCWindow {
   std::uint32_t windowID = 0;
-  std::optional<std::string> title;
-  CGRect frame;
+  std::optional<std::string> title{};
+  CGRect frame{};
   std::int64_t windowLayer = 0;
   bool isOnScreen = false;
   bool isActive = false;
-  std::optional<SCRunningApplication> owningApplication;
+  std::optional<SCRunningApplication> owningApplication{};
 };
 
 struct SCShareableContent {
-  std::vector<SCDisplay> displays;
-  std::vector<SCWindow> windows;
+  std::vector<SCDisplay> displays{};
+  std::vector<SCWindow> windows{};
 };
 
 // One display (optionally without some windows) or one window.
@@ -139,8 +139,8 @@ struct CGDisplayMode {
 
 // A screen as the desktop names it: its display number and a localized name.
 struct NSScreen {
-  std::optional<std::int64_t> screenNumber; // "NSScreenNumber" of its device description
-  std::string localizedName;
+  std::optional<std::int64_t> screenNumber{}; // "NSScreenNumber" of its device description
+  std::string localizedName{};
 };
 
 class ScreenCaptureService {
