@@ -21,17 +21,23 @@ void CallLog::clear() {
 
 std::optional<std::size_t> CallLog::indexOf(const std::string& entry) const {
   std::lock_guard lock(mutex_);
+  return find(entry);
+}
+
+bool CallLog::isBefore(const std::string& earlier, const std::string& later) const {
+  // One lock for both look-ups, so a clear in between cannot mix two logs.
+  std::lock_guard lock(mutex_);
+  const auto first = find(earlier);
+  const auto second = find(later);
+  return first && second && *first < *second;
+}
+
+std::optional<std::size_t> CallLog::find(const std::string& entry) const {
   const auto found = std::find(entries_.begin(), entries_.end(), entry);
   if (found == entries_.end()) {
     return std::nullopt;
   }
   return static_cast<std::size_t>(found - entries_.begin());
-}
-
-bool CallLog::isBefore(const std::string& earlier, const std::string& later) const {
-  const auto first = indexOf(earlier);
-  const auto second = indexOf(later);
-  return first && second && *first < *second;
 }
 
 std::size_t CallLog::count(const std::string& entry) const {

@@ -26,6 +26,8 @@ public:
   std::size_t count(const std::string& entry) const;
 
 private:
+  std::optional<std::size_t> find(const std::string& entry) const; // under mutex_
+
   mutable std::mutex mutex_;
   std::vector<std::string> entries_;
 };

@@ -67,5 +67,49 @@ TEST(AutomaticMode, AStartedStreamMakesFramesAndGapFreeAudioOnTheHostClock) {
   EXPECT_EQ(output->frames.size(), framesAtStop) << "a frame arrived after stopCapture";
 }
 
+class CountingCaptureDelegate : public AVCaptureDataOutputSampleBufferDelegate {
+public:
+  void captureOutputDidOutputSampleBuffer(AVCaptureOutput&, SampleBufferRef sample) override {
+    std::lock_guard lock(mutex);
+    samples.push_back(sample);
+  }
+  std::mutex mutex;
+  std::vector<SampleBufferRef> samples;
+};
+
+TEST(AutomaticMode, ARunningCaptureSessionMakesSamplesOfItsDevice) {
+  SimulatedPlatform platform(SampleGeneration::automatic);
+  platform.addAudioDevice({"mic-1", "Mono", {audioDeviceFormat(1)}});
+  platform.addExternalDevice({"phone-1", "Phone", {videoDeviceFormat(390, 844)}});
+  auto& capture = *platform.services().mediaCapture;
+  capture.allowScreenCaptureDevices();
+  const auto microphone = capture.discoverDevices(
+      {AVCaptureDeviceType::microphone}, MediaType::audio, AVCaptureDevicePosition::unspecified);
+  const auto phone = capture.discoverDevices({AVCaptureDeviceType::external}, std::nullopt,
+                                             AVCaptureDevicePosition::unspecified);
+  const auto run = [&capture](const CaptureDeviceRef& device, CaptureOutputRef output) {
+    auto delegate = std::make_shared<CountingCaptureDelegate>();
+    const auto session = capture.makeCaptureSession();
+    session->addInput(capture.makeDeviceInput(device));
+    output->setSampleBufferDelegate(delegate, DispatchQueue::serial("deviceQueue"));
+    session->addOutput(output);
+    session->startRunning();
+    std::this_thread::sleep_for(150ms);
+    session->stopRunning();
+    std::lock_guard lock(delegate->mutex);
+    return delegate->samples;
+  };
+
+  const auto audio = run(microphone.at(0), capture.makeAudioDataOutput());
+  const auto video = run(phone.at(0), capture.makeVideoDataOutput());
+
+  ASSERT_FALSE(audio.empty());
+  EXPECT_EQ(audio.front()->formatDescription()->audio->channelCount, 1);
+  EXPECT_EQ(audio.front()->audioBuffer()->frameCount, 480U);
+  ASSERT_FALSE(video.empty());
+  EXPECT_EQ(video.front()->imageBuffer()->width, 390);
+  EXPECT_EQ(video.front()->imageBuffer()->height, 844);
+}
+
 } // namespace
 } // namespace Platform::Simulated

@@ -139,5 +139,45 @@ TEST_F(StreamDeliveryTest, StopWithErrorTellsTheDelegateOnceOnItsOwnThread) {
   EXPECT_EQ(platform.callLog().count("stream.didStopWithError"), 1U);
 }
 
+TEST_F(StreamDeliveryTest, ASlowOutputDoesNotHoldBackTheOthers) {
+  auto slow = std::make_shared<RecordingOutput>();
+  slow->delay = 300ms;
+  stream->addStreamOutput(slow, SCStreamOutputType::screen, DispatchQueue::global());
+  stream->addStreamOutput(output, SCStreamOutputType::audio, DispatchQueue::global());
+  stream->startCapture();
+
+  ASSERT_TRUE(simulated().deliver(SCStreamOutputType::screen, makeVideoSample({})));
+  ASSERT_TRUE(simulated().deliverAndWait(SCStreamOutputType::audio, makeAudioSample({})));
+
+  EXPECT_EQ(slow->received, 0) << "audio waited for the slow screen output";
+  stream->stopCapture();
+  EXPECT_EQ(slow->received, 1);
+}
+
+// An output that stops its own stream from inside a callback, as a session
+// that gives up on a bad sample would.
+class StoppingOutput : public SCStreamOutput {
+public:
+  void streamDidOutputSampleBuffer(SCStream& stream, SampleBufferRef, SCStreamOutputType) override {
+    try {
+      stream.stopCapture();
+      stopped = true;
+    } catch (const Error&) {
+    }
+  }
+  std::atomic<bool> stopped{false};
+};
+
+TEST_F(StreamDeliveryTest, StoppingFromInsideACallbackDoesNotWaitForItself) {
+  auto stopping = std::make_shared<StoppingOutput>();
+  stream->addStreamOutput(stopping, SCStreamOutputType::screen, DispatchQueue::global());
+  stream->startCapture();
+
+  ASSERT_TRUE(simulated().deliverAndWait(SCStreamOutputType::screen, makeVideoSample({}), 2000ms));
+
+  EXPECT_TRUE(stopping->stopped);
+  EXPECT_FALSE(simulated().isCapturing());
+}
+
 } // namespace
 } // namespace Platform::Simulated
