@@ -113,6 +113,9 @@ private:
                                          Platform::SCStreamOutputType type);
   std::optional<Error> routeCaptureSample(Platform::AVCaptureOutput& output,
                                           const Platform::SampleBufferRef& sampleBuffer);
+  // The sample moved onto the output timeline; null when it belongs to a
+  // pause (captured before the current stretch began, or arriving while a
+  // resume has not yet measured its gap) and must not be written.
   Platform::SampleBufferRef handleBuffer(Platform::SampleBufferRef buffer, bool isVideo);
   // Appends when the input is ready; a writer found failed is reported once.
   std::optional<Error> append(Track& track, const Platform::SampleBufferRef& buffer);
