@@ -1,13 +1,17 @@
 #include "Platform/Linux/Pulse/AudioTimeline.h"
 
+#include <algorithm>
+
 namespace Platform::Linux::Pulse {
 
 namespace {
 constexpr std::int64_t nanosecondsPerSecond = 1'000'000'000;
 }
 
-AudioTimeline::AudioTimeline(std::uint32_t sampleRate, std::int64_t toleranceNanoseconds)
-    : sampleRate_(sampleRate == 0 ? 1 : sampleRate), tolerance_(toleranceNanoseconds) {}
+AudioTimeline::AudioTimeline(std::uint32_t sampleRate, std::int64_t toleranceNanoseconds,
+                             std::int64_t windowNanoseconds)
+    : sampleRate_(sampleRate == 0 ? 1 : sampleRate), tolerance_(toleranceNanoseconds),
+      window_(windowNanoseconds) {}
 
 std::int64_t AudioTimeline::framesToNanoseconds(std::uint64_t frames) const {
   // 128-bit intermediate: days of audio at high rates overflow 64 bits.
@@ -15,19 +19,26 @@ std::int64_t AudioTimeline::framesToNanoseconds(std::uint64_t frames) const {
   return static_cast<std::int64_t>(product / sampleRate_);
 }
 
-std::int64_t AudioTimeline::stamp(std::int64_t nowNanoseconds, std::int64_t delayNanoseconds,
-                                  std::size_t frames) {
-  const std::int64_t measured =
-      nowNanoseconds - (delayNanoseconds > 0 ? delayNanoseconds : 0) - framesToNanoseconds(frames);
+std::int64_t AudioTimeline::stamp(std::int64_t nowNanoseconds, std::size_t frames) {
+  const std::int64_t duration = framesToNanoseconds(frames);
+  const std::int64_t measured = nowNanoseconds - duration;
   if (!anchor_) {
     anchor_ = measured;
     framesSinceAnchor_ = 0;
   } else {
-    const std::int64_t expected = *anchor_ + framesToNanoseconds(framesSinceAnchor_);
-    if (measured - expected > tolerance_) {
-      anchor_ = measured;
-      framesSinceAnchor_ = 0;
-      ++reanchors_;
+    const std::int64_t lead = measured - (*anchor_ + framesToNanoseconds(framesSinceAnchor_));
+    windowLeads_.push_back(lead);
+    windowCovered_ += duration;
+    if (windowCovered_ >= window_) {
+      const auto middle =
+          windowLeads_.begin() + static_cast<std::ptrdiff_t>(windowLeads_.size() / 2);
+      std::nth_element(windowLeads_.begin(), middle, windowLeads_.end());
+      if (*middle > tolerance_ || *middle < -tolerance_) {
+        *anchor_ += *middle;
+        ++reanchors_;
+      }
+      windowLeads_.clear();
+      windowCovered_ = 0;
     }
   }
   const std::int64_t start = *anchor_ + framesToNanoseconds(framesSinceAnchor_);

@@ -3,16 +3,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 // Host-clock presentation times for consecutive audio buffers.
 //
-// Each buffer's capture instant is measured as "now minus what the server
-// still holds minus the buffer's own duration". That measure jitters by a
-// fragment or so, so buffers are stamped on a running frame count from an
-// anchor instead, and the anchor moves only when the measure runs ahead of
-// the count by more than the tolerance (frames were lost, or the source's
-// clock is slower than the host's). A measure that falls behind the count is
-// never followed: that would make buffers overlap or go backwards.
+// Each buffer's capture instant is measured as "now minus the buffer's own
+// duration": the server's latency report is not used, because for seconds
+// after a record stream starts it is off by hundreds of milliseconds (it
+// interpolates from a stale snapshot), and in steady state it is a few
+// milliseconds. A measure is late whenever our thread was scheduled late, so
+// buffers are stamped on a running frame count from an anchor instead. Over
+// each window of audio the leads of the measure over the count are gathered;
+// when their median says the count is off by more than the tolerance, the
+// anchor moves by it: ahead after lost audio or a source clock slower than
+// ours, back when the anchor was set by a late read. Reads that come late
+// move nothing unless they are most of a window, so scheduling hiccups cannot
+// push the sound out of step with the picture.
 //
 // Thread contract: none; one owner stamps its buffers in order.
 
@@ -20,13 +26,12 @@ namespace Platform::Linux::Pulse {
 
 class AudioTimeline {
 public:
-  AudioTimeline(std::uint32_t sampleRate, std::int64_t toleranceNanoseconds);
+  AudioTimeline(std::uint32_t sampleRate, std::int64_t toleranceNanoseconds,
+                std::int64_t windowNanoseconds = 250'000'000);
 
   // The presentation time, in host nanoseconds, of a buffer of `frames`
-  // frames read at `nowNanoseconds`, when the server still held
-  // `delayNanoseconds` of later audio.
-  std::int64_t stamp(std::int64_t nowNanoseconds, std::int64_t delayNanoseconds,
-                     std::size_t frames);
+  // frames read at `nowNanoseconds`.
+  std::int64_t stamp(std::int64_t nowNanoseconds, std::size_t frames);
 
   // Frames that never arrived (a hole in the stream): the next buffer starts
   // that much later.
@@ -40,8 +45,11 @@ private:
 
   std::uint32_t sampleRate_;
   std::int64_t tolerance_;
+  std::int64_t window_;
   std::optional<std::int64_t> anchor_;
   std::uint64_t framesSinceAnchor_ = 0;
+  std::vector<std::int64_t> windowLeads_;
+  std::int64_t windowCovered_ = 0;
   std::uint64_t reanchors_ = 0;
 };
 

@@ -15,7 +15,7 @@ namespace Platform::Linux::Pulse {
 namespace {
 
 constexpr pa_usec_t fragmentMicroseconds = 10'000;
-// Above the jitter of the server's latency reports (about a fragment).
+// Above the jitter of when our reads are scheduled (about a fragment).
 constexpr std::int64_t timelineToleranceNanoseconds = 15'000'000;
 constexpr std::size_t bytesPerSample = sizeof(float);
 
@@ -91,8 +91,7 @@ private:
     attributes.minreq = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentMicroseconds, &spec));
     const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                       PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     const bool ready =
         pa_stream_connect_record(stream_, sourceName_.c_str(), &attributes, flags) == 0 &&
         connection.waitUntil(
@@ -169,29 +168,23 @@ private:
       const auto* bytes = static_cast<const std::uint8_t*>(data);
       pending_.insert(pending_.end(), bytes, bytes + length);
       pa_stream_drop(stream);
-      deliverWholeFrames(stream);
+      deliverWholeFrames();
     }
   }
 
   // Sends the whole frames gathered so far as one buffer; a partial frame
   // waits for the rest of its bytes.
-  void deliverWholeFrames(pa_stream* stream) {
+  void deliverWholeFrames() {
     const std::size_t frames = pending_.size() / frameBytes_;
     if (frames == 0) {
       return;
     }
+    const auto used = static_cast<std::ptrdiff_t>(frames * frameBytes_);
     auto audio = std::make_shared<AudioBuffer>();
     audio->frameCount = frames;
-    const auto used = static_cast<std::ptrdiff_t>(frames * frameBytes_);
     audio->bytes.assign(pending_.begin(), pending_.begin() + used);
     pending_.erase(pending_.begin(), pending_.begin() + used);
-
-    pa_usec_t latency = 0;
-    int negative = 0;
-    if (pa_stream_get_latency(stream, &latency, &negative) == 0 && negative == 0) {
-      lastDelayNanoseconds_ = static_cast<std::int64_t>(latency) * 1000;
-    }
-    const std::int64_t start = timeline_->stamp(hostTimeNow().value, lastDelayNanoseconds_, frames);
+    const std::int64_t start = timeline_->stamp(hostTimeNow().value, frames);
 
     CMSampleBuffer::Contents contents;
     contents.formatDescription = format_;
@@ -220,7 +213,6 @@ private:
   std::uint32_t sampleRate_ = 0;
   std::optional<AudioTimeline> timeline_;
   std::vector<std::uint8_t> pending_;
-  std::int64_t lastDelayNanoseconds_ = 0;
 };
 
 } // namespace

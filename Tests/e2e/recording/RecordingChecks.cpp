@@ -1,0 +1,80 @@
+#include "RecordingChecks.h"
+
+#include <cmath>
+#include <limits>
+
+namespace RecordingChecks {
+
+std::vector<double> flashOnsets(const std::vector<TestSupport::PictureSample>& pictures) {
+  // The demo window is dark with a moving bar; a flash turns it white.
+  constexpr double brightLuma = 180;
+  std::vector<double> onsets;
+  bool bright = false;
+  for (const auto& picture : pictures) {
+    const bool nowBright = picture.meanLuma > brightLuma;
+    if (nowBright && !bright) {
+      onsets.push_back(picture.time);
+    }
+    bright = nowBright;
+  }
+  return onsets;
+}
+
+std::vector<double> toneOnsets(const std::vector<float>& samples, int sampleRate) {
+  // Envelope over 2 ms windows; a tone starts where it crosses a quarter of
+  // the loudest window after at least 200 ms of quiet.
+  const std::size_t window = static_cast<std::size_t>(sampleRate) / 500;
+  std::vector<double> envelope;
+  for (std::size_t start = 0; start + window <= samples.size(); start += window) {
+    double peak = 0;
+    for (std::size_t i = start; i < start + window; ++i) {
+      peak = std::max(peak, static_cast<double>(std::fabs(samples[i])));
+    }
+    envelope.push_back(peak);
+  }
+  double loudest = 0;
+  for (const double value : envelope) {
+    loudest = std::max(loudest, value);
+  }
+  std::vector<double> onsets;
+  const double threshold = loudest / 4;
+  const std::size_t quietWindows = 100;
+  std::size_t quiet = quietWindows;
+  for (std::size_t i = 0; i < envelope.size(); ++i) {
+    if (envelope[i] > threshold) {
+      if (quiet >= quietWindows && loudest > 0.01) {
+        onsets.push_back(static_cast<double>(i * window) / sampleRate);
+      }
+      quiet = 0;
+    } else {
+      ++quiet;
+    }
+  }
+  return onsets;
+}
+
+std::vector<double> flashToToneDistances(const std::vector<double>& flashes,
+                                         const std::vector<double>& tones) {
+  std::vector<double> distances;
+  for (const double flash : flashes) {
+    double nearest = std::numeric_limits<double>::infinity();
+    for (const double tone : tones) {
+      if (std::fabs(tone - flash) < std::fabs(nearest)) {
+        nearest = tone - flash;
+      }
+    }
+    distances.push_back(nearest);
+  }
+  return distances;
+}
+
+int trackIndex(const TestSupport::FileInfo& file, AVMediaType type) {
+  for (std::size_t i = 0; i < file.tracks.size(); ++i) {
+    if (file.tracks[i].type == type) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+} // namespace RecordingChecks
