@@ -50,13 +50,13 @@ void runMainQueueUntil(const std::function<bool()>& done);
 template <typename T> class OneShot {
 public:
   bool complete(T value) {
-    {
-      std::lock_guard lock(mutex_);
-      if (value_) {
-        return false;
-      }
-      value_.emplace(std::move(value));
+    // Notified under the lock: a waiter that sees the value may destroy this
+    // handle at once, so nothing may touch it after the lock is released.
+    std::lock_guard lock(mutex_);
+    if (value_) {
+      return false;
     }
+    value_.emplace(std::move(value));
     completed_.notify_all();
     return true;
   }

@@ -119,12 +119,13 @@ bool SimulatedCaptureOutput::post(SampleBufferRef sample, std::function<void()> 
     if (const auto receiver = delegate.lock()) {
       receiver->captureOutputDidOutputSampleBuffer(*self, sample);
     }
-    if (afterCallback) {
-      afterCallback();
-    }
+    // Counted before the waiter is released, so it sees its own delivery.
     std::lock_guard lock(self->mutex_);
     ++self->delivered_;
     --self->inFlight_;
+    if (afterCallback) {
+      afterCallback();
+    }
     self->changed_.notify_all();
   });
   return true;

@@ -85,6 +85,7 @@ public:
   bool waitForDeliveries(std::chrono::milliseconds timeout = defaultWaitTimeout) const;
 
 private:
+  // `afterCallback` runs under mutex_ once the delivery is counted.
   bool post(SampleBufferRef sample, std::function<void()> afterCallback);
 
   const std::shared_ptr<World> world_;

@@ -211,12 +211,13 @@ bool SimulatedStream::post(SCStreamOutputType type, SampleBufferRef sample,
       receiver->streamDidOutputSampleBuffer(*self, sample, type);
       deliveringStream = nullptr;
     }
-    if (afterCallback) {
-      afterCallback();
-    }
+    // Counted before the waiter is released, so it sees its own delivery.
     std::lock_guard lock(self->mutex_);
     ++self->registrations_[index].delivered;
     --self->inFlight_;
+    if (afterCallback) {
+      afterCallback();
+    }
     self->changed_.notify_all();
   });
   return true;

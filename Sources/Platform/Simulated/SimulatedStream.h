@@ -89,6 +89,7 @@ private:
     std::size_t delivered = 0;
   };
 
+  // `afterCallback` runs under mutex_ once the delivery is counted.
   bool post(SCStreamOutputType type, SampleBufferRef sample, std::function<void()> afterCallback);
   // Ends capture and stops the generator; false when it was not capturing.
   bool endCapture(std::unique_lock<std::mutex>& lock);
