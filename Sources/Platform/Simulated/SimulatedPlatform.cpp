@@ -32,7 +32,20 @@ SimulatedPlatform::SimulatedPlatform(SampleGeneration generation)
                 std::make_shared<SimulatedMediaWritingService>(world_),
                 std::make_shared<SimulatedSystemServices>(world_)} {}
 
-SimulatedPlatform::~SimulatedPlatform() = default;
+SimulatedPlatform::~SimulatedPlatform() {
+  // The objects made hold the world, so the world's record of them would keep
+  // both alive for good. Only this object reads the record; drop it, outside
+  // the lock, as their destructors stop generators.
+  std::vector<std::shared_ptr<SimulatedStream>> streams;
+  std::vector<std::shared_ptr<SimulatedCaptureSession>> captureSessions;
+  std::vector<std::shared_ptr<SimulatedAssetWriter>> writers;
+  {
+    std::lock_guard lock(world_->mutex);
+    streams.swap(world_->streams);
+    captureSessions.swap(world_->captureSessions);
+    writers.swap(world_->writers);
+  }
+}
 
 Services SimulatedPlatform::services() const {
   return services_;

@@ -237,8 +237,9 @@ json readScenario() {
 
 void installPlatform() {
   const json scenario = readScenario();
-  // Process-wide, like the platform it stands for.
-  static SimulatedPlatform platform(SampleGeneration::automatic);
+  // Process-wide, like the platform it stands for, and never destroyed: its
+  // generators must not stop while exit() tears down the queues they feed.
+  static SimulatedPlatform& platform = *new SimulatedPlatform(SampleGeneration::automatic);
   platform.setKeepsAppendedSamples(false);
   try {
     addDisplays(platform, scenario);
