@@ -27,17 +27,14 @@ std::int64_t AudioTimeline::stamp(std::int64_t nowNanoseconds, std::size_t frame
     framesSinceAnchor_ = 0;
   } else {
     const std::int64_t lead = measured - (*anchor_ + framesToNanoseconds(framesSinceAnchor_));
-    windowLeads_.push_back(lead);
+    smallestLead_ = std::min(smallestLead_.value_or(lead), lead);
     windowCovered_ += duration;
     if (windowCovered_ >= window_) {
-      const auto middle =
-          windowLeads_.begin() + static_cast<std::ptrdiff_t>(windowLeads_.size() / 2);
-      std::nth_element(windowLeads_.begin(), middle, windowLeads_.end());
-      if (*middle > tolerance_ || *middle < -tolerance_) {
-        *anchor_ += *middle;
+      if (*smallestLead_ > tolerance_ || *smallestLead_ < -tolerance_) {
+        *anchor_ += *smallestLead_;
         ++reanchors_;
       }
-      windowLeads_.clear();
+      smallestLead_.reset();
       windowCovered_ = 0;
     }
   }

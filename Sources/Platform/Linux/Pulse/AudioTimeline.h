@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 // Host-clock presentation times for consecutive audio buffers.
 //
@@ -12,13 +11,14 @@
 // after a record stream starts it is off by hundreds of milliseconds (it
 // interpolates from a stale snapshot), and in steady state it is a few
 // milliseconds. A measure is late whenever our thread was scheduled late, so
-// buffers are stamped on a running frame count from an anchor instead. Over
-// each window of audio the leads of the measure over the count are gathered;
-// when their median says the count is off by more than the tolerance, the
-// anchor moves by it: ahead after lost audio or a source clock slower than
-// ours, back when the anchor was set by a late read. Reads that come late
-// move nothing unless they are most of a window, so scheduling hiccups cannot
-// push the sound out of step with the picture.
+// buffers are stamped on a running frame count from an anchor instead. A
+// read can come late but never early, so over each window of audio the
+// smallest lead of the measure over the count (the least delayed read) is
+// kept; when even that one says the count is off by more than the
+// tolerance, the anchor moves by it: ahead after lost audio or a source clock
+// slower than ours, back when the anchor was set by a late read. Late reads
+// move nothing as long as one read in a window came on time, so scheduling
+// hiccups cannot push the sound out of step with the picture.
 //
 // Thread contract: none; one owner stamps its buffers in order.
 
@@ -27,7 +27,7 @@ namespace Platform::Linux::Pulse {
 class AudioTimeline {
 public:
   AudioTimeline(std::uint32_t sampleRate, std::int64_t toleranceNanoseconds,
-                std::int64_t windowNanoseconds = 250'000'000);
+                std::int64_t windowNanoseconds = 500'000'000);
 
   // The presentation time, in host nanoseconds, of a buffer of `frames`
   // frames read at `nowNanoseconds`.
@@ -48,7 +48,7 @@ private:
   std::int64_t window_;
   std::optional<std::int64_t> anchor_;
   std::uint64_t framesSinceAnchor_ = 0;
-  std::vector<std::int64_t> windowLeads_;
+  std::optional<std::int64_t> smallestLead_;
   std::int64_t windowCovered_ = 0;
   std::uint64_t reanchors_ = 0;
 };
