@@ -9,9 +9,9 @@ namespace Platform::Simulated {
 
 namespace {
 
-std::uint32_t packedPixel(const VideoFrameSpec& spec) {
-  const auto& colour = spec.colour;
-  if (spec.pixelFormat == kCVPixelFormatType_ARGB2101010LEPacked) {
+std::uint32_t packedPixel(const VideoFrameOptions& options) {
+  const auto& colour = options.colour;
+  if (options.pixelFormat == kCVPixelFormatType_ARGB2101010LEPacked) {
     // 10-bit components widened from 8 bits by repeating the top bits.
     const auto widen = [](std::uint8_t value) {
       return (static_cast<std::uint32_t>(value) << 2) | (value >> 6);
@@ -24,15 +24,15 @@ std::uint32_t packedPixel(const VideoFrameSpec& spec) {
          (static_cast<std::uint32_t>(colour.alpha) << 24);
 }
 
-std::shared_ptr<const PixelBuffer> filledPixelBuffer(const VideoFrameSpec& spec) {
+std::shared_ptr<const PixelBuffer> filledPixelBuffer(const VideoFrameOptions& options) {
   auto buffer = std::make_shared<PixelBuffer>();
-  buffer->pixelFormat = spec.pixelFormat;
-  buffer->width = std::max(spec.width, 0);
-  buffer->height = std::max(spec.height, 0);
+  buffer->pixelFormat = options.pixelFormat;
+  buffer->width = std::max(options.width, 0);
+  buffer->height = std::max(options.height, 0);
   buffer->bytesPerRow = static_cast<std::size_t>(buffer->width) * 4;
   buffer->bytes.resize(buffer->bytesPerRow * static_cast<std::size_t>(buffer->height));
   // Both formats are 32 bits per pixel, stored little endian.
-  const std::uint32_t pixel = packedPixel(spec);
+  const std::uint32_t pixel = packedPixel(options);
   std::uint8_t bytes[4];
   for (int i = 0; i < 4; ++i) {
     bytes[i] = static_cast<std::uint8_t>(pixel >> (8 * i));
@@ -43,11 +43,11 @@ std::shared_ptr<const PixelBuffer> filledPixelBuffer(const VideoFrameSpec& spec)
   return buffer;
 }
 
-std::optional<std::vector<AttachmentDictionary>> frameInfo(const VideoFrameSpec& spec) {
-  switch (spec.frameInfo) {
+std::optional<std::vector<AttachmentDictionary>> frameInfo(const VideoFrameOptions& options) {
+  switch (options.frameInfo) {
   case FrameInfoShape::status:
     return std::vector<AttachmentDictionary>{
-        {{SCStreamFrameInfoStatus, static_cast<std::int64_t>(spec.status)}}};
+        {{SCStreamFrameInfoStatus, static_cast<std::int64_t>(options.status)}}};
   case FrameInfoShape::noAttachments:
     return std::nullopt;
   case FrameInfoShape::emptyAttachments:
@@ -61,11 +61,11 @@ std::optional<std::vector<AttachmentDictionary>> frameInfo(const VideoFrameSpec&
 }
 
 template <typename Sample>
-void writeSine(std::vector<std::uint8_t>& bytes, const AudioChunkSpec& spec, Sample scale) {
-  const double step = 2 * std::numbers::pi * spec.toneFrequency / spec.sampleRate;
-  const auto channels = static_cast<std::size_t>(spec.channelCount);
-  for (std::size_t frame = 0; frame < spec.frameCount; ++frame) {
-    const double phase = step * static_cast<double>(spec.firstFrameIndex + frame);
+void writeSine(std::vector<std::uint8_t>& bytes, const AudioChunkOptions& options, Sample scale) {
+  const double step = 2 * std::numbers::pi * options.toneFrequency / options.sampleRate;
+  const auto channels = static_cast<std::size_t>(options.channelCount);
+  for (std::size_t frame = 0; frame < options.frameCount; ++frame) {
+    const double phase = step * static_cast<double>(options.firstFrameIndex + frame);
     const auto value = static_cast<Sample>(0.25 * std::sin(phase) * scale);
     for (std::size_t channel = 0; channel < channels; ++channel) {
       std::memcpy(bytes.data() + (frame * channels + channel) * sizeof(Sample), &value,
@@ -76,24 +76,25 @@ void writeSine(std::vector<std::uint8_t>& bytes, const AudioChunkSpec& spec, Sam
 
 } // namespace
 
-SampleBufferRef makeVideoSample(const VideoFrameSpec& spec) {
+SampleBufferRef makeVideoSample(const VideoFrameOptions& options) {
   CMSampleBuffer::Contents contents;
-  contents.formatDescription = FormatDescription::video(spec.pixelFormat, spec.width, spec.height);
-  contents.timing = {{spec.duration, spec.presentationTime, kCMTimeInvalid}};
-  contents.sampleAttachments = frameInfo(spec);
-  contents.imageBuffer = filledPixelBuffer(spec);
+  contents.formatDescription =
+      FormatDescription::video(options.pixelFormat, options.width, options.height);
+  contents.timing = {{options.duration, options.presentationTime, kCMTimeInvalid}};
+  contents.sampleAttachments = frameInfo(options);
+  contents.imageBuffer = filledPixelBuffer(options);
   return CMSampleBuffer::make(std::move(contents));
 }
 
-SampleBufferRef makeAudioSample(const AudioChunkSpec& spec) {
-  const AudioStreamDescription stream{spec.sampleRate, std::max(spec.channelCount, 1),
-                                      spec.sampleFormat};
+SampleBufferRef makeAudioSample(const AudioChunkOptions& options) {
+  const AudioStreamDescription stream{options.sampleRate, std::max(options.channelCount, 1),
+                                      options.sampleFormat};
   auto audio = std::make_shared<AudioBuffer>();
-  audio->frameCount = spec.frameCount;
-  audio->bytes.resize(spec.frameCount * stream.bytesPerFrame());
-  AudioChunkSpec written = spec;
+  audio->frameCount = options.frameCount;
+  audio->bytes.resize(options.frameCount * stream.bytesPerFrame());
+  AudioChunkOptions written = options;
   written.channelCount = stream.channelCount;
-  if (spec.sampleFormat == AudioSampleFormat::float32) {
+  if (options.sampleFormat == AudioSampleFormat::float32) {
     writeSine<float>(audio->bytes, written, 1.0F);
   } else {
     writeSine<std::int16_t>(audio->bytes, written, 32767);
@@ -101,9 +102,9 @@ SampleBufferRef makeAudioSample(const AudioChunkSpec& spec) {
 
   CMSampleBuffer::Contents contents;
   contents.formatDescription = FormatDescription::audioPCM(stream);
-  const auto timescale = static_cast<CMTimeScale>(std::lround(spec.sampleRate));
-  contents.timing = {{CMTimeMake(static_cast<CMTimeValue>(spec.frameCount), timescale),
-                      spec.presentationTime, kCMTimeInvalid}};
+  const auto timescale = static_cast<CMTimeScale>(std::lround(options.sampleRate));
+  contents.timing = {{CMTimeMake(static_cast<CMTimeValue>(options.frameCount), timescale),
+                      options.presentationTime, kCMTimeInvalid}};
   contents.audioBuffer = std::move(audio);
   return CMSampleBuffer::make(std::move(contents));
 }

@@ -29,7 +29,7 @@ struct BGRAColour {
   std::uint8_t alpha = 0xFF;
 };
 
-struct VideoFrameSpec {
+struct VideoFrameOptions {
   CMTime presentationTime = kCMTimeZero;
   CMTime duration = kCMTimeInvalid;
   SCFrameStatus status = SCFrameStatus::complete;
@@ -42,9 +42,9 @@ struct VideoFrameSpec {
 };
 
 // A screen frame: a filled pixel buffer with its format description.
-SampleBufferRef makeVideoSample(const VideoFrameSpec& spec);
+SampleBufferRef makeVideoSample(const VideoFrameOptions& options);
 
-struct AudioChunkSpec {
+struct AudioChunkOptions {
   CMTime presentationTime = kCMTimeZero;
   std::size_t frameCount = 480;
   double sampleRate = 48000;
@@ -58,7 +58,7 @@ struct AudioChunkSpec {
 
 // An audio buffer of interleaved PCM with one timing entry whose duration is
 // frameCount / sampleRate, at the sample rate's timescale.
-SampleBufferRef makeAudioSample(const AudioChunkSpec& spec);
+SampleBufferRef makeAudioSample(const AudioChunkOptions& options);
 
 // A buffer that reports itself invalid (it still has timing and a format).
 SampleBufferRef makeInvalidSample(CMTime presentationTime = kCMTimeZero);
