@@ -13,11 +13,18 @@ class LifecycleTest : public EngineTest {
 protected:
   void SetUp() override {
     EngineTest::SetUp();
-    recorder.setOnStart([this] { events.push_back("start"); });
-    recorder.setOnFinish([this] { events.push_back("finish"); });
-    recorder.setOnPause([this] { events.push_back("pause"); });
-    recorder.setOnResume([this] { events.push_back("resume"); });
+    recorder.setOnStart([this] { note("start"); });
+    recorder.setOnFinish([this] { note("finish"); });
+    recorder.setOnPause([this] { note("pause"); });
+    recorder.setOnResume([this] { note("resume"); });
     recorder.setOnError([this](const Error& error) { recordError(error); });
+  }
+
+  // A resume waiting on another thread can fire its callback while the test
+  // thread stops.
+  void note(const char* event) {
+    std::lock_guard lock(eventsMutex);
+    events.push_back(event);
   }
 
   void recordError(const Error& error) {
@@ -49,7 +56,8 @@ protected:
     return false;
   }
 
-  std::vector<std::string> events; // touched on the test thread only
+  std::mutex eventsMutex;
+  std::vector<std::string> events; // read once the callbacks have run
   std::mutex errorsMutex;
   std::vector<std::string> errors;
 };
