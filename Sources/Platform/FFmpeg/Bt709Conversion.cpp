@@ -22,7 +22,13 @@ constexpr std::uint16_t lumaOffset = (16 << 8) + 128;
 constexpr std::uint16_t chromaOffset = (128 << 8) + 128;
 
 // Built for AVX2 as well, chosen at load time on processors that have it.
+// Not under ThreadSanitizer: the load-time chooser would run instrumented
+// before the sanitizer's runtime is up, and crash the process.
+#if defined(__SANITIZE_THREAD__)
+#define VECTORISED_ROW
+#else
 #define VECTORISED_ROW __attribute__((target_clones("avx2", "default")))
+#endif
 
 VECTORISED_ROW void lumaRow(const std::uint8_t* __restrict bgra, std::uint8_t* __restrict luma,
                             int width) {
