@@ -25,7 +25,9 @@ DemoWindow::DemoWindow(const std::vector<std::string>& options,
   id_ = static_cast<std::uint32_t>(std::stoul(*line));
 }
 
-DemoWindow::~DemoWindow() { close(); }
+DemoWindow::~DemoWindow() {
+  close();
+}
 
 void DemoWindow::close() {
   process_.signal(SIGTERM);
