@@ -11,6 +11,26 @@ namespace Vistrel {
 
 namespace {
 
+// Adds a device input when the session allows it; a refused input is left out.
+void addDeviceInput(Platform::MediaCaptureService& capture, Platform::AVCaptureSession& session,
+                    const Platform::CaptureDeviceRef& device) {
+  const auto input = capture.makeDeviceInput(device);
+  if (session.canAddInput(input)) {
+    session.addInput(input);
+  }
+}
+
+// Delivers the output's samples to `delegate` on a new serial queue, and adds
+// the output when the session allows it; a refused output is left out.
+void attachDataOutput(Platform::AVCaptureSession& session, const Platform::CaptureOutputRef& output,
+                      std::weak_ptr<Platform::AVCaptureDataOutputSampleBufferDelegate> delegate,
+                      const char* queueLabel) {
+  output->setSampleBufferDelegate(std::move(delegate), Platform::DispatchQueue::serial(queueLabel));
+  if (session.canAddOutput(output)) {
+    session.addOutput(output);
+  }
+}
+
 bool isAtLeast(std::int64_t major, std::int64_t minor) {
   return Platform::isOperatingSystemAtLeast(Platform::system(), {major, minor, 0});
 }
@@ -94,20 +114,13 @@ int RecordingSession::setUpMicrophoneCaptureSession(const std::string& microphon
     microphoneCaptureSession_ = session;
   }
   watchRuntimeErrors(*session);
-  const auto input = capture.makeDeviceInput(device);
-  if (session->canAddInput(input)) {
-    session->addInput(input);
-  }
+  addDeviceInput(capture, *session, device);
   const Platform::CaptureOutputRef output = capture.makeAudioDataOutput();
   {
     std::lock_guard lock(mutex_);
     microphoneDataOutput_ = output;
   }
-  output->setSampleBufferDelegate(weak_from_this(),
-                                  Platform::DispatchQueue::serial("microphoneQueue"));
-  if (session->canAddOutput(output)) {
-    session->addOutput(output);
-  }
+  attachDataOutput(*session, output, weak_from_this(), "microphoneQueue");
   return *channelCount;
 }
 
@@ -132,26 +145,14 @@ void RecordingSession::setUpExternalDeviceCaptureSession(const RecordingOptions&
     externalDeviceCaptureSession_ = session;
   }
   watchRuntimeErrors(*session);
-  const auto input = capture.makeDeviceInput(device);
-  if (session->canAddInput(input)) {
-    session->addInput(input);
-  }
-  const Platform::CaptureOutputRef videoOutput = capture.makeVideoDataOutput();
-  videoOutput->setSampleBufferDelegate(weak_from_this(),
-                                       Platform::DispatchQueue::serial("deviceQueue"));
-  if (session->canAddOutput(videoOutput)) {
-    session->addOutput(videoOutput);
-  }
+  addDeviceInput(capture, *session, device);
+  attachDataOutput(*session, capture.makeVideoDataOutput(), weak_from_this(), "deviceQueue");
   const Platform::CaptureOutputRef audioOutput = capture.makeAudioDataOutput();
   {
     std::lock_guard lock(mutex_);
     externalDeviceDataOutput_ = audioOutput;
   }
-  audioOutput->setSampleBufferDelegate(weak_from_this(),
-                                       Platform::DispatchQueue::serial("deviceAudioQueue"));
-  if (session->canAddOutput(audioOutput)) {
-    session->addOutput(audioOutput);
-  }
+  attachDataOutput(*session, audioOutput, weak_from_this(), "deviceAudioQueue");
 }
 
 // A device that goes away ends its capture session by itself: that is a
