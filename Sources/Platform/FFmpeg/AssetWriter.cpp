@@ -126,8 +126,18 @@ void AssetWriter::finishWriting() {
     }
   }
   // Encoder threads take the mux lock, never this writer's: drain unlocked.
+  // Every track is encoded first, so that a picture that stood still until
+  // the end can be shown until the end of the longest track.
+  CMTime recordingEnd = kCMTimeInvalid;
   for (const auto& input : inputs) {
-    input->drain();
+    input->waitUntilEncoded();
+    const CMTime end = input->encodedEnd();
+    if (end.isNumeric() && (!recordingEnd.isNumeric() || CMTimeCompare(end, recordingEnd) > 0)) {
+      recordingEnd = end;
+    }
+  }
+  for (const auto& input : inputs) {
+    input->drain(recordingEnd);
   }
   const ErrorRef error = muxer->finish();
   if (error) {

@@ -117,7 +117,12 @@ void AudioEncoder::append(const CMSampleBuffer& sample, CMTime sessionStart) {
   encodeBufferedFrames(false);
 }
 
-void AudioEncoder::finish() {
+CMTime AudioEncoder::appendedEnd() const {
+  const std::int64_t position = expectedPosition();
+  return position > 0 ? CMTimeMake(position, codecContext().sample_rate) : kCMTimeInvalid;
+}
+
+void AudioEncoder::finish(CMTime /*recordingEnd*/) {
   if (resampler_) {
     resample(nullptr, 0); // what the resampler's filter still holds
   }

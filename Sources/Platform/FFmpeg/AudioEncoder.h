@@ -25,7 +25,8 @@ public:
   explicit AudioEncoder(const AudioEncoderSettings& settings);
 
   void append(const CMSampleBuffer& sample, CMTime sessionStart) override;
-  void finish() override;
+  CMTime appendedEnd() const override;
+  void finish(CMTime recordingEnd) override;
 
 private:
   explicit AudioEncoder(CodecContextPtr codec);

@@ -25,8 +25,12 @@ public:
   // Encodes one sample, timed from the session start. Throws
   // Platform::SystemError when encoding or writing fails.
   virtual void append(const CMSampleBuffer& sample, CMTime sessionStart) = 0;
-  // Encodes what is still buffered and flushes the encoder.
-  virtual void finish() = 0;
+  // Where the appended media ends, from the session start; invalid before
+  // anything was appended.
+  virtual CMTime appendedEnd() const = 0;
+  // Encodes what is still buffered and flushes the encoder. `recordingEnd`
+  // (from the session start, or invalid) is where the longest track ends.
+  virtual void finish(CMTime recordingEnd) = 0;
 
 protected:
   explicit TrackEncoder(CodecContextPtr codec);

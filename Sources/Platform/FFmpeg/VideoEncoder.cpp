@@ -11,6 +11,8 @@ namespace {
 
 constexpr AVRational videoTimeBase{1, 90000};
 constexpr std::int64_t keyFrameSpacing = 90000; // one second
+// Beyond this the last picture is repeated at the end (a tenth of a second).
+constexpr std::int64_t stillPictureGap = 9000;
 // A nominal rate for the encoders' rate control; frames carry their own times.
 constexpr AVRational nominalFrameRate{30, 1};
 constexpr int defaultKeyFrameInterval = 60;
@@ -201,7 +203,21 @@ void VideoEncoder::append(const CMSampleBuffer& sample, CMTime sessionStart) {
   encode(&frame);
 }
 
-void VideoEncoder::finish() {
+CMTime VideoEncoder::appendedEnd() const {
+  return lastTime_ == INT64_MIN ? kCMTimeInvalid : CMTimeMake(lastTime_, videoTimeBase.den);
+}
+
+void VideoEncoder::finish(CMTime recordingEnd) {
+  if (lastTime_ != INT64_MIN && recordingEnd.isNumeric()) {
+    const std::int64_t endTime = CMTimeConvertScale(recordingEnd, videoTimeBase.den).value;
+    // The last picture is still in frame_; idle frames were never appended.
+    if (endTime - lastTime_ > stillPictureGap) {
+      frame_->pts = endTime;
+      frame_->pict_type = AV_PICTURE_TYPE_NONE;
+      lastTime_ = endTime;
+      encode(frame_.get());
+    }
+  }
   encode(nullptr);
 }
 

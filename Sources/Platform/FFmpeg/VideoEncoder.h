@@ -21,7 +21,10 @@ public:
   explicit VideoEncoder(const VideoEncoderSettings& settings);
 
   void append(const CMSampleBuffer& sample, CMTime sessionStart) override;
-  void finish() override;
+  CMTime appendedEnd() const override;
+  // A picture that stood still until the end is shown until the end: the
+  // last one is encoded again where the longest track ends.
+  void finish(CMTime recordingEnd) override;
 
 private:
   explicit VideoEncoder(CodecContextPtr codec);

@@ -71,7 +71,7 @@ bool WriterInput::appendSampleBuffer(const SampleBufferRef& sampleBuffer) {
     }
     queue_.push_back(sampleBuffer);
   }
-  wake_.notify_one();
+  wake_.notify_all();
   return true;
 }
 
@@ -80,7 +80,7 @@ void WriterInput::markAsFinished() {
     std::lock_guard lock(mutex_);
     finished_ = true;
   }
-  wake_.notify_one();
+  wake_.notify_all();
 }
 
 bool WriterInput::attach() {
@@ -120,11 +120,31 @@ void WriterInput::setSessionStart(CMTime startTime) {
     std::lock_guard lock(mutex_);
     sessionStart_ = startTime;
   }
-  wake_.notify_one();
+  wake_.notify_all();
 }
 
-void WriterInput::drain() {
+void WriterInput::waitUntilEncoded() {
   markAsFinished();
+  std::unique_lock lock(mutex_);
+  if (thread_.joinable()) {
+    wake_.wait(lock, [this] { return encoded_; });
+  }
+}
+
+CMTime WriterInput::encodedEnd() const {
+  std::lock_guard lock(mutex_);
+  return encodedEnd_;
+}
+
+void WriterInput::drain(CMTime recordingEnd) {
+  {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    if (!recordingEnd_) {
+      recordingEnd_ = recordingEnd;
+    }
+  }
+  wake_.notify_all();
   if (thread_.joinable()) {
     thread_.join();
   }
@@ -156,9 +176,19 @@ void WriterInput::run() {
       state_->fail(std::make_shared<SystemError>(error));
     }
   }
+  CMTime recordingEnd;
+  {
+    // The flush waits for drain, which tells where the longest track ends.
+    std::unique_lock lock(mutex_);
+    encodedEnd_ = encoder_->appendedEnd();
+    encoded_ = true;
+    wake_.notify_all();
+    wake_.wait(lock, [this] { return recordingEnd_.has_value(); });
+    recordingEnd = *recordingEnd_;
+  }
   if (!state_->isFailed()) {
     try {
-      encoder_->finish();
+      encoder_->finish(recordingEnd);
     } catch (const SystemError& error) {
       state_->fail(std::make_shared<SystemError>(error));
     }

@@ -47,8 +47,14 @@ public:
   std::unique_ptr<TrackEncoder> makeEncoder() const;
   void start(std::unique_ptr<TrackEncoder> encoder, std::shared_ptr<WriterState> state);
   void setSessionStart(CMTime startTime);
-  // Encodes everything queued, flushes the encoder and stops its thread.
-  void drain();
+  // Blocks until everything queued is encoded (after markAsFinished).
+  void waitUntilEncoded();
+  // Where this input's media ends, from the session start; invalid when
+  // nothing was encoded. Only after waitUntilEncoded.
+  CMTime encodedEnd() const;
+  // Encodes everything queued, flushes the encoder (telling it where the
+  // longest track ends) and stops its thread.
+  void drain(CMTime recordingEnd = kCMTimeInvalid);
 
 private:
   void run();
@@ -67,6 +73,9 @@ private:
   bool attached_ = false;
   bool started_ = false;
   bool finished_ = false;
+  bool encoded_ = false;               // the queue is done, the flush waits
+  std::optional<CMTime> recordingEnd_; // set by drain: the flush may go
+  CMTime encodedEnd_ = kCMTimeInvalid;
   std::optional<CMTime> sessionStart_;
   std::deque<SampleBufferRef> queue_;
   std::shared_ptr<WriterState> state_;

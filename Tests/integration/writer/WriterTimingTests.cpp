@@ -55,8 +55,9 @@ TEST(WriterTiming, VideoKeepsUnevenTimesAndDropsWhatWouldBreakThem) {
 }
 
 // Video that starts after the session start keeps its place beside audio
-// that starts at it: its first picture shows from the start.
-TEST(WriterTiming, LateVideoKeepsItsPlace) {
+// that starts at it: its first picture shows from the start; and its last
+// picture, standing still until the audio ends, shows until the end.
+TEST(WriterTiming, LateVideoKeepsItsPlaceAndLastsAsLongAsTheAudio) {
   ScratchDirectory directory;
   const std::string path = directory.file("late.mov");
   auto writer = writing().makeAssetWriter(path, AVFileType::quickTimeMovie);
@@ -70,9 +71,11 @@ TEST(WriterTiming, LateVideoKeepsItsPlace) {
   writer->finishWriting();
   ASSERT_EQ(writer->status(), AVAssetWriterStatus::completed);
   const TrackInfo track = probeFile(path).tracks.at(1);
-  ASSERT_EQ(track.times.size(), 2U);
+  ASSERT_EQ(track.times.size(), 3U);
   EXPECT_NEAR(track.times[0], 0.0, videoTick);
   EXPECT_NEAR(track.times[1], 0.5, videoTick);
+  EXPECT_NEAR(track.times[2], 1.0, videoTick) << "the last picture again, where the audio ends";
+  EXPECT_EQ(decodeTrack(path, 1).errors, 0);
 }
 
 // Frames two seconds apart still get a key frame each time a second passed.
