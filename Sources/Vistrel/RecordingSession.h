@@ -105,6 +105,9 @@ private:
   // Lock held: the first-sample hand-over.
   void startVideoStream(const Platform::SampleBufferRef& sampleBuffer);
   void startAudioStream(const Platform::SampleBufferRef& sampleBuffer);
+  // Starts the writer with its session at the sample's time and completes
+  // the start wait with the outcome. With mutex_ held.
+  void startWriting(const Platform::SampleBufferRef& sampleBuffer);
   void completeStartWait(std::optional<Error> failure);
 
   // Sample routing (RecordingSessionRouting.cpp). Lock held; a returned

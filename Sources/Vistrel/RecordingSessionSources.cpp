@@ -226,19 +226,17 @@ void RecordingSession::startVideoStream(const Platform::SampleBufferRef& sampleB
         Error::couldNotStartStream(std::make_shared<Error>(Error::couldNotAddInput("video"))));
     return;
   }
-  isRunning_ = assetWriter_->startWriting();
-  if (isRunning_) {
-    assetWriter_->startSessionAtSourceTime(sampleBuffer->presentationTimeStamp());
-    completeStartWait(std::nullopt);
-  } else {
-    completeStartWait(Error::couldNotStartStream(assetWriter_->error()));
-  }
+  startWriting(sampleBuffer);
 }
 
 void RecordingSession::startAudioStream(const Platform::SampleBufferRef& sampleBuffer) {
   if (!assetWriter_ || !continuation_) {
     return;
   }
+  startWriting(sampleBuffer);
+}
+
+void RecordingSession::startWriting(const Platform::SampleBufferRef& sampleBuffer) {
   isRunning_ = assetWriter_->startWriting();
   if (isRunning_) {
     assetWriter_->startSessionAtSourceTime(sampleBuffer->presentationTimeStamp());
