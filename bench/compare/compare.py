@@ -128,7 +128,7 @@ def main():
 
     run_checked(["cmake", "--build", options.build, "--target", "tarsel-helper", "demo-window"],
                 stdout=subprocess.DEVNULL)
-    helper = os.path.join(options.build, "Sources/tarsel-helper")
+    helper = os.path.join(options.build, "Sources/Helper/tarsel-helper")
     window_program = os.path.join(options.build, "Tests/tools/demo_window/demo-window")
 
     work = tempfile.mkdtemp(prefix="tarsel-compare-")
