@@ -34,10 +34,10 @@
 // "streamStopsAfter" ends the first stream with the error that long after
 // it started, as a closed window would.
 
-#include "platform_installation.h"
+#include "Helper/platform_installation.h"
 
 #include "Platform/FFmpeg/FFmpegMediaWriting.h"
-#include "Platform/Simulated/SimulatedPlatform.h"
+#include "Simulated/SimulatedPlatform.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Platform/Platform.h"
-#include "Platform/Simulated/SimulatedPlatform.h"
+#include "Simulated/SimulatedPlatform.h"
 #include "Vistrel/Recorder.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "resource_bundle_accessor.h"
 
-#include "Platform/Simulated/SimulatedPlatform.h"
+#include "Simulated/SimulatedPlatform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "Platform/Simulated/SimulatedPlatform.h"
+#include "Simulated/SimulatedPlatform.h"
 
 #include <gtest/gtest.h>
 

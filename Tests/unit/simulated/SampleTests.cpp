@@ -1,4 +1,4 @@
-#include "Platform/Simulated/Samples.h"
+#include "Simulated/Samples.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform_installation.h"
+#include "Helper/platform_installation.h"
 
 #include "Platform/Platform.h"
 

@@ -1,8 +1,8 @@
-#include "Platform/Simulated/SimulatedScreenCaptureService.h"
+#include "Simulated/SimulatedScreenCaptureService.h"
 
-#include "Platform/Simulated/RaiseError.h"
-#include "Platform/Simulated/SimulatedStream.h"
-#include "Platform/Simulated/World.h"
+#include "Simulated/RaiseError.h"
+#include "Simulated/SimulatedStream.h"
+#include "Simulated/World.h"
 
 namespace Platform::Simulated {
 

@@ -1,6 +1,6 @@
-#include "Platform/Simulated/AutomaticSources.h"
+#include "Simulated/AutomaticSources.h"
 
-#include "Platform/Simulated/Samples.h"
+#include "Simulated/Samples.h"
 
 #include <array>
 

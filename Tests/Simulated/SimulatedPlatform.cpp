@@ -1,10 +1,10 @@
-#include "Platform/Simulated/SimulatedPlatform.h"
+#include "Simulated/SimulatedPlatform.h"
 
-#include "Platform/Simulated/SimulatedMediaCaptureService.h"
-#include "Platform/Simulated/SimulatedMediaWritingService.h"
-#include "Platform/Simulated/SimulatedScreenCaptureService.h"
-#include "Platform/Simulated/SimulatedSystemServices.h"
-#include "Platform/Simulated/World.h"
+#include "Simulated/SimulatedMediaCaptureService.h"
+#include "Simulated/SimulatedMediaWritingService.h"
+#include "Simulated/SimulatedScreenCaptureService.h"
+#include "Simulated/SimulatedSystemServices.h"
+#include "Simulated/World.h"
 
 #include <algorithm>
 

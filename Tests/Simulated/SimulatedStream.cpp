@@ -1,10 +1,10 @@
-#include "Platform/Simulated/SimulatedStream.h"
+#include "Simulated/SimulatedStream.h"
 
-#include "Platform/Simulated/AutomaticSources.h"
-#include "Platform/Simulated/OwnThreadCall.h"
-#include "Platform/Simulated/RaiseError.h"
-#include "Platform/Simulated/SampleGenerator.h"
-#include "Platform/Simulated/World.h"
+#include "Simulated/AutomaticSources.h"
+#include "Simulated/OwnThreadCall.h"
+#include "Simulated/RaiseError.h"
+#include "Simulated/SampleGenerator.h"
+#include "Simulated/World.h"
 
 #include <algorithm>
 

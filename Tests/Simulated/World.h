@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Platform/Platform.h"
-#include "Platform/Simulated/CallLog.h"
-#include "Platform/Simulated/SimulatedPlatform.h"
+#include "Simulated/CallLog.h"
+#include "Simulated/SimulatedPlatform.h"
 
 #include <condition_variable>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Platform/MediaCapture.h"
-#include "Platform/Simulated/SimulatedStream.h"
+#include "Simulated/SimulatedStream.h"
 
 #include <chrono>
 #include <condition_variable>

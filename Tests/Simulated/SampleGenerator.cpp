@@ -1,4 +1,4 @@
-#include "Platform/Simulated/SampleGenerator.h"
+#include "Simulated/SampleGenerator.h"
 
 #include <chrono>
 

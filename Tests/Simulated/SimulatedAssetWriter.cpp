@@ -1,6 +1,6 @@
-#include "Platform/Simulated/SimulatedAssetWriter.h"
+#include "Simulated/SimulatedAssetWriter.h"
 
-#include "Platform/Simulated/World.h"
+#include "Simulated/World.h"
 
 #include <algorithm>
 #include <iterator>

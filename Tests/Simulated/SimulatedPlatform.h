@@ -1,11 +1,11 @@
 #pragma once
 
 #include "Platform/Platform.h"
-#include "Platform/Simulated/CallLog.h"
-#include "Platform/Simulated/Samples.h"
-#include "Platform/Simulated/SimulatedAssetWriter.h"
-#include "Platform/Simulated/SimulatedCaptureSession.h"
-#include "Platform/Simulated/SimulatedStream.h"
+#include "Simulated/CallLog.h"
+#include "Simulated/Samples.h"
+#include "Simulated/SimulatedAssetWriter.h"
+#include "Simulated/SimulatedCaptureSession.h"
+#include "Simulated/SimulatedStream.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,9 +1,9 @@
-#include "Platform/Simulated/SimulatedCaptureSession.h"
+#include "Simulated/SimulatedCaptureSession.h"
 
-#include "Platform/Simulated/AutomaticSources.h"
-#include "Platform/Simulated/OwnThreadCall.h"
-#include "Platform/Simulated/SampleGenerator.h"
-#include "Platform/Simulated/World.h"
+#include "Simulated/AutomaticSources.h"
+#include "Simulated/OwnThreadCall.h"
+#include "Simulated/SampleGenerator.h"
+#include "Simulated/World.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Platform/SampleBuffer.h"
-#include "Platform/Simulated/SampleGenerator.h"
+#include "Simulated/SampleGenerator.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "Platform/Simulated/CallLog.h"
+#include "Simulated/CallLog.h"
 
 #include <algorithm>
 

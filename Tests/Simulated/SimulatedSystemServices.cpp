@@ -1,7 +1,7 @@
-#include "Platform/Simulated/SimulatedSystemServices.h"
+#include "Simulated/SimulatedSystemServices.h"
 
 #include "Platform/Dispatch.h"
-#include "Platform/Simulated/World.h"
+#include "Simulated/World.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "Platform/Simulated/RaiseError.h"
+#include "Simulated/RaiseError.h"
 
 namespace Platform::Simulated {
 

@@ -1,8 +1,8 @@
-#include "Platform/Simulated/SimulatedMediaCaptureService.h"
+#include "Simulated/SimulatedMediaCaptureService.h"
 
-#include "Platform/Simulated/RaiseError.h"
-#include "Platform/Simulated/SimulatedCaptureSession.h"
-#include "Platform/Simulated/World.h"
+#include "Simulated/RaiseError.h"
+#include "Simulated/SimulatedCaptureSession.h"
+#include "Simulated/World.h"
 
 #include <algorithm>
 

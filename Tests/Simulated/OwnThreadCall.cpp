@@ -1,4 +1,4 @@
-#include "Platform/Simulated/OwnThreadCall.h"
+#include "Simulated/OwnThreadCall.h"
 
 #include "Platform/Dispatch.h"
 

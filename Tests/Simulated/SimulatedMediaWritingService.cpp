@@ -1,8 +1,8 @@
-#include "Platform/Simulated/SimulatedMediaWritingService.h"
+#include "Simulated/SimulatedMediaWritingService.h"
 
-#include "Platform/Simulated/RaiseError.h"
-#include "Platform/Simulated/SimulatedAssetWriter.h"
-#include "Platform/Simulated/World.h"
+#include "Simulated/RaiseError.h"
+#include "Simulated/SimulatedAssetWriter.h"
+#include "Simulated/World.h"
 
 #include <mutex>
 
