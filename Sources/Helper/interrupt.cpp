@@ -5,81 +5,59 @@
 
 #include "Platform/Dispatch.h"
 #include "Platform/Error.h"
-
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <mutex>
-#include <thread>
-#include <unistd.h>
+#include "Vistrel/Error.h"
 
 namespace App {
 
 namespace {
 
-int interruptPipe[2] = {-1, -1};
-bool stopRequested = false; // main queue only
+enum class Phase { starting, recording, stopping };
 
-void handleInterrupt() {
-  print("\nReceived interrupt. Stopping recording...");
-  if (stopRequested) {
-    return;
+// Main queue only.
+Phase phase = Phase::starting;
+int signalsDuringStart = 0;
+
+void finishAndExit(const std::shared_ptr<Vistrel::Recorder>& current) {
+  std::string failure;
+  try {
+    current->stop();
+  } catch (const std::exception& error) {
+    failure = Platform::describe(error);
+  } catch (...) {
+    failure = Vistrel::currentExceptionAsError().localizedDescription();
   }
-  stopRequested = true;
-  const std::shared_ptr<Vistrel::Recorder> current = tarsel_helper::recorder;
-  // The stop runs off the main queue, so that later interrupts still print
-  // their line while the file is being finished.
-  Platform::startTask([current] {
-    try {
-      current->stop();
-      Platform::DispatchQueue::main().async([] {
-        print("Finished recording:");
-        exitProcess(0);
-      });
-    } catch (const std::exception& error) {
-      const std::string description = Platform::describe(error);
-      Platform::DispatchQueue::main().async([description] {
-        print({"Error stopping recorder:", description});
-        exitProcess(1);
-      });
+  Platform::DispatchQueue::main().async([failure] {
+    if (failure.empty()) {
+      print("Finished recording:");
+      exitProcess(0);
     }
+    print({"Error stopping recorder:", failure});
+    exitProcess(1);
   });
-}
-
-void watchInterrupts() {
-  for (;;) {
-    char signalled = 0;
-    const ssize_t count = read(interruptPipe[0], &signalled, 1);
-    if (count == 1) {
-      Platform::DispatchQueue::main().async(handleInterrupt);
-    } else if (count < 0 && errno != EINTR) {
-      return;
-    }
-  }
 }
 
 } // namespace
 
-extern "C" void signalHandler(int) {
-  const int savedErrno = errno;
-  const char signalled = 1;
-  static_cast<void>(!write(interruptPipe[1], &signalled, 1));
-  errno = savedErrno;
+void handleInterrupt() {
+  if (phase == Phase::starting) {
+    ++signalsDuringStart;
+    return;
+  }
+  print("\nReceived interrupt. Stopping recording...");
+  if (phase == Phase::stopping) {
+    return;
+  }
+  phase = Phase::stopping;
+  // The stop runs off the main queue, so that later signals still print
+  // their line while the file is being finished.
+  Platform::startTask([current = tarsel_helper::recorder] { finishAndExit(current); });
 }
 
-void setupSignalHandler() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (pipe2(interruptPipe, O_CLOEXEC) != 0) {
-      return;
-    }
-    std::thread(watchInterrupts).detach();
-  });
-  struct sigaction action {};
-  action.sa_handler = signalHandler;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
+void recordingDidStart() {
+  phase = Phase::recording;
+  for (; signalsDuringStart > 0; --signalsDuringStart) {
+    handleInterrupt();
+  }
 }
 
 } // namespace App

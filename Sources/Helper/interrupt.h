@@ -2,14 +2,15 @@
 
 namespace App {
 
-// The SIGINT handler: forwards the signal to the main queue through a pipe
-// and does nothing else inside the signal context.
-extern "C" void signalHandler(int signalNumber);
+// The recording's way out, on the main queue. Each stop signal prints its
+// line; the first one stops the recorder and ends the process with the
+// outcome once the file is finished. Later ones neither start a second stop
+// nor cut the first one short. A signal that comes before the recording has
+// started waits until it has (see recordingDidStart).
+void handleInterrupt();
 
-// Installs signalHandler for SIGINT. On the main queue, each interrupt prints
-// its line; the first one stops the recorder and ends the process with the
-// outcome. Later ones neither start a second stop nor end the process before
-// the file is finished.
-void setupSignalHandler();
+// The recording has started: signals that came during start now take the
+// stop path, in order.
+void recordingDidStart();
 
 } // namespace App

@@ -1,8 +1,10 @@
 #include "console.h"
+#include "interrupt.h"
 #include "permissions.h"
 #include "platform_installation.h"
 #include "process_state.h"
 #include "recorder.h"
+#include "stop_signals.h"
 
 #include "Platform/Dispatch.h"
 #include "Platform/Platform.h"
@@ -85,8 +87,13 @@ void dispatch(std::vector<std::string> arguments) {
 } // namespace
 
 int main(int argc, char** argv) {
-  installPlatform();
   std::vector<std::string> arguments(argv, argv + argc);
+  // A recording ends only through its stop path, whatever ends it and
+  // whenever; the other commands keep the default reactions.
+  if (arguments.size() > 1 && arguments[1] == "start") {
+    App::installStopSignals(App::handleInterrupt);
+  }
+  installPlatform();
   Platform::DispatchQueue::main().async(
       [arguments = std::move(arguments)]() mutable { dispatch(std::move(arguments)); });
   Platform::dispatch_main();

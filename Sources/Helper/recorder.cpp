@@ -79,10 +79,8 @@ void startRecording(const std::string& screenId, const std::optional<std::string
     print({"Unknown Error:", Platform::describe(error)});
     exitProcess(1);
   }
-  // The handler is in place before the line invites Ctrl+C: a parent that
-  // interrupts as soon as it reads the line must get a finished file.
-  setupSignalHandler();
   print("Recording started! Press Ctrl+C to stop.");
+  recordingDidStart();
 }
 
 } // namespace App

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -70,6 +71,17 @@ public:
   T wait() const {
     std::unique_lock lock(mutex_);
     completed_.wait(lock, [this] { return value_.has_value(); });
+    return *value_;
+  }
+
+  // Blocks until completed or until `timeout` has passed; the value, or
+  // nothing on timeout.
+  template <typename Rep, typename Period>
+  std::optional<T> waitFor(std::chrono::duration<Rep, Period> timeout) const {
+    std::unique_lock lock(mutex_);
+    if (!completed_.wait_for(lock, timeout, [this] { return value_.has_value(); })) {
+      return std::nullopt;
+    }
     return *value_;
   }
 

@@ -56,6 +56,9 @@ public:
   // Blocks until every queued sample is written and the file is closed.
   // Completes once; later calls return at once.
   virtual void finishWriting() = 0;
+  // Abandons the file: a writer that has not started writing removes the
+  // file it created and ends cancelled.
+  virtual void cancelWriting() = 0;
 };
 
 using AssetWriterRef = std::shared_ptr<AVAssetWriter>;

@@ -117,4 +117,14 @@ Platform::ErrorRef shareError(const std::exception& error) {
   return Platform::makeError("", 0, Platform::describe(error));
 }
 
+Error currentExceptionAsError() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return Error::unknown(shareError(error));
+  } catch (...) {
+    return Error::unknown(Platform::makeError("", 0, "An exception of an unknown type."));
+  }
+}
+
 } // namespace Vistrel

@@ -68,4 +68,8 @@ private:
 // it (a platform SystemError or an engine Error) and its description always.
 Platform::ErrorRef shareError(const std::exception& error);
 
+// The exception being handled as an unknown error: for a catch (...) where a
+// thread hands work to the engine, so that nothing escapes to terminate.
+Error currentExceptionAsError();
+
 } // namespace Vistrel

@@ -9,6 +9,7 @@
 #include "Vistrel/Target.h"
 #include "Vistrel/Utilities.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -37,6 +38,10 @@ class RecordingSession final : public std::enable_shared_from_this<RecordingSess
                                public Platform::AVCaptureDataOutputSampleBufferDelegate {
 public:
   using ErrorCallback = std::function<void(const Error&)>;
+
+  // How long start waits for the first usable sample before it fails: a
+  // source that never delivers must not hold the caller for ever.
+  static constexpr std::chrono::seconds firstSampleTimeout{10};
 
   RecordingSession() = default;
   RecordingSession(const RecordingSession&) = delete;
@@ -158,6 +163,8 @@ private:
   // Capture time of the sample that began the current stretch after a
   // resume; anything captured before it belongs to the pause.
   std::optional<CMTime> segmentStart_;
+  // The next frame begins the stretch after a resume.
+  bool beginsStretch_ = false;
   std::shared_ptr<StartWait> continuation_;
   std::shared_ptr<ResumeWait> resumeContinuation_;
   std::optional<Error> error_;

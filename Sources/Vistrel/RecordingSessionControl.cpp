@@ -1,5 +1,6 @@
 #include "Vistrel/RecordingSession.h"
 
+#include "Platform/Log.h"
 #include "Platform/Platform.h"
 
 #include <algorithm>
@@ -54,11 +55,16 @@ void RecordingSession::endResumeWait() {
 }
 
 void RecordingSession::stop() {
+  std::optional<Error> recorded;
   {
     std::lock_guard lock(mutex_);
-    if (error_) {
-      throw *error_;
-    }
+    recorded = error_;
+  }
+  if (recorded) {
+    // The failure's own clean-up may still be finishing the file: the caller
+    // may end the process as soon as stop returns.
+    cleanUp();
+    throw *recorded;
   }
   if (std::optional<Error> failure = cleanUp()) {
     std::lock_guard lock(mutex_);
@@ -126,6 +132,10 @@ std::optional<Error> RecordingSession::cleanUp() {
       }
     }
     writer->finishWriting();
+  } else if (writer && writer->status() == Platform::AVAssetWriterStatus::unknown) {
+    // Start-up failed before the first sample: nothing was recorded, and the
+    // file the writer created must not stay behind.
+    writer->cancelWriting();
   }
   if (writer && writer->status() == Platform::AVAssetWriterStatus::failed) {
     return writerFailure(*writer);
@@ -149,14 +159,33 @@ void RecordingSession::recordError(const Error& error) {
       }
       return;
     }
+    if (error_) {
+      return; // the recording has already ended on an earlier failure
+    }
     error_ = error;
     onError = onError_;
     endResumeWait();
   }
+  // The parent may not ask for the outcome for a long time: say it now.
+  Platform::log(Platform::LogLevel::error, "Recording ended: " + error.localizedDescription() +
+                                               " The file keeps what was recorded.");
   if (onError) {
-    onError(error);
+    try {
+      onError(error);
+    } catch (const std::exception& thrown) {
+      Platform::log(Platform::LogLevel::error,
+                    "The error callback failed: " + Platform::describe(thrown));
+    }
   }
-  Platform::startTask([self = shared_from_this()] { self->cleanUp(); });
+  // The file is finished at once, with everything up to the failure.
+  Platform::startTask([self = shared_from_this()] {
+    try {
+      self->cleanUp();
+    } catch (const std::exception& thrown) {
+      Platform::log(Platform::LogLevel::error,
+                    "Finishing the file failed: " + Platform::describe(thrown));
+    }
+  });
 }
 
 void RecordingSession::streamDidStopWithError(Platform::SCStream& /*stream*/,

@@ -1,5 +1,7 @@
 #include "Vistrel/RecordingSession.h"
 
+#include <utility>
+
 // Sample routing: what is dropped, how each sample is moved onto the
 // gap-free output timeline, and which track it is appended to.
 //
@@ -12,7 +14,7 @@ namespace Vistrel {
 
 namespace {
 
-bool isCompleteFrame(const Platform::CMSampleBuffer& buffer) {
+bool hasFrameStatus(const Platform::CMSampleBuffer& buffer, Platform::SCFrameStatus wanted) {
   const auto& attachments = buffer.sampleAttachments();
   if (!attachments || attachments->empty()) {
     return false;
@@ -23,7 +25,16 @@ bool isCompleteFrame(const Platform::CMSampleBuffer& buffer) {
     return false;
   }
   const auto* value = std::get_if<std::int64_t>(&status->second);
-  return value && *value == static_cast<std::int64_t>(Platform::SCFrameStatus::complete);
+  return value && *value == static_cast<std::int64_t>(wanted);
+}
+
+// A frame the file takes: a changed picture, or the unchanged picture that
+// begins the stretch after a resume (so the file shows the window as it is
+// now, not as it was before the pause).
+bool isWrittenFrame(const Platform::CMSampleBuffer& buffer, bool beginsStretch) {
+  return hasFrameStatus(buffer, Platform::SCFrameStatus::complete) ||
+         (beginsStretch && hasFrameStatus(buffer, Platform::SCFrameStatus::idle) &&
+          buffer.imageBuffer());
 }
 
 Platform::SampleBufferRef shifted(const Platform::SampleBufferRef& buffer, CMTime offset) {
@@ -43,12 +54,14 @@ void RecordingSession::streamDidOutputSampleBuffer(Platform::SCStream& /*stream*
                                                    Platform::SampleBufferRef sampleBuffer,
                                                    Platform::SCStreamOutputType type) {
   std::optional<Error> failure;
-  {
+  try {
     std::lock_guard lock(mutex_);
     if (isPaused_ || !sampleBuffer || !sampleBuffer->isValid()) {
       return;
     }
     failure = routeStreamSample(sampleBuffer, type);
+  } catch (...) {
+    failure = currentExceptionAsError();
   }
   if (failure) {
     recordError(*failure);
@@ -58,12 +71,14 @@ void RecordingSession::streamDidOutputSampleBuffer(Platform::SCStream& /*stream*
 void RecordingSession::captureOutputDidOutputSampleBuffer(Platform::AVCaptureOutput& output,
                                                           Platform::SampleBufferRef sampleBuffer) {
   std::optional<Error> failure;
-  {
+  try {
     std::lock_guard lock(mutex_);
     if (isPaused_ || !sampleBuffer || !sampleBuffer->isValid()) {
       return;
     }
     failure = routeCaptureSample(output, sampleBuffer);
+  } catch (...) {
+    failure = currentExceptionAsError();
   }
   if (failure) {
     recordError(*failure);
@@ -81,7 +96,7 @@ RecordingSession::routeStreamSample(const Platform::SampleBufferRef& sampleBuffe
   Track* track = nullptr;
   switch (type) {
   case Platform::SCStreamOutputType::screen:
-    if (!isCompleteFrame(*buffer)) {
+    if (!isWrittenFrame(*buffer, std::exchange(beginsStretch_, false))) {
       return std::nullopt;
     }
     if (assetWriter_ && !isRunning_) {
@@ -108,6 +123,7 @@ RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
                                      const Platform::SampleBufferRef& sampleBuffer) {
   const bool isVideo = output.kind() == Platform::CaptureOutputKind::videoData;
   const Platform::SampleBufferRef buffer = handleBuffer(sampleBuffer, isVideo);
+  beginsStretch_ = false; // a device's frames are all complete
   if (!buffer) {
     return std::nullopt;
   }
@@ -150,6 +166,7 @@ Platform::SampleBufferRef RecordingSession::handleBuffer(Platform::SampleBufferR
     isResuming_ = false;
     endResumeWait();
     segmentStart_ = captured;
+    beginsStretch_ = isVideo;
     if (!lastFrame_) {
       return buffer;
     }

@@ -201,8 +201,27 @@ void RecordingSession::waitForFirstSample() {
     }
     continuation_ = wait;
   }
-  if (const std::optional<Error> failure = wait->wait()) {
-    throw *failure;
+  const std::optional<std::optional<Error>> outcome = wait->waitFor(firstSampleTimeout);
+  if (!outcome) {
+    // No source delivered anything usable: end the wait ourselves, unless a
+    // sample completed it in the meantime.
+    const Error silence = Error::couldNotStartStream(Platform::makeError(
+        Platform::ErrorDomain::screenCapture, 0, "No usable picture or sound arrived in time."));
+    std::optional<Error> failure;
+    {
+      std::lock_guard lock(mutex_);
+      if (continuation_ == wait) {
+        completeStartWait(silence);
+      }
+      failure = wait->wait();
+    }
+    if (failure) {
+      throw *failure;
+    }
+    return;
+  }
+  if (*outcome) {
+    throw **outcome;
   }
 }
 

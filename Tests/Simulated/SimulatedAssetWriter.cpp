@@ -209,6 +209,14 @@ void SimulatedAssetWriter::finishWriting() {
   status_ = AVAssetWriterStatus::completed;
 }
 
+void SimulatedAssetWriter::cancelWriting() {
+  world_->callLog.append("writer.cancelWriting");
+  std::lock_guard lock(mutex_);
+  if (status_ == AVAssetWriterStatus::unknown || status_ == AVAssetWriterStatus::writing) {
+    status_ = AVAssetWriterStatus::cancelled;
+  }
+}
+
 void SimulatedAssetWriter::failWriting(ErrorRef error) {
   std::lock_guard lock(mutex_);
   status_ = AVAssetWriterStatus::failed;

@@ -86,6 +86,7 @@ public:
   AVAssetWriterStatus status() const override;
   ErrorRef error() const override;
   void finishWriting() override;
+  void cancelWriting() override;
 
   // Test control: the writer fails while writing; status becomes failed,
   // later appends are refused and `error` is kept.

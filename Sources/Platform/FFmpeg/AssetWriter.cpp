@@ -147,4 +147,9 @@ void AssetWriter::finishWriting() {
   }
 }
 
+void AssetWriter::cancelWriting() {
+  // Finishing a writer that never started already discards its unused file.
+  finishWriting();
+}
+
 } // namespace Platform::FFmpeg

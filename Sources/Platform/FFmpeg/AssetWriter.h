@@ -36,6 +36,9 @@ public:
   AVAssetWriterStatus status() const override { return state_->status(); }
   ErrorRef error() const override { return state_->error(); }
   void finishWriting() override;
+  // A writer that never started leaves no file; a started one is finished,
+  // keeping what it recorded.
+  void cancelWriting() override;
 
 private:
   bool accepts(const WriterInput& input) const;

@@ -76,6 +76,30 @@ TEST_F(FirstSampleTest, RefusedVideoInput) {
             std::vector<std::string>{"Could not start recording: Could not add video input."});
   EXPECT_EQ(writer()->startWritingCount(), 0);
   EXPECT_EQ(platform.callLog().count("makeAssetWriterInput(video)"), 1U);
+  EXPECT_EQ(writer()->status(), Platform::AVAssetWriterStatus::cancelled)
+      << "a failed start leaves no file";
+}
+
+TEST_F(FirstSampleTest, StartThatNeverGetsAUsableSampleFailsInBoundedTime) {
+  auto started = startAsync(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")));
+  auto stream = platform.waitForStream();
+  ASSERT_TRUE(stream && stream->waitUntilStarted());
+  stream->deliverAndWait(SCStreamOutputType::screen,
+                         frame(ms(1000), Platform::SCFrameStatus::idle));
+  ASSERT_EQ(started.wait_for(Vistrel::RecordingSession::firstSampleTimeout + 10s),
+            std::future_status::ready);
+  try {
+    started.get();
+    FAIL() << "started";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.localizedDescription(),
+              "Could not start recording: No usable picture or sound arrived in time.");
+  }
+  EXPECT_EQ(reported.size(), 1U);
+  EXPECT_EQ(writer()->startWritingCount(), 0);
+  EXPECT_EQ(writer()->status(), Platform::AVAssetWriterStatus::cancelled);
+  EXPECT_FALSE(stream->isCapturing());
+  EXPECT_THROW(recorder.stop(), Error) << "nothing is left to stop";
 }
 
 TEST_F(FirstSampleTest, FailedStartWritingAndFrameWithoutFormat) {

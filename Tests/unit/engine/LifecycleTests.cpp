@@ -1,5 +1,7 @@
 #include "EngineFixture.h"
 
+#include "Platform/Log.h"
+
 #include <atomic>
 
 namespace {
@@ -18,7 +20,14 @@ protected:
     recorder.setOnPause([this] { note("pause"); });
     recorder.setOnResume([this] { note("resume"); });
     recorder.setOnError([this](const Error& error) { recordError(error); });
+    Platform::setLogSink([this](Platform::LogLevel level, std::string_view message) {
+      if (level == Platform::LogLevel::error) {
+        std::lock_guard lock(errorsMutex);
+        errorLines.emplace_back(message);
+      }
+    });
   }
+  void TearDown() override { Platform::setLogSink({}); }
 
   // A resume waiting on another thread can fire its callback while the test
   // thread stops.
@@ -58,8 +67,14 @@ protected:
 
   std::mutex eventsMutex;
   std::vector<std::string> events; // read once the callbacks have run
+  std::vector<std::string> loggedErrors() {
+    std::lock_guard lock(errorsMutex);
+    return errorLines;
+  }
+
   std::mutex errorsMutex;
   std::vector<std::string> errors;
+  std::vector<std::string> errorLines; // logged at error level
 };
 
 TEST_F(LifecycleTest, StateTableAndCallbacks) {
@@ -124,15 +139,32 @@ TEST_F(LifecycleTest, StreamErrorWhileRecordingIsKeptForStop) {
   auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
   recorder.pause();
   ASSERT_TRUE(stream->stopWithError(Platform::makeError("S", 3, "window closed")));
+  // The file is finished without a stop, and the failure said at once.
   ASSERT_TRUE(waitForFinish());
   EXPECT_EQ(reportedErrors(),
             std::vector<std::string>{"An unknown error has occurred: window closed"});
+  ASSERT_EQ(loggedErrors().size(), 1U);
+  EXPECT_NE(loggedErrors().front().find("window closed"), std::string::npos);
   EXPECT_EQ(stopFailure(), "An unknown error has occurred: window closed");
   EXPECT_EQ(stopFailure(), "An unknown error has occurred: window closed");
   EXPECT_EQ(writer()->finishWritingCount(), 1);
   EXPECT_TRUE(recorder.isPaused());
   EXPECT_THROW(recorder.start(Target::screen, RecordingOptions(fields("/tmp/b.mp4", "1"))), Error);
   EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 0);
+}
+
+TEST_F(LifecycleTest, LaterFailuresAndAThrowingCallbackKeepTheFirstFailure) {
+  auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
+  recorder.setOnError([](const Error&) { throw std::runtime_error("callback broke"); });
+  ASSERT_TRUE(stream->stopWithError(Platform::makeError("S", 3, "X server gone")));
+  ASSERT_TRUE(waitForFinish());
+  writer()->failWriting(Platform::makeError("W", 5, "Input/output error"));
+  stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(1100)));
+  EXPECT_EQ(stopFailure(), "An unknown error has occurred: X server gone");
+  const auto lines = loggedErrors();
+  ASSERT_EQ(lines.size(), 2U) << "the failure, then the callback's";
+  EXPECT_NE(lines[0].find("X server gone"), std::string::npos);
+  EXPECT_NE(lines[1].find("callback broke"), std::string::npos);
 }
 
 TEST_F(LifecycleTest, OnErrorReplacedWhileRecordingReachesTheSession) {

@@ -152,16 +152,27 @@ TEST_F(TimelineTest, ResumeWithoutPauseShortensByOneFrameInterval) {
             (std::vector<CMTime>{ms(1000), ms(1033), ms(1033), ms(1066)}));
 }
 
-TEST_F(TimelineTest, IdleFrameCompletesAResumeButIsNotWritten) {
+TEST_F(TimelineTest, FirstFrameAfterAResumeIsWrittenEvenWhenUnchanged) {
   stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
   recorder.pause();
   auto resumed = resumeAsync();
+  // The window did not change during the pause: the file must still show it
+  // as it is now, from the resume on.
   stream->deliverAndWait(SCStreamOutputType::screen,
                          frame(ms(3000), Platform::SCFrameStatus::idle));
   resumed.get();
-  screenFrame(3100);
+  stream->deliverAndWait(SCStreamOutputType::screen,
+                         frame(ms(3050), Platform::SCFrameStatus::idle));
+  for (const auto status : {Platform::SCFrameStatus::blank, Platform::SCFrameStatus::suspended}) {
+    recorder.pause();
+    resumed = resumeAsync();
+    stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(4000), status));
+    resumed.get();
+  }
+  screenFrame(4100);
   recorder.stop();
-  EXPECT_EQ(appendedTimes(MediaType::video), (std::vector<CMTime>{ms(1000), ms(1100)}));
+  EXPECT_EQ(appendedTimes(MediaType::video), (std::vector<CMTime>{ms(1000), ms(1000), ms(1150)}))
+      << "later idle frames, and blank or suspended ones, are not written";
 }
 
 } // namespace
