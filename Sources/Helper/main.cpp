@@ -9,6 +9,8 @@
 #include "Platform/Dispatch.h"
 #include "Platform/Platform.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr const char* usageLine = "Usage: cli_tool <screens | start screenId>";
@@ -84,14 +86,28 @@ void dispatch(std::vector<std::string> arguments) {
   App::exitProcess(1);
 }
 
+bool isRecordingCommand(int argc, char** argv) {
+  return argc > 1 && std::strcmp(argv[1], "start") == 0;
+}
+
+// Runs before the start-up code of the many libraries we load, which takes
+// tens of milliseconds: a parent may interrupt us as soon as it has spawned
+// us. The other commands keep the default reactions to signals.
+void catchStopSignalsEarly(int argc, char** argv, char** /*environment*/) {
+  if (isRecordingCommand(argc, argv)) {
+    App::catchStopSignals();
+  }
+}
+
+[[gnu::section(".preinit_array"),
+  gnu::used]] void (*const catchStopSignalsAtLoad)(int, char**, char**) = catchStopSignalsEarly;
+
 } // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv, argv + argc);
-  // A recording ends only through its stop path, whatever ends it and
-  // whenever; the other commands keep the default reactions.
-  if (arguments.size() > 1 && arguments[1] == "start") {
-    App::installStopSignals(App::handleInterrupt);
+  if (isRecordingCommand(argc, argv)) {
+    App::deliverStopSignals(App::handleInterrupt);
   }
   installPlatform();
   Platform::DispatchQueue::main().async(

@@ -40,40 +40,39 @@ void watchSignals(const std::function<void()>& onSignal) {
   }
 }
 
-void fail(const char* what) {
-  Platform::log(Platform::LogLevel::error,
-                std::string("Signals cannot be handled: ") + what + ": " + std::strerror(errno));
-}
-
 } // namespace
 
-void installStopSignals(std::function<void()> onSignal) {
+void catchStopSignals() {
   const pid_t parent = getppid();
   if (pipe2(signalPipe, O_CLOEXEC) != 0) {
-    fail("pipe");
-    return;
+    return; // reported by deliverStopSignals
   }
   // The signal context must never block on the pipe.
   fcntl(signalPipe[1], F_SETFL, fcntl(signalPipe[1], F_GETFL) | O_NONBLOCK);
-  std::thread(watchSignals, std::move(onSignal)).detach();
 
   struct sigaction action {};
   action.sa_handler = forwardSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-    if (sigaction(signalNumber, &action, nullptr) != 0) {
-      fail("sigaction");
-    }
+    sigaction(signalNumber, &action, nullptr);
   }
   std::signal(SIGPIPE, SIG_IGN);
 
-  if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
-    fail("prctl");
-  } else if (getppid() != parent) {
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) {
     // The parent died before the request took effect: nobody will send it.
     kill(getpid(), SIGTERM);
   }
+}
+
+void deliverStopSignals(std::function<void()> onSignal) {
+  if (signalPipe[0] < 0) {
+    Platform::log(Platform::LogLevel::error,
+                  std::string("Stop signals cannot be caught: ") + std::strerror(errno));
+    return;
+  }
+  std::thread(watchSignals, std::move(onSignal)).detach();
 }
 
 } // namespace App

@@ -4,12 +4,19 @@
 
 namespace App {
 
-// Routes SIGINT, SIGTERM and SIGHUP, and the death of the parent process
-// (delivered as SIGTERM), through one non-blocking pipe to `onSignal`, which
-// runs on the main queue once per signal. Ignores SIGPIPE, so that a parent
-// that closed our standard output cannot end the process before the file is
-// finished. Call once, first thing in the process, before anything can
-// block: a signal that comes while the main queue is busy waits for it.
-void installStopSignals(std::function<void()> onSignal);
+// A recording ends only through its stop path. Two steps, because the parent
+// may signal us the moment it has spawned us:
+//
+// catchStopSignals, from the executable's pre-initialisation (before any
+// library's start-up code runs), makes SIGINT, SIGTERM, SIGHUP and the death
+// of the parent process (delivered as SIGTERM) write to one non-blocking
+// pipe, and ignores SIGPIPE so that a parent that closed our standard output
+// cannot end the process before the file is finished. Only system calls.
+void catchStopSignals();
+
+// deliverStopSignals, from main, runs `onSignal` on the main queue once per
+// signal caught, those caught before included. A signal that comes while the
+// main queue is busy waits for it.
+void deliverStopSignals(std::function<void()> onSignal);
 
 } // namespace App

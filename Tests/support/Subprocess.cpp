@@ -72,6 +72,14 @@ Subprocess::Subprocess(const std::vector<std::string>& arguments,
   }
 }
 
+void Subprocess::closeOutput() {
+  if (output_ >= 0) {
+    close(output_);
+    output_ = -1;
+  }
+  outputEnded_ = true;
+}
+
 Subprocess::~Subprocess() {
   if (!status_ && pid_ > 0) {
     kill(pid_, SIGKILL);

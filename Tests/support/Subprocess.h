@@ -27,6 +27,9 @@ public:
   // Everything until the output ends (or the timeout passes).
   std::string readAll(std::chrono::milliseconds timeout);
 
+  // Closes our end of its standard output, as a parent that stops reading.
+  void closeOutput();
+
   void signal(int signalNumber);
   // The exit status, or -signal when killed; nothing on timeout.
   std::optional<int> wait(std::chrono::milliseconds timeout);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -20,6 +21,18 @@ TemporaryDirectory::TemporaryDirectory() {
 TemporaryDirectory::~TemporaryDirectory() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+}
+
+int VirtualDesktop::xServerProcess() const {
+  std::ifstream pids(stateDirectory_ + "/pids");
+  std::string name;
+  int pid = 0;
+  while (pids >> name >> pid) {
+    if (name == "xvfb") {
+      return pid;
+    }
+  }
+  return 0;
 }
 
 std::string VirtualDesktop::script(const std::string& name) {

@@ -22,6 +22,9 @@ public:
   // the previous values come back on destruction.
   void useInThisProcess();
 
+  // The process id of its X server, for tests that take it away.
+  int xServerProcess() const;
+
   // The path of a script of the project (scripts/<name>).
   static std::string script(const std::string& name);
 

@@ -1,3 +1,4 @@
+#include "HelperFixture.h"
 #include "RecordingChecks.h"
 
 #include "support/DemoWindow.h"
@@ -20,42 +21,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using TestSupport::DemoWindow;
-using TestSupport::Subprocess;
 
-class HelperRecording : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() { desktop = std::make_unique<TestSupport::VirtualDesktop>(); }
-  static void TearDownTestSuite() { desktop.reset(); }
-
-  static const std::map<std::string, std::string>& environment() { return desktop->environment(); }
-
-  std::unique_ptr<Subprocess> start(const std::string& window, const std::string& microphone,
-                                    const std::string& file) {
-    return std::make_unique<Subprocess>(
-        std::vector<std::string>{TARSEL_HELPER, "start", window, microphone, file}, environment());
-  }
-
-  static std::string line(Subprocess& helper) { return helper.readLine(20s).value_or("<no line>"); }
-
-  // Waits for the two lines of a started recording.
-  static void expectStarted(Subprocess& helper, const std::string& file) {
-    ASSERT_EQ(line(helper).rfind("File path: file://", 0), 0U) << file;
-    ASSERT_EQ(line(helper), "Recording started! Press Ctrl+C to stop.");
-  }
-
-  static void expectFinishedAfterInterrupt(Subprocess& helper) {
-    helper.signal(SIGINT);
-    EXPECT_EQ(line(helper), "");
-    EXPECT_EQ(line(helper), "Received interrupt. Stopping recording...");
-    EXPECT_EQ(line(helper), "Finished recording:");
-    EXPECT_EQ(helper.wait(20s), 0);
-  }
-
-  static std::unique_ptr<TestSupport::VirtualDesktop> desktop;
-  TestSupport::TemporaryDirectory directory;
-};
-
-std::unique_ptr<TestSupport::VirtualDesktop> HelperRecording::desktop;
+// Each test suite gets its own desktop.
+class HelperRecording : public HelperTesting::HelperTest {};
 
 TEST_F(HelperRecording, ListedWindowIsRecordedWithSystemAudioAndMicrophoneUntilInterrupted) {
   DemoWindow meeting({"--title", "Weekly sync", "--class", "Meetings", "--size", "640x360"},

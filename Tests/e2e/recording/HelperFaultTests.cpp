@@ -1,0 +1,262 @@
+#include "HelperFixture.h"
+
+#include "support/DemoWindow.h"
+#include "support/MediaProbe.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/mount.h>
+#include <thread>
+#include <unistd.h>
+
+// Every way a recording can end, as the parent application and the desktop
+// bring them about: signals at any moment, a dead parent, a closed pipe, a
+// vanished window or X server, a full disk, a kill.
+
+namespace {
+
+using namespace HelperTesting;
+using TestSupport::DemoWindow;
+
+class HelperFaults : public HelperTest {
+protected:
+  // Runs the helper with its standard error kept in a file of its own.
+  std::unique_ptr<Subprocess>
+  startKeepingErrors(const std::map<std::string, std::string>& desktopEnvironment,
+                     const std::string& window, const std::string& file) {
+    auto variables = desktopEnvironment;
+    variables["HELPER_ERRORS"] = errorsFile();
+    return std::make_unique<Subprocess>(
+        std::vector<std::string>{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>\"$HELPER_ERRORS\"",
+                                 TARSEL_HELPER, "start", window, "virtual_mic", file},
+        variables);
+  }
+
+  std::string errorsFile() const { return directory.path() + "/errors.txt"; }
+
+  // The lines the library wrote at error level.
+  std::vector<std::string> errorLines() const {
+    std::vector<std::string> lines;
+    std::ifstream input(errorsFile());
+    for (std::string text; std::getline(input, text);) {
+      if (text.rfind("Vistrel error:", 0) == 0) {
+        lines.push_back(text);
+      }
+    }
+    return lines;
+  }
+
+  bool waitForErrorLine(std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (errorLines().empty()) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        return false;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return true;
+  }
+
+  // What a player that nobody here wrote says about the file: empty when it
+  // decodes every track without an error.
+  static std::string decodingErrors(const std::string& file) {
+    const auto result = TestSupport::run(
+        {"/bin/sh", "-c", "ffmpeg -nostdin -v error -i \"$0\" -f null - 2>&1", file}, {}, 60s);
+    return result.status == 0 ? result.output
+                              : "status " + std::to_string(result.status) + ": " + result.output;
+  }
+
+  static double recordedSeconds(const std::string& file) {
+    double end = 0;
+    for (const auto& track : TestSupport::probeFile(file).tracks) {
+      end = std::max(end, track.end);
+    }
+    return end;
+  }
+
+  static void expectStopErrorAfterInterrupt(Subprocess& helper) {
+    helper.signal(SIGINT);
+    expectInterruptLines(helper);
+    EXPECT_EQ(line(helper).rfind("Error stopping recorder: ", 0), 0U);
+    EXPECT_EQ(helper.wait(20s), 1);
+  }
+};
+
+TEST_F(HelperFaults, TerminationAndHangUpFinishTheFileLikeAnInterrupt) {
+  DemoWindow window({"--size", "320x240"}, environment());
+  for (const int signalNumber : {SIGTERM, SIGHUP}) {
+    const std::string file = directory.path() + "/signal" + std::to_string(signalNumber) + ".mp4";
+    auto helper = start(window.idText(), "virtual_mic", file);
+    expectStarted(*helper, file);
+    std::this_thread::sleep_for(2s);
+    expectFinishedAfter(*helper, signalNumber);
+    EXPECT_EQ(decodingErrors(file), "") << strsignal(signalNumber);
+    EXPECT_GT(recordedSeconds(file), 1.8) << "the last second is kept";
+  }
+}
+
+TEST_F(HelperFaults, LaterSignalsDuringTheStopNeitherCutItShortNorStopTwice) {
+  DemoWindow window({"--size", "320x240"}, environment());
+  const std::string file = directory.path() + "/burst.mp4";
+  auto helper = start(window.idText(), "virtual_mic", file);
+  expectStarted(*helper, file);
+  std::this_thread::sleep_for(2s);
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+    helper->signal(signalNumber);
+  }
+  for (int signal = 0; signal < 3; ++signal) {
+    expectInterruptLines(*helper);
+  }
+  EXPECT_EQ(line(*helper), "Finished recording:");
+  EXPECT_EQ(helper->readAll(10s), "");
+  EXPECT_EQ(helper->wait(20s), 0);
+  EXPECT_EQ(decodingErrors(file), "");
+}
+
+// Whether the process has a handler for the signal (its "SigCgt" mask).
+bool catches(pid_t pid, int signalNumber) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string field; status >> field;) {
+    if (field == "SigCgt:") {
+      std::string mask;
+      status >> mask;
+      return (std::stoull(mask, nullptr, 16) >> (signalNumber - 1) & 1U) != 0;
+    }
+  }
+  return false;
+}
+
+// The earliest a process can catch a signal is once its own code runs, after
+// the dynamic loader has mapped its libraries: from then on, and all through
+// the start, an interrupt stops the recording once it has started.
+TEST_F(HelperFaults, InterruptFromTheFirstMomentNeverKillsAndLeavesNoEmptyFile) {
+  DemoWindow window({"--size", "320x240"}, environment());
+  for (const int delay : {0, 5, 10, 20, 35, 50}) {
+    const std::string file = directory.path() + "/early" + std::to_string(delay) + ".mp4";
+    auto helper = start(window.idText(), "virtual_mic", file);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!catches(helper->pid(), SIGINT) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(200us);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    helper->signal(SIGINT);
+    const std::string output = helper->readAll(30s);
+    const auto status = helper->wait(30s);
+    ASSERT_TRUE(status.has_value()) << delay << " ms";
+    EXPECT_EQ(*status, 0) << delay << " ms: " << output;
+    EXPECT_NE(output.find("Recording started! Press Ctrl+C to stop.\n\nReceived interrupt. "
+                          "Stopping recording...\nFinished recording:\n"),
+              std::string::npos)
+        << delay << " ms: " << output;
+    EXPECT_EQ(decodingErrors(file), "") << delay << " ms";
+  }
+}
+
+TEST_F(HelperFaults, DeathOfTheParentFinishesTheFile) {
+  DemoWindow window({"--size", "320x240"}, environment());
+  const std::string file = directory.path() + "/orphan.mp4";
+  // A parent of its own that dies without a word; the helper inherits our pipe.
+  Subprocess parent({"/bin/sh", "-c", "\"$0\" \"$@\" & wait", TARSEL_HELPER, "start",
+                     window.idText(), "virtual_mic", file},
+                    environment());
+  expectStarted(parent, file);
+  std::this_thread::sleep_for(2s);
+  parent.signal(SIGKILL);
+  EXPECT_EQ(parent.wait(10s), -SIGKILL);
+  expectInterruptLines(parent);
+  EXPECT_EQ(line(parent), "Finished recording:");
+  EXPECT_EQ(parent.readAll(20s), "") << "the helper has ended";
+  EXPECT_EQ(decodingErrors(file), "");
+  EXPECT_GT(recordedSeconds(file), 1.8);
+}
+
+TEST_F(HelperFaults, ClosedStandardOutputDoesNotEndTheRecording) {
+  DemoWindow window({"--size", "320x240"}, environment());
+  const std::string file = directory.path() + "/unread.mp4";
+  auto helper = start(window.idText(), "virtual_mic", file);
+  expectStarted(*helper, file);
+  helper->closeOutput();
+  std::this_thread::sleep_for(2s);
+  helper->signal(SIGINT); // its lines now go nowhere
+  EXPECT_EQ(helper->wait(20s), 0);
+  EXPECT_EQ(decodingErrors(file), "");
+  EXPECT_GT(recordedSeconds(file), 1.8);
+}
+
+TEST_F(HelperFaults, LostWindowFinishesTheFileAtOnceAndSaysSo) {
+  auto window =
+      std::make_unique<DemoWindow>(std::vector<std::string>{"--size", "320x240"}, environment());
+  const std::string file = directory.path() + "/closed.mp4";
+  auto helper = startKeepingErrors(environment(), window->idText(), file);
+  expectStarted(*helper, file);
+  std::this_thread::sleep_for(2s);
+  window->close();
+  ASSERT_TRUE(waitForErrorLine(5s)) << "the failure is said at once";
+  std::this_thread::sleep_for(1s);
+  // Finished before anyone asks: a parent that never interrupts loses nothing.
+  EXPECT_EQ(decodingErrors(file), "");
+  EXPECT_GT(recordedSeconds(file), 1.5);
+  expectStopErrorAfterInterrupt(*helper);
+  EXPECT_EQ(errorLines().size(), 1U);
+}
+
+TEST_F(HelperFaults, LostXServerFinishesTheFileAtOnceAndSaysSo) {
+  // A desktop of its own, since its X server goes away.
+  TestSupport::VirtualDesktop doomed;
+  DemoWindow window({"--size", "320x240"}, doomed.environment());
+  const std::string file = directory.path() + "/xgone.mp4";
+  auto helper = startKeepingErrors(doomed.environment(), window.idText(), file);
+  expectStarted(*helper, file);
+  std::this_thread::sleep_for(2s);
+  const int server = doomed.xServerProcess();
+  ASSERT_GT(server, 0);
+  ASSERT_EQ(kill(server, SIGKILL), 0);
+  ASSERT_TRUE(waitForErrorLine(5s)) << "the failure is said at once";
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(decodingErrors(file), "");
+  EXPECT_GT(recordedSeconds(file), 1.5);
+  expectStopErrorAfterInterrupt(*helper);
+  EXPECT_EQ(errorLines().size(), 1U);
+}
+
+TEST_F(HelperFaults, FullDiskKeepsEverythingWrittenAndSaysSo) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "mounting a small disk needs root";
+  }
+  const std::string disk = directory.path() + "/disk";
+  std::filesystem::create_directory(disk);
+  ASSERT_EQ(mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=160k"), 0) << std::strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{disk};
+
+  DemoWindow window({"--size", "640x360"}, environment());
+  const std::string file = disk + "/full.mp4";
+  auto helper = startKeepingErrors(environment(), window.idText(), file);
+  expectStarted(*helper, file);
+  ASSERT_TRUE(waitForErrorLine(60s)) << "the disk fills and the failure is said at once";
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(decodingErrors(file), "") << "cut back to what is whole";
+  EXPECT_GT(recordedSeconds(file), 0.5);
+  expectStopErrorAfterInterrupt(*helper);
+  EXPECT_EQ(errorLines().size(), 1U);
+}
+
+TEST_F(HelperFaults, KillSoonAfterStartKeepsAFileThatDecodes) {
+  DemoWindow window({"--size", "320x240"}, environment());
+  for (const int delay : {300, 1100}) {
+    const std::string file = directory.path() + "/killed" + std::to_string(delay) + ".mp4";
+    auto helper = start(window.idText(), "virtual_mic", file);
+    expectStarted(*helper, file);
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    helper->signal(SIGKILL);
+    EXPECT_EQ(helper->wait(10s), -SIGKILL);
+    EXPECT_EQ(decodingErrors(file), "") << delay << " ms";
+    EXPECT_GT(recordedSeconds(file), 0.0) << delay << " ms: the first second is kept";
+  }
+}
+
+} // namespace
