@@ -137,11 +137,33 @@ private:
   void recordError(const Error& error);
   // unknown, carrying the writer's error.
   static Error writerFailure(const Platform::AVAssetWriter& writer);
+  static Error stoppedBeforeStart();
   // Lock held.
   void endResumeWait();
 
+  // The session's life, one transition at a time under mutex_:
+  //   idle -> starting          start
+  //   starting -> recording     the first usable sample started the writer
+  //   starting -> abandoning    a failed start, or a stop while starting: the
+  //                             sources stop, the writer is cancelled, the
+  //                             start fails
+  //   recording -> stopping     stop, or a failure while recording
+  //   stopping -> finishing     every source stopped; the inputs take nothing
+  //                             more and the file is finished
+  //   abandoning, finishing -> ended
+  // A failure while abandoning, stopping or finishing changes nothing: the
+  // clean-up under way ends the file. A clean-up that finds another at work
+  // waits for it to end.
+  enum class Phase { idle, starting, recording, abandoning, stopping, finishing, ended };
+  bool isCleaningUp() const {
+    return phase_ == Phase::abandoning || phase_ == Phase::stopping || phase_ == Phase::finishing;
+  }
+  // Samples reach the file while the writer runs and takes them.
+  bool isWriting() const { return phase_ == Phase::recording || phase_ == Phase::stopping; }
+
   mutable std::mutex mutex_;
   std::condition_variable cleanUpEnded_;
+  Phase phase_ = Phase::idle;
 
   // Guarded by mutex_.
   std::shared_ptr<Platform::SCStream> stream_;
@@ -155,7 +177,6 @@ private:
   std::shared_ptr<Platform::AVCaptureSession> microphoneCaptureSession_;
   std::shared_ptr<Platform::AVCaptureSession> externalDeviceCaptureSession_;
   std::unique_ptr<Activity> activity_;
-  bool isRunning_ = false;
   bool isPaused_ = false;
   bool isResuming_ = false;
   CMTime timeOffset_ = kCMTimeZero;
@@ -173,10 +194,6 @@ private:
   std::optional<RecordingOptions> options_;
   std::optional<Target> target_;
   ErrorCallback onError_;
-  bool isCleaningUp_ = false;
-  bool hasBegunCleanUp_ = false; // no source delivers once set
-  bool isFinishing_ = false;     // inputs are being marked finished
-  bool hasRecordedWriterFailure_ = false;
 };
 
 } // namespace Vistrel

@@ -9,6 +9,11 @@
 
 namespace Vistrel {
 
+Error RecordingSession::stoppedBeforeStart() {
+  return Error::couldNotStartStream(Platform::makeError(
+      Platform::ErrorDomain::screenCapture, 0, "The recording was stopped before it started."));
+}
+
 Error RecordingSession::writerFailure(const Platform::AVAssetWriter& writer) {
   Platform::ErrorRef error = writer.error();
   return Error::unknown(error ? std::move(error)
@@ -38,7 +43,7 @@ void RecordingSession::resume() {
     endResumeWait(); // the resume this one replaces returns now
     isPaused_ = false;
     isResuming_ = true;
-    if (error_ || hasBegunCleanUp_) {
+    if (error_ || phase_ != Phase::recording) {
       wait->complete({}); // no sample will ever come
     } else {
       resumeContinuation_ = wait;
@@ -81,12 +86,30 @@ std::optional<Error> RecordingSession::cleanUp() {
   std::shared_ptr<Platform::AVCaptureSession> microphoneSession;
   std::shared_ptr<Platform::AVCaptureSession> deviceSession;
   Platform::AssetWriterRef writer;
+  Phase ending = Phase::ended;
   {
     std::unique_lock lock(mutex_);
-    // One clean-up at a time; the one that waited then finds nothing left.
-    cleanUpEnded_.wait(lock, [this] { return !isCleaningUp_; });
-    isCleaningUp_ = true;
-    hasBegunCleanUp_ = true;
+    cleanUpEnded_.wait(lock, [this] { return !isCleaningUp(); });
+    switch (phase_) {
+    case Phase::idle:
+    case Phase::starting:
+      phase_ = Phase::abandoning;
+      if (continuation_) {
+        completeStartWait(stoppedBeforeStart());
+      } else if (!startFailure_) {
+        startFailure_ = stoppedBeforeStart();
+      }
+      break;
+    case Phase::recording:
+      phase_ = Phase::stopping;
+      break;
+    default:
+      // Ended already: sources a failed start set going late still stop
+      // below; the writer has nothing left to do.
+      phase_ = Phase::abandoning;
+      break;
+    }
+    ending = phase_;
     endResumeWait();
     if (isStreamRecording_) {
       stream = stream_;
@@ -100,7 +123,7 @@ std::optional<Error> RecordingSession::cleanUp() {
     ~EndOfCleanUp() {
       {
         std::lock_guard lock(session.mutex_);
-        session.isCleaningUp_ = false;
+        session.phase_ = Phase::ended;
       }
       session.cleanUpEnded_.notify_all();
     }
@@ -118,11 +141,12 @@ std::optional<Error> RecordingSession::cleanUp() {
       session->stopRunning();
     }
   }
-  if (writer && writer->status() == Platform::AVAssetWriterStatus::writing) {
+  if (ending == Phase::stopping && writer &&
+      writer->status() == Platform::AVAssetWriterStatus::writing) {
     std::vector<Platform::AssetWriterInputRef> inputs;
     {
       std::lock_guard lock(mutex_);
-      isFinishing_ = true;
+      phase_ = Phase::finishing;
       inputs = {video_.input, systemAudio_.input, microphone_.input};
     }
     const std::vector<Platform::AssetWriterInputRef> attached = writer->inputs();
@@ -152,15 +176,15 @@ void RecordingSession::recordError(const Error& error) {
       completeStartWait(error);
       return;
     }
-    if (!isRunning_) {
-      // Start-up has not begun its wait yet, or has already failed.
+    if (phase_ == Phase::idle || phase_ == Phase::starting) {
+      // Start-up has not begun its wait yet: it fails when it does.
       if (!startFailure_) {
         startFailure_ = error;
       }
       return;
     }
-    if (error_) {
-      return; // the recording has already ended on an earlier failure
+    if (phase_ != Phase::recording || error_) {
+      return; // a clean-up under way, or an earlier failure, ends the file
     }
     error_ = error;
     onError = onError_;

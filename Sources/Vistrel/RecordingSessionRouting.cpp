@@ -99,20 +99,20 @@ RecordingSession::routeStreamSample(const Platform::SampleBufferRef& sampleBuffe
     if (!isWrittenFrame(*buffer, std::exchange(beginsStretch_, false))) {
       return std::nullopt;
     }
-    if (assetWriter_ && !isRunning_) {
+    if (assetWriter_ && phase_ == Phase::starting) {
       startVideoStream(buffer);
     }
     track = &video_;
     break;
   case Platform::SCStreamOutputType::audio:
   case Platform::SCStreamOutputType::microphone:
-    if (assetWriter_ && !isRunning_ && isAudioOnly()) {
+    if (assetWriter_ && phase_ == Phase::starting && isAudioOnly()) {
       startAudioStream(buffer);
     }
     track = type == Platform::SCStreamOutputType::audio ? &systemAudio_ : &microphone_;
     break;
   }
-  if (track && isRunning_ && track->input) {
+  if (track && isWriting() && track->input) {
     return append(*track, buffer);
   }
   return std::nullopt;
@@ -129,12 +129,12 @@ RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
   }
   Track* track = nullptr;
   if (isVideo) {
-    if (assetWriter_ && !isRunning_) {
+    if (assetWriter_ && phase_ == Phase::starting) {
       startVideoStream(buffer);
     }
     track = &video_;
   } else {
-    if (assetWriter_ && !isRunning_ && isAudioOnly()) {
+    if (assetWriter_ && phase_ == Phase::starting && isAudioOnly()) {
       startAudioStream(buffer);
     }
     // An external device's sound goes to the system-audio track.
@@ -145,7 +145,7 @@ RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
     }
   }
   // A video input made for a writer that then failed to start is never fed.
-  if (track && isRunning_ && track->input) {
+  if (track && isWriting() && track->input) {
     return append(*track, buffer);
   }
   return std::nullopt;
@@ -183,9 +183,6 @@ Platform::SampleBufferRef RecordingSession::handleBuffer(Platform::SampleBufferR
 
 std::optional<Error> RecordingSession::append(Track& track,
                                               const Platform::SampleBufferRef& buffer) {
-  if (isFinishing_) {
-    return std::nullopt;
-  }
   if (!track.input->isReadyForMoreMediaData()) {
     return checkWriter(); // a failed writer takes nothing more
   }
@@ -203,11 +200,9 @@ std::optional<Error> RecordingSession::append(Track& track,
 }
 
 std::optional<Error> RecordingSession::checkWriter() {
-  if (hasRecordedWriterFailure_ ||
-      assetWriter_->status() != Platform::AVAssetWriterStatus::failed) {
-    return std::nullopt; // only a full queue: the sample is lost, the file is fine
+  if (error_ || assetWriter_->status() != Platform::AVAssetWriterStatus::failed) {
+    return std::nullopt; // only a full queue (the sample is lost, the file is fine), or known
   }
-  hasRecordedWriterFailure_ = true;
   return writerFailure(*assetWriter_);
 }
 

@@ -174,6 +174,9 @@ void RecordingSession::startSources() {
   std::shared_ptr<Platform::SCStream> stream;
   {
     std::lock_guard lock(mutex_);
+    if (phase_ != Phase::starting) {
+      throw startFailure_.value_or(stoppedBeforeStart()); // stopped meanwhile
+    }
     microphoneSession = microphoneCaptureSession_;
     deviceSession = externalDeviceCaptureSession_;
     stream = stream_;
@@ -256,8 +259,8 @@ void RecordingSession::startAudioStream(const Platform::SampleBufferRef& sampleB
 }
 
 void RecordingSession::startWriting(const Platform::SampleBufferRef& sampleBuffer) {
-  isRunning_ = assetWriter_->startWriting();
-  if (isRunning_) {
+  if (assetWriter_->startWriting()) {
+    phase_ = Phase::recording;
     assetWriter_->startSessionAtSourceTime(sampleBuffer->presentationTimeStamp());
     completeStartWait(std::nullopt);
   } else {

@@ -60,9 +60,10 @@ std::int64_t pixels(double points, std::int64_t scale) {
 void RecordingSession::start(Target target, const RecordingOptions& options) {
   {
     std::lock_guard lock(mutex_);
-    if (target_) {
+    if (phase_ != Phase::idle) {
       throw Error::recorderAlreadyStarted();
     }
+    phase_ = Phase::starting;
     target_ = target;
     options_ = options;
   }

@@ -167,6 +167,39 @@ TEST_F(LifecycleTest, LaterFailuresAndAThrowingCallbackKeepTheFirstFailure) {
   EXPECT_NE(lines[1].find("callback broke"), std::string::npos);
 }
 
+TEST_F(LifecycleTest, SessionTransitionsAroundStartAndStop) {
+  // Stop while starting: the start fails, the sources stop, no file stays.
+  auto session = std::make_shared<Vistrel::RecordingSession>();
+  auto started = std::async(std::launch::async, [&] {
+    session->start(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")));
+  });
+  auto stream = platform.waitForStream();
+  ASSERT_TRUE(stream && stream->waitUntilStarted());
+  session->stop();
+  ASSERT_EQ(started.wait_for(5s), std::future_status::ready);
+  try {
+    started.get();
+    FAIL() << "started";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.localizedDescription(),
+              "Could not start recording: The recording was stopped before it started.");
+  }
+  EXPECT_FALSE(stream->isCapturing());
+  EXPECT_EQ(writer()->status(), Platform::AVAssetWriterStatus::cancelled);
+  EXPECT_THROW(session->start(Target::screen, RecordingOptions(fields("/tmp/b.mp4", "1"))), Error)
+      << "a session records once";
+
+  // A failure once the stop has finished the file changes nothing.
+  stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/c.mp4", "1")), ms(1000));
+  recorder.stop();
+  EXPECT_EQ(writer()->status(), Platform::AVAssetWriterStatus::completed);
+  stream->stopWithError(Platform::makeError("S", 3, "gone after the stop"));
+  EXPECT_TRUE(reportedErrors().empty());
+  EXPECT_TRUE(loggedErrors().empty());
+  EXPECT_EQ(writer()->finishWritingCount(), 1);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 1);
+}
+
 TEST_F(LifecycleTest, OnErrorReplacedWhileRecordingReachesTheSession) {
   auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
   std::atomic<int> replacementCalls = 0;
