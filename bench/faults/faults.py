@@ -23,19 +23,8 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
-
-class Desktop:
-    """scripts/virtual-desktop, stopped on exit."""
-
-    def __init__(self, state):
-        self.state = state
-        output = subprocess.run([os.path.join(ROOT, "scripts/virtual-desktop"), "start", state],
-                                check=True, capture_output=True, text=True).stdout
-        os.environ.update(dict(line.split("=", 1) for line in output.split() if "=" in line))
-
-    def stop(self):
-        subprocess.run([os.path.join(ROOT, "scripts/virtual-desktop"), "stop", self.state])
+sys.path.insert(0, os.path.join(ROOT, "bench", "compare"))
+from compare import Desktop  # noqa: E402  (the private desktop the benchmarks share)
 
 
 def decoding_errors(path):
