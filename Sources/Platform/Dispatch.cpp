@@ -1,5 +1,8 @@
 #include "Platform/Dispatch.h"
 
+#include "Platform/Error.h"
+#include "Platform/Log.h"
+
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
@@ -63,8 +66,27 @@ DispatchQueue DispatchQueue::serialTarget(std::string label) const {
   return *this;
 }
 
+namespace {
+
+// An exception that escapes queued work would end the whole process (and
+// with it a recording that could still be finished): it is logged instead.
+// The engine turns its own failures into its error path before this.
+std::function<void()> contained(std::function<void()> work) {
+  return [work = std::move(work)] {
+    try {
+      work();
+    } catch (const std::exception& error) {
+      log(LogLevel::error, "Queued work failed: " + describe(error));
+    } catch (...) {
+      log(LogLevel::error, "Queued work failed with an exception of an unknown type.");
+    }
+  };
+}
+
+} // namespace
+
 void DispatchQueue::async(std::function<void()> work) const {
-  std::visit([&work](const auto& executor) { asio::post(executor, std::move(work)); },
+  std::visit([&work](const auto& executor) { asio::post(executor, contained(std::move(work))); },
              impl_->executor);
 }
 
@@ -92,7 +114,7 @@ void runMainQueueUntil(const std::function<bool()>& done) {
 }
 
 void startTask(std::function<void()> work) {
-  std::thread(std::move(work)).detach();
+  std::thread(contained(std::move(work))).detach();
 }
 
 } // namespace Platform

@@ -202,14 +202,7 @@ void RecordingSession::recordError(const Error& error) {
     }
   }
   // The file is finished at once, with everything up to the failure.
-  Platform::startTask([self = shared_from_this()] {
-    try {
-      self->cleanUp();
-    } catch (const std::exception& thrown) {
-      Platform::log(Platform::LogLevel::error,
-                    "Finishing the file failed: " + Platform::describe(thrown));
-    }
-  });
+  Platform::startTask([self = shared_from_this()] { self->cleanUp(); });
 }
 
 void RecordingSession::streamDidStopWithError(Platform::SCStream& /*stream*/,

@@ -323,3 +323,45 @@ TEST_F(LifecycleTest, MicrophoneThatCannotStartFailsTheStart) {
 }
 
 } // namespace
+
+namespace {
+
+// Work that throws on a queue or task thread must not end the process that
+// may still be finishing a file.
+TEST(QueuedWork, ExceptionsAreLoggedAndTheQueuesGoOn) {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  Platform::setLogSink([&](Platform::LogLevel level, std::string_view message) {
+    std::lock_guard lock(mutex);
+    if (level == Platform::LogLevel::error) {
+      lines.emplace_back(message);
+    }
+  });
+  Platform::OneShot<int> after;
+  const auto queue = Platform::DispatchQueue::serial("throwingQueue");
+  queue.async([] { throw std::runtime_error("handler broke"); });
+  queue.async([&after] { after.complete(1); });
+  EXPECT_EQ(after.waitFor(5s), std::optional<int>(1));
+  Platform::OneShot<int> taskRan;
+  Platform::startTask([] { throw 42; });
+  Platform::startTask([&taskRan] { taskRan.complete(2); });
+  EXPECT_EQ(taskRan.waitFor(5s), std::optional<int>(2));
+  const auto logged = [&] {
+    std::lock_guard lock(mutex);
+    return lines.size();
+  };
+  for (int poll = 0; poll < 500 && logged() < 2; ++poll) {
+    std::this_thread::sleep_for(1ms);
+  }
+  Platform::setLogSink({});
+  std::lock_guard lock(mutex);
+  ASSERT_EQ(lines.size(), 2U);
+  EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                         [](const std::string& line) {
+                           return line.find("handler broke") != std::string::npos;
+                         }),
+            lines.end());
+  EXPECT_EQ(Platform::OneShot<int>().waitFor(1ms), std::nullopt) << "a wait with a bound ends";
+}
+
+} // namespace
