@@ -27,7 +27,7 @@ std::string displayTitle(const std::optional<std::string>& appName,
 void getScreens();
 void getAudioDevices();
 
-// Records the window into the file until SIGINT. Prints its lines; every
+// Records the window into the file until a stop signal. Prints its lines; every
 // failure ends the process with status 1.
 void startRecording(const std::string& screenId, const std::optional<std::string>& mic,
                     const std::string& fullFilePath);
