@@ -10,7 +10,12 @@ namespace TestSupport {
 // scripts/virtual-desktop and stopped when the object goes away.
 class VirtualDesktop {
 public:
-  VirtualDesktop();
+  enum class WindowManager {
+    none,
+    reparenting, // openbox: windows get frames, can be minimized
+  };
+
+  explicit VirtualDesktop(WindowManager windowManager = WindowManager::none);
   ~VirtualDesktop();
   VirtualDesktop(const VirtualDesktop&) = delete;
   VirtualDesktop& operator=(const VirtualDesktop&) = delete;
@@ -21,6 +26,9 @@ public:
   // Points this process at the desktop (for tests that capture in-process);
   // the previous values come back on destruction.
   void useInThisProcess();
+
+  // Kills the X server at once, the way a crash would.
+  void killDisplayServer();
 
   // The path of a script of the project (scripts/<name>).
   static std::string script(const std::string& name);
