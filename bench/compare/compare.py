@@ -89,8 +89,11 @@ def onsets(times_and_levels, minimum_pause):
         return []
     found = []
     last_high = None
+    seen_low = False  # a recording that opens mid-flash has no onset there
     for time_point, level in times_and_levels:
-        if level > threshold:
+        if level <= threshold:
+            seen_low = True
+        elif seen_low:
             if last_high is None or time_point - last_high >= minimum_pause:
                 found.append(time_point)
             last_high = time_point
