@@ -39,10 +39,10 @@ def run_checked(arguments, **kwargs):
 class Desktop:
     """scripts/virtual-desktop, stopped on exit."""
 
-    def __init__(self, state):
+    def __init__(self, state, options=()):
         self.state = state
-        output = run_checked([os.path.join(ROOT, "scripts/virtual-desktop"), "start", state],
-                             capture_output=True, text=True).stdout
+        output = run_checked([os.path.join(ROOT, "scripts/virtual-desktop"), "start", state,
+                              *options], capture_output=True, text=True).stdout
         self.environment = dict(line.split("=", 1) for line in output.split() if "=" in line)
         os.environ.update(self.environment)
 
@@ -162,19 +162,37 @@ def record_with_helper(helper, window, seconds, path):
             "dropped": None}
 
 
+def record_with_library(program, seconds, path):
+    """The whole display through the library (display_recording_bench)."""
+    started = time.monotonic()
+    process = subprocess.Popen([program, str(seconds), path], stdout=subprocess.PIPE, text=True)
+    output = process.stdout.read()
+    status, cpu, peak = wait_rusage(process)
+    if status != 0:
+        raise RuntimeError(f"{program} failed")
+    return {"status": status, "cpu": cpu, "peak": peak,
+            "stop": time.monotonic() - started - seconds, "dropped": None, "report": output}
+
+
 def record_with_ffmpeg(window, size, seconds, path):
-    arguments = [
-        "ffmpeg", "-hide_banner", "-loglevel", "error", "-stats_period", "0.5",
-        "-progress", "pipe:1",
-        "-thread_queue_size", "64", "-f", "x11grab", "-framerate", str(RATE), "-window_id", window,
-        "-video_size", size, "-i", os.environ["DISPLAY"],
+    """One window with two audio tracks, or the whole display without sound
+    when `window` is None (as the library's display recording does)."""
+    source = ["-window_id", window] if window else []
+    audio = [
         "-thread_queue_size", "64", "-f", "pulse", "-i", "speakers.monitor",
         "-thread_queue_size", "64", "-f", "pulse", "-i", "virtual_mic",
         "-map", "0:v", "-map", "1:a", "-map", "2:a",
+    ] if window else []
+    arguments = [
+        "ffmpeg", "-hide_banner", "-loglevel", "error", "-stats_period", "0.5",
+        "-progress", "pipe:1",
+        "-thread_queue_size", "64", "-f", "x11grab", "-framerate", str(RATE), *source,
+        "-video_size", size, "-i", os.environ["DISPLAY"],
+        *audio,
         "-c:v", "libx264", "-preset", "veryfast", "-crf", "23", "-bf", "0", "-g", str(RATE),
         "-pix_fmt", "yuv420p", "-color_primaries", "bt709", "-color_trc", "bt709",
         "-colorspace", "bt709", "-threads", "2",
-        "-c:a", "alac", "-ar", "48000",
+        *(["-c:a", "alac", "-ar", "48000"] if window else []),
         "-movflags", "+frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "1000000",
         path,
     ]
@@ -203,57 +221,78 @@ def main():
     parser.add_argument("--seconds", type=float, default=20)
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--size", default="1280x720")
+    parser.add_argument("--display-size", default="1920x1080")
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     options = parser.parse_args()
 
     if not os.path.exists(os.path.join(options.build, "CMakeCache.txt")):
         run_checked(["cmake", "-S", ROOT, "-B", options.build, "-G", "Ninja",
                      "-DCMAKE_BUILD_TYPE=Release"], stdout=subprocess.DEVNULL)
-    run_checked(["cmake", "--build", options.build, "--target", "tarsel-helper", "demo-window"],
-                stdout=subprocess.DEVNULL)
+    run_checked(["cmake", "--build", options.build, "--target", "tarsel-helper", "demo-window",
+                 "display_recording_bench"], stdout=subprocess.DEVNULL)
     helper = os.path.join(options.build, "Sources/Helper/tarsel-helper")
+    library_program = os.path.join(options.build, "bench/x11/display_recording_bench")
     window_program = os.path.join(options.build, "Tests/tools/demo_window/demo-window")
 
     work = tempfile.mkdtemp(prefix="tarsel-compare-")
-    desktop = Desktop(os.path.join(work, "desktop"))
     rows = []
+
+    def record(content, recorders, window, size):
+        for round_number in range(options.rounds):
+            for recorder in recorders:
+                path = os.path.join(work, f"{content}-{recorder}-{round_number}.mp4")
+                if recorder == "tarsel-helper":
+                    result = record_with_helper(helper, window, options.seconds, path)
+                elif recorder == "Vistrel":
+                    result = record_with_library(library_program, options.seconds, path)
+                else:
+                    result = record_with_ffmpeg(window, size, options.seconds, path)
+                result.update(probe(path))
+                result["offsets"] = av_offsets(path) if content == "moving" else []
+                result.update({"content": content, "recorder": recorder, "round": round_number})
+                rows.append(result)
+
+    def with_window(size, extra, action):
+        window_process = subprocess.Popen(
+            [window_program, "--title", "Benchmark", "--position", "0,0", "--size", size]
+            + extra, stdout=subprocess.PIPE, text=True)
+        try:
+            action(window_process.stdout.readline().strip())
+        finally:
+            window_process.terminate()
+            window_process.wait()
+
+    desktop = Desktop(os.path.join(work, "desktop"))
     try:
-        for content in ("moving", "still"):
-            extra = ["--still"] if content == "still" else ["--flash-every", "1", "--beep"]
-            window_process = subprocess.Popen(
-                [window_program, "--title", "Benchmark", "--size", options.size] + extra,
-                stdout=subprocess.PIPE, text=True)
-            window = window_process.stdout.readline().strip()
-            try:
-                for round_number in range(options.rounds):
-                    for recorder in ("tarsel-helper", "ffmpeg"):
-                        path = os.path.join(work, f"{content}-{recorder}-{round_number}.mp4")
-                        if recorder == "tarsel-helper":
-                            result = record_with_helper(helper, window, options.seconds, path)
-                        else:
-                            result = record_with_ffmpeg(window, options.size, options.seconds,
-                                                        path)
-                        result.update(probe(path))
-                        result["offsets"] = av_offsets(path) if content == "moving" else []
-                        result.update({"content": content, "recorder": recorder,
-                                       "round": round_number})
-                        rows.append(result)
-            finally:
-                window_process.terminate()
-                window_process.wait()
+        with_window(options.size, ["--flash-every", "1", "--beep"],
+                    lambda window: record("moving", ("tarsel-helper", "ffmpeg"), window,
+                                          options.size))
+        with_window(options.size, ["--still"],
+                    lambda window: record("still", ("tarsel-helper", "ffmpeg"), window,
+                                          options.size))
+    finally:
+        desktop.stop()
+    # The library records displays, the helper windows: the whole screen
+    # with moving content, without sound on either side.
+    desktop = Desktop(os.path.join(work, "display-desktop"), ["--screen", options.display_size])
+    try:
+        with_window(options.display_size, [],
+                    lambda window: record("display", ("Vistrel", "ffmpeg"), None,
+                                          options.display_size))
     finally:
         desktop.stop()
 
     print(f"\n{options.seconds:g} s of a {options.size} window at {RATE} fps, "
           f"x264 veryfast CRF 23, no B-frames, 1 s GOP, two ALAC tracks; "
-          f"{options.rounds} rounds, recorders alternating\n")
+          f"{options.rounds} rounds, recorders alternating; display: the whole "
+          f"{options.display_size} screen with moving content, no sound\n")
     header = (f"{'content':8} {'recorder':14} {'CPU s/s median (range)':>24} {'x ffmpeg':>9} "
               f"{'peak MiB':>9} {'frames/expected':>16} {'max gap ms':>11} "
               f"{'A/V ms median (range), n':>28}")
     print(header)
     print("-" * len(header))
-    for content in ("moving", "still"):
-        for recorder in ("tarsel-helper", "ffmpeg"):
+    for content in ("moving", "still", "display"):
+        for recorder in ("tarsel-helper", "Vistrel", "ffmpeg"):
             group = [row for row in rows
                      if row["content"] == content and row["recorder"] == recorder]
             if not group:
