@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -368,8 +369,10 @@ TEST_F(X11CaptureTest, ClosedWindowStopsTheStreamOnceWithAnError) {
   stream->startCapture();
   ASSERT_TRUE(collector_->waitFor(2));
 
+  const auto closedAt = std::chrono::steady_clock::now();
   closing.close();
   const Platform::ErrorRef error = watcher_->stopped_.wait();
+  EXPECT_LT(std::chrono::steady_clock::now() - closedAt, 1s);
 
   ASSERT_TRUE(error);
   const auto* systemError = dynamic_cast<const Platform::SystemError*>(error.get());
@@ -379,6 +382,34 @@ TEST_F(X11CaptureTest, ClosedWindowStopsTheStreamOnceWithAnError) {
   const std::size_t atStop = collector_->count();
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(collector_->count(), atStop);
+  EXPECT_EQ(watcher_->calls_.load(), 1);
+  EXPECT_THROW(stream->stopCapture(), Platform::Error);
+}
+
+// An output whose handler fails on the first frame.
+class FailingOutput : public Platform::SCStreamOutput {
+public:
+  void streamDidOutputSampleBuffer(Platform::SCStream&, SampleBufferRef,
+                                   SCStreamOutputType) override {
+    calls.fetch_add(1);
+    throw std::runtime_error("no room for the frame");
+  }
+  std::atomic<int> calls{0};
+};
+
+TEST_F(X11CaptureTest, FailingOutputEndsTheStreamWithAnErrorNotTheProcess) {
+  DemoWindow moving({"--size", "160x100"});
+  const auto window = findWindow(*service_, moving.id());
+  ASSERT_TRUE(window.has_value());
+  auto failing = std::make_shared<FailingOutput>();
+  auto stream =
+      service_->makeStream(Platform::SCContentFilter(*window), configuration(0, 0), watcher_);
+  stream->addStreamOutput(failing, SCStreamOutputType::screen, Platform::DispatchQueue::global());
+  stream->startCapture();
+
+  const Platform::ErrorRef error = watcher_->stopped_.wait();
+  ASSERT_TRUE(error);
+  EXPECT_THAT(error->localizedDescription(), testing::HasSubstr("no room for the frame"));
   EXPECT_EQ(watcher_->calls_.load(), 1);
   EXPECT_THROW(stream->stopCapture(), Platform::Error);
 }
