@@ -90,9 +90,11 @@ public:
 
 private:
   void report() {
-    Platform::log(LogLevel::warning,
-                  "Screen capture fell behind: " + std::to_string(total_ - reported_) +
-                      " frames skipped (" + std::to_string(total_) + " in this recording)");
+    const std::uint64_t count = total_ - reported_;
+    Platform::log(LogLevel::warning, "Screen capture fell behind: skipped " +
+                                         std::to_string(count) +
+                                         (count == 1 ? " frame" : " frames") + " (" +
+                                         std::to_string(total_) + " in this recording)");
     reported_ = total_;
     lastReport_ = Clock::now();
   }
