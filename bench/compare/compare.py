@@ -2,13 +2,16 @@
 """Side-by-side recording benchmark: the same window, duration and encoder
 settings recorded by tarsel-helper and by the ffmpeg command line (x11grab
 with two pulse inputs), alternately, for a moving window that flashes white
-and beeps at the same instant every second and for a still window, several
-rounds in one run on one private virtual desktop.
+and beeps at the same instant about every second and for a still window,
+several rounds in one run on one private virtual desktop.
 
 It prints one table: CPU seconds per recorded second and its ratio to
 ffmpeg's in the same round, peak memory, video frames written against the
 frames the rate asks for, the largest gap between frames, and the A/V offset
 (beep onset minus flash onset, read back from the files) as median and range.
+A flash onset lies between the last dark and the first bright frame; the
+midpoint is taken, which is right on average over flashes spread across the
+frame grid and within half a frame period each.
 
     bench/compare/compare.py [--seconds 20] [--rounds 3] [--size 1280x720] [--build build]
 
@@ -80,7 +83,8 @@ def probe(path):
 
 def onsets(times_and_levels, minimum_pause):
     """Instants a level rises over half way between its extremes after at least
-    `minimum_pause` seconds under it."""
+    `minimum_pause` seconds under it: halfway between the last sample under
+    and the first sample over, where the rise happened on average."""
     if not times_and_levels:
         return []
     levels = [level for _, level in times_and_levels]
@@ -89,13 +93,13 @@ def onsets(times_and_levels, minimum_pause):
         return []
     found = []
     last_high = None
-    seen_low = False  # a recording that opens mid-flash has no onset there
+    last_low = None  # a recording that opens mid-flash has no onset there
     for time_point, level in times_and_levels:
         if level <= threshold:
-            seen_low = True
-        elif seen_low:
+            last_low = time_point
+        elif last_low is not None:
             if last_high is None or time_point - last_high >= minimum_pause:
-                found.append(time_point)
+                found.append((last_low + time_point) / 2)
             last_high = time_point
     return found
 
@@ -264,7 +268,10 @@ def main():
 
     desktop = Desktop(os.path.join(work, "desktop"))
     try:
-        with_window(options.size, ["--flash-every", "1", "--beep"],
+        # A flash period that is no multiple of the frame period moves the
+        # flashes across the sampling grid, so the frame quantisation of the
+        # flash onsets averages out in the median.
+        with_window(options.size, ["--flash-every", "1.013", "--beep"],
                     lambda window: record("moving", ("tarsel-helper", "ffmpeg"), window,
                                           options.size))
         with_window(options.size, ["--still"],
