@@ -10,6 +10,7 @@
 #include "Platform/Log.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -65,23 +66,29 @@ CMTime halfwayBetween(const CMTime& before, const CMTime& after) {
   return CMTimeMake(before.value + (after.value - before.value) / 2, hostTimeScale);
 }
 
-// Counts the grid points that passed without a frame, and says so at most
-// once a second: a stalled machine should not also flood the log.
+// Counts the grid points that passed without a frame, by cause, and says so
+// at most once a second: a stalled machine should not also flood the log.
 class SkippedFrames {
 public:
+  enum class Cause {
+    late,            // the capture thread woke a whole period or more late
+    receiversBehind, // the frames delivered before are still being handled
+  };
+
   SkippedFrames() = default;
   SkippedFrames(const SkippedFrames&) = delete;
   SkippedFrames& operator=(const SkippedFrames&) = delete;
   ~SkippedFrames() {
-    if (total_ > reported_) {
+    if (pending_[0] + pending_[1] > 0) {
       report();
     }
   }
 
-  void add(std::uint64_t count) {
+  void add(std::uint64_t count, Cause cause) {
     if (count == 0) {
       return;
     }
+    pending_[static_cast<std::size_t>(cause)] += count;
     total_ += count;
     if (Clock::now() - lastReport_ >= std::chrono::seconds(1)) {
       report();
@@ -90,17 +97,17 @@ public:
 
 private:
   void report() {
-    const std::uint64_t count = total_ - reported_;
-    Platform::log(LogLevel::warning, "Screen capture fell behind: skipped " +
-                                         std::to_string(count) +
-                                         (count == 1 ? " frame" : " frames") + " (" +
-                                         std::to_string(total_) + " in this recording)");
-    reported_ = total_;
+    Platform::log(LogLevel::warning,
+                  "Screen capture fell behind: skipped " + std::to_string(pending_[0]) +
+                      " frames as it woke late and " + std::to_string(pending_[1]) +
+                      " as the frames before were still being handled (" + std::to_string(total_) +
+                      " in this recording)");
+    pending_ = {};
     lastReport_ = Clock::now();
   }
 
+  std::array<std::uint64_t, 2> pending_{};
   std::uint64_t total_ = 0;
-  std::uint64_t reported_ = 0;
   Clock::time_point lastReport_{};
 };
 
@@ -339,7 +346,7 @@ void X11Stream::captureFrames(Run& run) {
 
   FramePacer pacer(Clock::now(), run.interval);
   SkippedFrames skipped;
-  for (;; skipped.add(pacer.advance(Clock::now()))) {
+  for (;; skipped.add(pacer.advance(Clock::now()), SkippedFrames::Cause::late)) {
     {
       std::unique_lock lock(run.mutex);
       if (run.wake.wait_until(lock, pacer.deadline(), [&] { return run.stopping; })) {
@@ -361,7 +368,7 @@ void X11Stream::captureFrames(Run& run) {
     }
     if (lastPixels && run.screenGate->outstanding() >= run.queueDepth * run.screenOutputs.size()) {
       // The receivers are behind: a frame now would only queue up.
-      skipped.add(1);
+      skipped.add(1, SkippedFrames::Cause::receiversBehind);
       continue;
     }
 
