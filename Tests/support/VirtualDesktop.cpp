@@ -2,11 +2,15 @@
 
 #include "support/Subprocess.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
+
+#include <sys/types.h>
 
 namespace TestSupport {
 
@@ -39,14 +43,17 @@ std::string VirtualDesktop::script(const std::string& name) {
   return std::string(TARSEL_SOURCE_DIR) + "/scripts/" + name;
 }
 
-VirtualDesktop::VirtualDesktop() {
+VirtualDesktop::VirtualDesktop(WindowManager windowManager) {
   char pattern[] = "/tmp/tarsel-desktop-XXXXXX";
   if (mkdtemp(pattern) == nullptr) {
     throw std::runtime_error("cannot make a state directory");
   }
   stateDirectory_ = pattern;
-  const RunResult started =
-      run({script("virtual-desktop"), "start", stateDirectory_}, {}, std::chrono::seconds(30));
+  std::vector<std::string> command = {script("virtual-desktop"), "start", stateDirectory_};
+  if (windowManager == WindowManager::reparenting) {
+    command.push_back("--window-manager");
+  }
+  const RunResult started = run(command, {}, std::chrono::seconds(30));
   if (started.status != 0) {
     run({script("virtual-desktop"), "stop", stateDirectory_});
     throw std::runtime_error("the virtual desktop did not start: " + started.output);
@@ -69,6 +76,14 @@ void VirtualDesktop::useInThisProcess() {
     }
     setenv(key.c_str(), value.c_str(), 1);
   }
+}
+
+void VirtualDesktop::killDisplayServer() {
+  const int pid = xServerProcess();
+  if (pid == 0) {
+    throw std::runtime_error("the virtual desktop has no X server to kill");
+  }
+  ::kill(pid, SIGKILL);
 }
 
 VirtualDesktop::~VirtualDesktop() {

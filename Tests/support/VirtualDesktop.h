@@ -10,7 +10,12 @@ namespace TestSupport {
 // scripts/virtual-desktop and stopped when the object goes away.
 class VirtualDesktop {
 public:
-  VirtualDesktop();
+  enum class WindowManager {
+    none,
+    reparenting, // openbox: windows get frames, can be minimized
+  };
+
+  explicit VirtualDesktop(WindowManager windowManager = WindowManager::none);
   ~VirtualDesktop();
   VirtualDesktop(const VirtualDesktop&) = delete;
   VirtualDesktop& operator=(const VirtualDesktop&) = delete;
@@ -24,6 +29,8 @@ public:
 
   // The process id of its X server, for tests that take it away.
   int xServerProcess() const;
+  // Kills the X server at once, the way a crash would.
+  void killDisplayServer();
 
   // The path of a script of the project (scripts/<name>).
   static std::string script(const std::string& name);

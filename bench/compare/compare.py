@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
 """Side-by-side recording benchmark: the same window, duration and encoder
 settings recorded by tarsel-helper and by the ffmpeg command line (x11grab
-with two pulse inputs), for moving content and for a still window, in one
-run on one private virtual desktop.
+with two pulse inputs), alternately, for a moving window that flashes white
+and beeps at the same instant about every second and for a still window,
+several rounds in one run on one private virtual desktop.
 
-For each recorder it prints CPU seconds per recorded second, peak memory,
-video frames written against the frames the rate asks for, dropped frames
-(frames ffmpeg reports dropping; for tarsel-helper, frames of a moving
-window that never reached the file), and the time from the stop request (SIGINT
-for tarsel-helper, ffmpeg's own "q") to a finished file.
+It prints one table: CPU seconds per recorded second and its ratio to
+ffmpeg's in the same round, peak memory, video frames written against the
+frames the rate asks for, the largest gap between frames, and the A/V offset
+(beep onset minus flash onset, read back from the files) as median and range.
+A flash onset lies between the last dark and the first bright frame; the
+midpoint is taken, which is right on average over flashes spread across the
+frame grid and within half a frame period each.
 
-    bench/compare/compare.py [--seconds 20] [--size 1280x720] [--build build]
+    bench/compare/compare.py [--seconds 20] [--rounds 3] [--size 1280x720] [--build build]
 
 Encoder settings on both sides: libx264 veryfast CRF 23 without B-frames,
 a key frame every second, yuv420p BT.709, Apple Lossless audio at 48 kHz,
@@ -18,6 +21,7 @@ a key frame every second, yuv420p BT.709, Apple Lossless audio at 48 kHz,
 """
 
 import argparse
+import array
 import json
 import os
 import resource
@@ -38,10 +42,10 @@ def run_checked(arguments, **kwargs):
 class Desktop:
     """scripts/virtual-desktop, stopped on exit."""
 
-    def __init__(self, state):
+    def __init__(self, state, options=()):
         self.state = state
-        output = run_checked([os.path.join(ROOT, "scripts/virtual-desktop"), "start", state],
-                             capture_output=True, text=True).stdout
+        output = run_checked([os.path.join(ROOT, "scripts/virtual-desktop"), "start", state,
+                              *options], capture_output=True, text=True).stdout
         self.environment = dict(line.split("=", 1) for line in output.split() if "=" in line)
         os.environ.update(self.environment)
 
@@ -57,19 +61,92 @@ def wait_rusage(process):
 
 
 def probe(path):
+    """Frames written, duration, track codecs and the largest gap between frames."""
     result = subprocess.run(
-        ["ffprobe", "-v", "error", "-count_packets", "-show_entries",
-         "stream=codec_type,codec_name,nb_read_packets:format=duration", "-of", "json", path],
+        ["ffprobe", "-v", "error", "-show_entries",
+         "stream=codec_type,codec_name:format=duration:packet=pts_time,codec_type",
+         "-of", "json", path],
         capture_output=True, text=True)
     if result.returncode != 0:
-        return {"video_frames": 0, "duration": 0.0, "tracks": "unreadable"}
+        return {"video_frames": 0, "duration": 0.0, "tracks": "unreadable", "gap": None}
     data = json.loads(result.stdout)
-    video = [s for s in data["streams"] if s["codec_type"] == "video"]
+    times = sorted(float(packet["pts_time"]) for packet in data.get("packets", [])
+                   if packet.get("codec_type") == "video" and "pts_time" in packet)
+    gaps = [later - earlier for earlier, later in zip(times, times[1:])]
     return {
-        "video_frames": int(video[0]["nb_read_packets"]) if video else 0,
+        "video_frames": len(times),
         "duration": float(data["format"].get("duration", 0)),
         "tracks": ",".join(s["codec_name"] for s in data["streams"]),
+        "gap": max(gaps) if gaps else None,
     }
+
+
+def onsets(times_and_levels, minimum_pause):
+    """Instants a level rises over half way between its extremes after at least
+    `minimum_pause` seconds under it: halfway between the last sample under
+    and the first sample over, where the rise happened on average."""
+    if not times_and_levels:
+        return []
+    levels = [level for _, level in times_and_levels]
+    threshold = (min(levels) + max(levels)) / 2
+    if max(levels) - min(levels) < 1e-9:
+        return []
+    found = []
+    last_high = None
+    last_low = None  # a recording that opens mid-flash has no onset there
+    for time_point, level in times_and_levels:
+        if level <= threshold:
+            last_low = time_point
+        elif last_low is not None:
+            if last_high is None or time_point - last_high >= minimum_pause:
+                found.append((last_low + time_point) / 2)
+            last_high = time_point
+    return found
+
+
+def flash_onsets(path):
+    """Presentation times of the frames where the window turns white."""
+    result = subprocess.run(
+        ["ffprobe", "-v", "error", "-f", "lavfi", "-i", f"movie={path},signalstats",
+         "-show_entries", "frame=pts_time:frame_tags=lavfi.signalstats.YAVG", "-of", "csv=p=0"],
+        capture_output=True, text=True)
+    samples = []
+    for line in result.stdout.splitlines():
+        fields = line.split(",")
+        if len(fields) == 2:
+            samples.append((float(fields[0]), float(fields[1])))
+    return onsets(samples, 0.5)
+
+
+def beep_onsets(path, track):
+    """Times of the first loud sample of each beep in one audio track."""
+    start = subprocess.run(
+        ["ffprobe", "-v", "error", "-select_streams", f"a:{track}", "-show_entries",
+         "stream=start_time", "-of", "csv=p=0", path], capture_output=True, text=True).stdout
+    if not start.strip() or start.strip() == "N/A":
+        return []
+    raw = subprocess.run(
+        ["ffmpeg", "-v", "error", "-i", path, "-map", f"0:a:{track}", "-ac", "1", "-ar", "48000",
+         "-f", "s16le", "-"], capture_output=True).stdout
+    pcm = array.array("h")
+    pcm.frombytes(raw[: len(raw) - len(raw) % 2])
+    # Loudness per millisecond keeps the onset within 1 ms and the search fast.
+    window = 48
+    levels = [(float(start) + index / 48000.0, max(abs(v) for v in pcm[index:index + window]))
+              for index in range(0, len(pcm) - window, window)]
+    return onsets(levels, 0.5)
+
+
+def av_offsets(path):
+    """Each beep onset minus the nearest flash onset, in milliseconds, from the
+    audio track that carries the beeps."""
+    flashes = flash_onsets(path)
+    for track in (0, 1):
+        beeps = beep_onsets(path, track)
+        if beeps and flashes:
+            return [round((beep - min(flashes, key=lambda f: abs(f - beep))) * 1000, 1)
+                    for beep in beeps if min(abs(f - beep) for f in flashes) < 0.5]
+    return []
 
 
 def record_with_helper(helper, window, seconds, path):
@@ -89,19 +166,37 @@ def record_with_helper(helper, window, seconds, path):
             "dropped": None}
 
 
+def record_with_library(program, seconds, path):
+    """The whole display through the library (display_recording_bench)."""
+    started = time.monotonic()
+    process = subprocess.Popen([program, str(seconds), path], stdout=subprocess.PIPE, text=True)
+    output = process.stdout.read()
+    status, cpu, peak = wait_rusage(process)
+    if status != 0:
+        raise RuntimeError(f"{program} failed")
+    return {"status": status, "cpu": cpu, "peak": peak,
+            "stop": time.monotonic() - started - seconds, "dropped": None, "report": output}
+
+
 def record_with_ffmpeg(window, size, seconds, path):
-    arguments = [
-        "ffmpeg", "-hide_banner", "-loglevel", "error", "-stats_period", "0.5",
-        "-progress", "pipe:1",
-        "-thread_queue_size", "64", "-f", "x11grab", "-framerate", str(RATE), "-window_id", window,
-        "-video_size", size, "-i", os.environ["DISPLAY"],
+    """One window with two audio tracks, or the whole display without sound
+    when `window` is None (as the library's display recording does)."""
+    source = ["-window_id", window] if window else []
+    audio = [
         "-thread_queue_size", "64", "-f", "pulse", "-i", "speakers.monitor",
         "-thread_queue_size", "64", "-f", "pulse", "-i", "virtual_mic",
         "-map", "0:v", "-map", "1:a", "-map", "2:a",
+    ] if window else []
+    arguments = [
+        "ffmpeg", "-hide_banner", "-loglevel", "error", "-stats_period", "0.5",
+        "-progress", "pipe:1",
+        "-thread_queue_size", "64", "-f", "x11grab", "-framerate", str(RATE), *source,
+        "-video_size", size, "-i", os.environ["DISPLAY"],
+        *audio,
         "-c:v", "libx264", "-preset", "veryfast", "-crf", "23", "-bf", "0", "-g", str(RATE),
         "-pix_fmt", "yuv420p", "-color_primaries", "bt709", "-color_trc", "bt709",
         "-colorspace", "bt709", "-threads", "2",
-        "-c:a", "alac", "-ar", "48000",
+        *(["-c:a", "alac", "-ar", "48000"] if window else []),
         "-movflags", "+frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "1000000",
         path,
     ]
@@ -119,67 +214,118 @@ def record_with_ffmpeg(window, size, seconds, path):
             "dropped": dropped[-1] if dropped else None}
 
 
+def median(values):
+    ordered = sorted(values)
+    middle = len(ordered) // 2
+    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--seconds", type=float, default=20)
+    parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--size", default="1280x720")
+    parser.add_argument("--display-size", default="1920x1080")
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     options = parser.parse_args()
 
-    run_checked(["cmake", "--build", options.build, "--target", "tarsel-helper", "demo-window"],
-                stdout=subprocess.DEVNULL)
+    if not os.path.exists(os.path.join(options.build, "CMakeCache.txt")):
+        run_checked(["cmake", "-S", ROOT, "-B", options.build, "-G", "Ninja",
+                     "-DCMAKE_BUILD_TYPE=Release"], stdout=subprocess.DEVNULL)
+    run_checked(["cmake", "--build", options.build, "--target", "tarsel-helper", "demo-window",
+                 "display_recording_bench"], stdout=subprocess.DEVNULL)
     helper = os.path.join(options.build, "Sources/Helper/tarsel-helper")
+    library_program = os.path.join(options.build, "bench/x11/display_recording_bench")
     window_program = os.path.join(options.build, "Tests/tools/demo_window/demo-window")
 
     work = tempfile.mkdtemp(prefix="tarsel-compare-")
-    desktop = Desktop(os.path.join(work, "desktop"))
     rows = []
+
+    def record(content, recorders, window, size):
+        for round_number in range(options.rounds):
+            for recorder in recorders:
+                path = os.path.join(work, f"{content}-{recorder}-{round_number}.mp4")
+                if recorder == "tarsel-helper":
+                    result = record_with_helper(helper, window, options.seconds, path)
+                elif recorder == "Vistrel":
+                    result = record_with_library(library_program, options.seconds, path)
+                else:
+                    result = record_with_ffmpeg(window, size, options.seconds, path)
+                result.update(probe(path))
+                result["offsets"] = av_offsets(path) if content == "moving" else []
+                result.update({"content": content, "recorder": recorder, "round": round_number})
+                rows.append(result)
+
+    def with_window(size, extra, action):
+        window_process = subprocess.Popen(
+            [window_program, "--title", "Benchmark", "--position", "0,0", "--size", size]
+            + extra, stdout=subprocess.PIPE, text=True)
+        try:
+            action(window_process.stdout.readline().strip())
+        finally:
+            window_process.terminate()
+            window_process.wait()
+
+    desktop = Desktop(os.path.join(work, "desktop"))
     try:
-        for content in ("moving", "still"):
-            extra = ["--still"] if content == "still" else []
-            window_process = subprocess.Popen(
-                [window_program, "--title", "Benchmark", "--size", options.size] + extra,
-                stdout=subprocess.PIPE, text=True)
-            window = window_process.stdout.readline().strip()
-            try:
-                for recorder in ("tarsel-helper", "ffmpeg"):
-                    path = os.path.join(work, f"{content}-{recorder}.mp4")
-                    if recorder == "tarsel-helper":
-                        result = record_with_helper(helper, window, options.seconds, path)
-                    else:
-                        result = record_with_ffmpeg(window, options.size, options.seconds, path)
-                    result.update(probe(path))
-                    result.update({"content": content, "recorder": recorder})
-                    rows.append(result)
-            finally:
-                window_process.terminate()
-                window_process.wait()
+        # A flash period that is no multiple of the frame period moves the
+        # flashes across the sampling grid, so the frame quantisation of the
+        # flash onsets averages out in the median.
+        with_window(options.size, ["--flash-every", "1.013", "--beep"],
+                    lambda window: record("moving", ("tarsel-helper", "ffmpeg"), window,
+                                          options.size))
+        with_window(options.size, ["--still"],
+                    lambda window: record("still", ("tarsel-helper", "ffmpeg"), window,
+                                          options.size))
+    finally:
+        desktop.stop()
+    # The library records displays, the helper windows: the whole screen
+    # with moving content, without sound on either side.
+    desktop = Desktop(os.path.join(work, "display-desktop"), ["--screen", options.display_size])
+    try:
+        with_window(options.display_size, [],
+                    lambda window: record("display", ("Vistrel", "ffmpeg"), None,
+                                          options.display_size))
     finally:
         desktop.stop()
 
     print(f"\n{options.seconds:g} s of a {options.size} window at {RATE} fps, "
-          "x264 veryfast CRF 23, two ALAC tracks\n")
-    header = (f"{'content':8} {'recorder':14} {'CPU s/s':>8} {'peak MiB':>9} "
-              f"{'frames':>13} {'dropped':>8} {'SIGINT->file':>13} {'status':>6}  tracks")
+          f"x264 veryfast CRF 23, no B-frames, 1 s GOP, two ALAC tracks; "
+          f"{options.rounds} rounds, recorders alternating; display: the whole "
+          f"{options.display_size} screen with moving content, no sound\n")
+    header = (f"{'content':8} {'recorder':14} {'CPU s/s median (range)':>24} {'x ffmpeg':>9} "
+              f"{'peak MiB':>9} {'frames/expected':>16} {'max gap ms':>11} "
+              f"{'A/V ms median (range), n':>28}")
     print(header)
     print("-" * len(header))
-    for row in rows:
-        recorded = row["duration"] or options.seconds
-        expected = round(recorded * RATE)
-        dropped = row["dropped"]
-        if dropped is None:
-            dropped = max(0, expected - row["video_frames"]) if row["content"] == "moving" else 0
-        print(f"{row['content']:8} {row['recorder']:14} {row['cpu'] / recorded:8.3f} "
-              f"{row['peak']:9.1f} {row['video_frames']:6d}/{expected:<6d} {dropped:8d} "
-              f"{row['stop']:12.2f}s {row['status']:6d}  {row['tracks']}")
-    for content in ("moving", "still"):
-        pair = {row["recorder"]: row for row in rows if row["content"] == content}
-        if len(pair) == 2 and pair["ffmpeg"]["cpu"] > 0:
-            per_second = {name: row["cpu"] / (row["duration"] or options.seconds)
-                          for name, row in pair.items()}
-            ratio = per_second["tarsel-helper"] / per_second["ffmpeg"]
-            print(f"{content}: tarsel-helper uses {ratio:.2f}x the CPU time per recorded second "
-                  "of ffmpeg")
+    for content in ("moving", "still", "display"):
+        for recorder in ("tarsel-helper", "Vistrel", "ffmpeg"):
+            group = [row for row in rows
+                     if row["content"] == content and row["recorder"] == recorder]
+            if not group:
+                continue
+            cpu = [row["cpu"] / (row["duration"] or options.seconds) for row in group]
+            ratios = []
+            for row in group:
+                partner = [other for other in rows if other["content"] == content
+                           and other["round"] == row["round"] and other["recorder"] == "ffmpeg"]
+                if partner and partner[0]["cpu"] > 0:
+                    ratios.append((row["cpu"] / (row["duration"] or options.seconds))
+                                  / (partner[0]["cpu"]
+                                     / (partner[0]["duration"] or options.seconds)))
+            frames = sum(row["video_frames"] for row in group)
+            expected = sum(round((row["duration"] or options.seconds) * RATE) for row in group)
+            gaps = [row["gap"] for row in group if row["gap"] is not None]
+            offsets = [offset for row in group for offset in row["offsets"]]
+            av = (f"{median(offsets):+.0f} ({min(offsets):+.0f}..{max(offsets):+.0f}), "
+                  f"{len(offsets)}" if offsets else "-")
+            failed = [row["status"] for row in group if row["status"] != 0]
+            print(f"{content:8} {recorder:14} "
+                  f"{median(cpu):8.3f} ({min(cpu):.3f}-{max(cpu):.3f}) "
+                  f"{median(ratios):9.2f} {max(row['peak'] for row in group):9.1f} "
+                  f"{frames:7d}/{expected:<8d} "
+                  f"{max(gaps) * 1000 if gaps else float('nan'):11.0f} {av:>28}"
+                  + (f"  exit statuses {failed}" if failed else ""))
     print(f"\nfiles kept in {work}")
 
 

@@ -6,11 +6,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
+#include <xcb/xcb_icccm.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -367,8 +369,10 @@ TEST_F(X11CaptureTest, ClosedWindowStopsTheStreamOnceWithAnError) {
   stream->startCapture();
   ASSERT_TRUE(collector_->waitFor(2));
 
+  const auto closedAt = std::chrono::steady_clock::now();
   closing.close();
   const Platform::ErrorRef error = watcher_->stopped_.wait();
+  EXPECT_LT(std::chrono::steady_clock::now() - closedAt, 1s);
 
   ASSERT_TRUE(error);
   const auto* systemError = dynamic_cast<const Platform::SystemError*>(error.get());
@@ -378,6 +382,34 @@ TEST_F(X11CaptureTest, ClosedWindowStopsTheStreamOnceWithAnError) {
   const std::size_t atStop = collector_->count();
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(collector_->count(), atStop);
+  EXPECT_EQ(watcher_->calls_.load(), 1);
+  EXPECT_THROW(stream->stopCapture(), Platform::Error);
+}
+
+// An output whose handler fails on the first frame.
+class FailingOutput : public Platform::SCStreamOutput {
+public:
+  void streamDidOutputSampleBuffer(Platform::SCStream&, SampleBufferRef,
+                                   SCStreamOutputType) override {
+    calls.fetch_add(1);
+    throw std::runtime_error("no room for the frame");
+  }
+  std::atomic<int> calls{0};
+};
+
+TEST_F(X11CaptureTest, FailingOutputEndsTheStreamWithAnErrorNotTheProcess) {
+  DemoWindow moving({"--size", "160x100"});
+  const auto window = findWindow(*service_, moving.id());
+  ASSERT_TRUE(window.has_value());
+  auto failing = std::make_shared<FailingOutput>();
+  auto stream =
+      service_->makeStream(Platform::SCContentFilter(*window), configuration(0, 0), watcher_);
+  stream->addStreamOutput(failing, SCStreamOutputType::screen, Platform::DispatchQueue::global());
+  stream->startCapture();
+
+  const Platform::ErrorRef error = watcher_->stopped_.wait();
+  ASSERT_TRUE(error);
+  EXPECT_THAT(error->localizedDescription(), testing::HasSubstr("no room for the frame"));
   EXPECT_EQ(watcher_->calls_.load(), 1);
   EXPECT_THROW(stream->stopCapture(), Platform::Error);
 }
@@ -552,6 +584,134 @@ TEST_F(X11CaptureTest, MissingDisplayIsAnErrorWithAClearTextNotACrash) {
     EXPECT_EQ(shareableContentError(), "Cannot open X display \":4321\"");
     EXPECT_FALSE(Platform::Linux::canCaptureScreen());
   }
+}
+
+TEST_F(X11CaptureTest, LostXServerStopsTheStreamAtOnceWithAnError) {
+  VirtualDesktop doomed;
+  doomed.useInThisProcess();
+  const auto service = Platform::Linux::makeX11ScreenCaptureService(nullptr);
+  DemoWindow window({"--size", "160x100"}, doomed.environment());
+  const auto found = findWindow(*service, window.id());
+  ASSERT_TRUE(found.has_value());
+  auto stream =
+      service->makeStream(Platform::SCContentFilter(*found), configuration(0, 0), watcher_);
+  stream->addStreamOutput(collector_, SCStreamOutputType::screen,
+                          Platform::DispatchQueue::global());
+  stream->startCapture();
+  ASSERT_TRUE(collector_->waitFor(2));
+
+  const auto killedAt = std::chrono::steady_clock::now();
+  doomed.killDisplayServer();
+  while (!watcher_->stopped_.isCompleted() && std::chrono::steady_clock::now() - killedAt < 5s) {
+    std::this_thread::sleep_for(5ms);
+  }
+  const auto noticedAfter = std::chrono::steady_clock::now() - killedAt;
+  ASSERT_TRUE(watcher_->stopped_.isCompleted()) << "the stream did not notice the lost server";
+
+  const Platform::ErrorRef error = watcher_->stopped_.wait();
+  ASSERT_TRUE(error);
+  EXPECT_THAT(error->localizedDescription(), testing::HasSubstr("was lost"));
+  EXPECT_LT(noticedAfter, 1s);
+  EXPECT_EQ(watcher_->calls_.load(), 1);
+}
+
+// Minimizes a window the way a taskbar does (ICCCM WM_CHANGE_STATE to
+// IconicState), or restores it by mapping it again.
+xcb_atom_t atom(xcb_connection_t* c, const char* name) {
+  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+  const xcb_atom_t result = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+  std::free(reply);
+  return result;
+}
+
+void minimizeWindow(std::uint32_t id) {
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  xcb_client_message_event_t message{};
+  message.response_type = XCB_CLIENT_MESSAGE;
+  message.format = 32;
+  message.window = id;
+  message.type = atom(c, "WM_CHANGE_STATE");
+  message.data.data32[0] = XCB_ICCCM_WM_STATE_ICONIC;
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  xcb_send_event(c, 0, root,
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&message));
+  syncAndClose(c);
+}
+
+void restoreWindow(std::uint32_t id) {
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  xcb_map_window(c, id);
+  syncAndClose(c);
+}
+
+bool isViewable(std::uint32_t id) {
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  xcb_get_window_attributes_reply_t* attributes =
+      xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr);
+  const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+  std::free(attributes);
+  xcb_disconnect(c);
+  return viewable;
+}
+
+bool waitUntilViewable(std::uint32_t id, bool viewable) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (isViewable(id) == viewable) {
+      return true;
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}
+
+// The same captures on a desktop whose window manager reparents and can
+// minimize windows.
+class X11CaptureUnderWindowManagerTest : public X11CaptureTest {
+protected:
+  static void SetUpTestSuite() {
+    display_ = std::make_unique<VirtualDesktop>(VirtualDesktop::WindowManager::reparenting);
+    display_->useInThisProcess();
+  }
+};
+
+TEST_F(X11CaptureUnderWindowManagerTest, MinimizedWindowStartsBlackAtItsSizeThenShowsItsPixels) {
+  DemoWindow blue({"--solid", "3080F0", "--size", "240x160"});
+  const auto window = findWindow(*service_, blue.id());
+  ASSERT_TRUE(window.has_value());
+  minimizeWindow(blue.id());
+  ASSERT_TRUE(waitUntilViewable(blue.id(), false)) << "the window manager did not minimize it";
+
+  auto stream =
+      service_->makeStream(Platform::SCContentFilter(*window), configuration(0, 0), watcher_);
+  stream->addStreamOutput(collector_, SCStreamOutputType::screen,
+                          Platform::DispatchQueue::global());
+  stream->startCapture();
+  ASSERT_TRUE(collector_->waitFor(1, 1s)) << "no frame within a second of the start";
+  ASSERT_TRUE(collector_->waitFor(5));
+  for (const auto& sample : collector_->samples()) {
+    const auto& frame = sample->imageBuffer();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->width, 240);
+    EXPECT_EQ(frame->height, 160);
+    EXPECT_EQ(pixelAt(*frame, 0, 0), 0xFF000000U);
+    EXPECT_EQ(pixelAt(*frame, 120, 80), 0xFF000000U);
+    EXPECT_EQ(pixelAt(*frame, 239, 159), 0xFF000000U);
+  }
+
+  restoreWindow(blue.id());
+  ASSERT_TRUE(waitUntilViewable(blue.id(), true)) << "the window manager did not restore it";
+  std::this_thread::sleep_for(300ms); // let it repaint
+  const std::size_t restored = collector_->count();
+  ASSERT_TRUE(collector_->waitFor(restored + 1));
+  stream->stopCapture();
+
+  EXPECT_FALSE(watcher_->stopped_.isCompleted());
+  const auto frame = collector_->samples().back()->imageBuffer();
+  EXPECT_EQ(frame->width, 240);
+  EXPECT_EQ(frame->height, 160);
+  EXPECT_EQ(pixelAt(*frame, 120, 80), 0xFF3080F0U);
 }
 
 } // namespace

@@ -340,6 +340,7 @@ int main(int argc, char** argv) {
     }
     if (xcb_connection_has_error(c) != 0) {
       std::fprintf(stderr, "demo-window: the X connection broke\n");
+      xcb_disconnect(c); // frees the connection even when broken
       return 1;
     }
     const auto now = Clock::now();

@@ -5,11 +5,15 @@
 #include "Platform/Linux/X11/CursorReader.h"
 #include "Platform/Linux/X11/DeliveryGate.h"
 #include "Platform/Linux/X11/FrameConversion.h"
+#include "Platform/Linux/X11/FramePacer.h"
 #include "Platform/Linux/X11/PixelBufferPool.h"
+#include "Platform/Log.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <string>
 
 namespace Platform::Linux::X11 {
@@ -47,6 +51,65 @@ SampleBufferRef makeFrame(const std::shared_ptr<const FormatDescription>& format
   contents.imageBuffer = std::move(pixels);
   return CMSampleBuffer::make(std::move(contents));
 }
+
+std::shared_ptr<const PixelBuffer> blackFrame(PixelBufferPool& pool, std::uint32_t pixelFormat,
+                                              std::int32_t width, std::int32_t height,
+                                              std::vector<std::uint8_t>& scratch) {
+  // One black pixel scaled to fit is black everywhere, in every format.
+  std::uint8_t black[4] = {0, 0, 0, 0xFF};
+  auto pixels = pool.acquire(pixelFormat, width, height);
+  renderFrame(MutableImage{black, 1, 1, sizeof black}, *pixels, scratch);
+  return pixels;
+}
+
+CMTime halfwayBetween(const CMTime& before, const CMTime& after) {
+  return CMTimeMake(before.value + (after.value - before.value) / 2, hostTimeScale);
+}
+
+// Counts the grid points that passed without a frame, by cause, and says so
+// at most once a second: a stalled machine should not also flood the log.
+class SkippedFrames {
+public:
+  enum class Cause {
+    late,            // the capture thread woke a whole period or more late
+    receiversBehind, // the frames delivered before are still being handled
+  };
+
+  SkippedFrames() = default;
+  SkippedFrames(const SkippedFrames&) = delete;
+  SkippedFrames& operator=(const SkippedFrames&) = delete;
+  ~SkippedFrames() {
+    if (pending_[0] + pending_[1] > 0) {
+      report();
+    }
+  }
+
+  void add(std::uint64_t count, Cause cause) {
+    if (count == 0) {
+      return;
+    }
+    pending_[static_cast<std::size_t>(cause)] += count;
+    total_ += count;
+    if (Clock::now() - lastReport_ >= std::chrono::seconds(1)) {
+      report();
+    }
+  }
+
+private:
+  void report() {
+    Platform::log(LogLevel::warning,
+                  "Screen capture fell behind: skipped " + std::to_string(pending_[0]) +
+                      " frames as it woke late and " + std::to_string(pending_[1]) +
+                      " as the frames before were still being handled (" + std::to_string(total_) +
+                      " in this recording)");
+    pending_ = {};
+    lastReport_ = Clock::now();
+  }
+
+  std::array<std::uint64_t, 2> pending_{};
+  std::uint64_t total_ = 0;
+  Clock::time_point lastReport_{};
+};
 
 } // namespace
 
@@ -213,14 +276,25 @@ void X11Stream::deliver(Run& run, SCStreamOutputType type, const SampleBufferRef
   const std::vector<Registration>& outputs = isScreen ? run.screenOutputs : run.audioOutputs;
   DeliveryGate& gate = isScreen ? *run.screenGate : *run.audioGate;
   for (const Registration& registration : outputs) {
-    registration.queue.async(
-        gate.wrap([stream = weak_from_this(), output = registration.output, sample, type] {
-          const auto self = stream.lock();
-          const auto receiver = output.lock();
-          if (self && receiver) {
-            receiver->streamDidOutputSampleBuffer(*self, sample, type);
-          }
-        }));
+    registration.queue.async(gate.wrap([stream = weak_from_this(), output = registration.output,
+                                        sample, type, number = run.number] {
+      const auto self = stream.lock();
+      const auto receiver = output.lock();
+      if (!self || !receiver) {
+        return;
+      }
+      // A receiver's fault ends this recording, not the process.
+      try {
+        receiver->streamDidOutputSampleBuffer(*self, sample, type);
+      } catch (const std::exception& exception) {
+        self->reportFailure(
+            number, captureError(CaptureErrorCode::internalError,
+                                 std::string("A stream output failed: ") + exception.what()));
+      } catch (...) {
+        self->reportFailure(
+            number, captureError(CaptureErrorCode::internalError, "A stream output failed"));
+      }
+    }));
   }
 }
 
@@ -249,6 +323,19 @@ void X11Stream::stopRun(std::uint64_t runNumber, const ErrorRef& error) {
 }
 
 void X11Stream::captureLoop(Run& run) {
+  try {
+    captureFrames(run);
+  } catch (const std::exception& exception) {
+    reportFailure(run.number,
+                  captureError(CaptureErrorCode::internalError,
+                               std::string("Screen capture failed: ") + exception.what()));
+  } catch (...) {
+    reportFailure(run.number,
+                  captureError(CaptureErrorCode::internalError, "Screen capture failed"));
+  }
+}
+
+void X11Stream::captureFrames(Run& run) {
   CaptureSource& source = *run.source;
   XConnection& connection = *run.connection;
   const auto format = FormatDescription::video(run.pixelFormat, run.width, run.height);
@@ -257,18 +344,14 @@ void X11Stream::captureLoop(Run& run) {
   std::vector<std::uint8_t> scratch;
   const auto fail = [&](ErrorRef error) { reportFailure(run.number, std::move(error)); };
 
-  auto deadline = Clock::now();
-  for (;;) {
+  FramePacer pacer(Clock::now(), run.interval);
+  SkippedFrames skipped;
+  for (;; skipped.add(pacer.advance(Clock::now()), SkippedFrames::Cause::late)) {
     {
       std::unique_lock lock(run.mutex);
-      if (run.wake.wait_until(lock, deadline, [&] { return run.stopping; })) {
+      if (run.wake.wait_until(lock, pacer.deadline(), [&] { return run.stopping; })) {
         return;
       }
-    }
-    deadline += run.interval;
-    const auto now = Clock::now();
-    if (deadline < now) {
-      deadline = now + run.interval; // fell behind: skip the missed ticks
     }
 
     connection.pumpEvents();
@@ -280,9 +363,13 @@ void X11Stream::captureLoop(Run& run) {
     if (ErrorRef error = source.update()) {
       return fail(std::move(error));
     }
-    if (run.screenOutputs.empty() ||
-        run.screenGate->outstanding() >= run.queueDepth * run.screenOutputs.size()) {
-      continue; // nobody to deliver to, or they are behind: skip this frame
+    if (run.screenOutputs.empty()) {
+      continue;
+    }
+    if (lastPixels && run.screenGate->outstanding() >= run.queueDepth * run.screenOutputs.size()) {
+      // The receivers are behind: a frame now would only queue up.
+      skipped.add(1, SkippedFrames::Cause::receiversBehind);
+      continue;
     }
 
     std::optional<CursorImage> cursor;
@@ -293,12 +380,14 @@ void X11Stream::captureLoop(Run& run) {
     const bool damaged = source.takeChange();
     const bool changed = damaged || !lastPixels ||
                          cursorChangedInside(lastCursor, cursor, source.width(), source.height());
-    const CMTime timestamp = hostTimeNow();
+    CMTime timestamp = hostTimeNow();
     SCFrameStatus status = SCFrameStatus::idle;
     if (changed) {
       const ImageGrabber::Grab grabbed = source.grab();
       switch (grabbed.outcome) {
       case ImageGrabber::Outcome::grabbed: {
+        // The server copied the pixels between request and reply.
+        timestamp = halfwayBetween(timestamp, hostTimeNow());
         if (cursor) {
           drawCursor(grabbed.image, *cursor);
         }
@@ -310,7 +399,14 @@ void X11Stream::captureLoop(Run& run) {
         break;
       }
       case ImageGrabber::Outcome::unavailable:
-        break; // hidden for now: repeat the last frame
+        // Hidden for now (minimized, on another workspace, unmapped): the
+        // last frame again, or black until the first pixels can be read, so
+        // a recording of a hidden window starts at once.
+        if (!lastPixels) {
+          lastPixels = blackFrame(*run.pool, run.pixelFormat, run.width, run.height, scratch);
+          status = SCFrameStatus::complete;
+        }
+        break;
       case ImageGrabber::Outcome::gone:
         return fail(captureError(CaptureErrorCode::noCaptureSource,
                                  "The captured content no longer exists"));
@@ -320,9 +416,6 @@ void X11Stream::captureLoop(Run& run) {
                                  "display \"" +
                                      connection.displayName() + "\""));
       }
-    }
-    if (!lastPixels) {
-      continue;
     }
     deliver(run, SCStreamOutputType::screen, makeFrame(format, lastPixels, timestamp, status));
   }

@@ -47,6 +47,7 @@ private:
   struct Run;
 
   void captureLoop(Run& run);
+  void captureFrames(Run& run);
   void deliver(Run& run, SCStreamOutputType type, const SampleBufferRef& sample);
   void reportFailure(std::uint64_t runNumber, ErrorRef error);
   void stopRun(std::uint64_t runNumber, const ErrorRef& error);
