@@ -80,18 +80,29 @@ install(FILES ${PROJECT_BINARY_DIR}/VistrelConfig.cmake
   DESTINATION ${vistrel_cmake_dir})
 
 # A static library hands its dependencies to the program that links it; a
-# shared one keeps them to itself.
-set(vistrel_pc_requires
-  "libavformat libavcodec libavutil libswscale libswresample xcb xcb-composite xcb-shm xcb-xfixes xcb-damage xcb-randr xcb-ewmh xcb-icccm libpulse libsystemd")
-set(vistrel_pc_libs_dependencies "-lyuv -pthread")
+# shared one keeps them to itself. They are listed as plain libraries, not as
+# required modules: the public headers need none of their headers, and
+# `pkg-config --static` would otherwise ask for the static forms of all the
+# codecs FFmpeg itself was built with.
+set(vistrel_pc_dependencies "")
+foreach(module FFMPEG XCB PULSE SYSTEMD)
+  foreach(directory ${${module}_LIBRARY_DIRS})
+    if(NOT directory IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES
+       AND NOT vistrel_pc_dependencies MATCHES " -L${directory} ")
+      string(APPEND vistrel_pc_dependencies " -L${directory}")
+    endif()
+  endforeach()
+  foreach(library ${${module}_LIBRARIES})
+    string(APPEND vistrel_pc_dependencies " -l${library}")
+  endforeach()
+endforeach()
+string(APPEND vistrel_pc_dependencies " -lyuv -pthread")
 if(BUILD_SHARED_LIBS)
-  set(vistrel_pc_requires_field "Requires.private")
   set(vistrel_pc_libs "")
-  set(vistrel_pc_libs_private ${vistrel_pc_libs_dependencies})
+  set(vistrel_pc_libs_private ${vistrel_pc_dependencies})
   set(vistrel_pc_cflags "")
 else()
-  set(vistrel_pc_requires_field "Requires")
-  set(vistrel_pc_libs ${vistrel_pc_libs_dependencies})
+  set(vistrel_pc_libs ${vistrel_pc_dependencies})
   set(vistrel_pc_libs_private "")
   set(vistrel_pc_cflags "-DVISTREL_STATIC_DEFINE")
 endif()
