@@ -69,6 +69,7 @@ public:
       delivery_.reset();
       throw;
     }
+    followLatency(*source);
     watcher_ = std::thread([this] { watch(); });
   }
 
@@ -221,7 +222,33 @@ private:
         closeStream();
         nextAttempt_ = now + retryPeriod;
         tryToRecordAgain();
+      } else {
+        // Streams joining or leaving the sink change its latency.
+        refreshMonitorLead();
       }
+    }
+  }
+
+  // A monitor hears the sink's sound when the sink renders it, up to the
+  // sink's latency before it is played; stamped by when it reaches us, the
+  // sound would lead the picture by that much.
+  void followLatency(const SourceDescription& source) {
+    monitoredSink_.reset();
+    if (source.isMonitor) {
+      monitoredSink_ = source.monitoredSink;
+    }
+    refreshMonitorLead();
+  }
+
+  void refreshMonitorLead() {
+    if (!monitoredSink_ || !connection_) {
+      monitorLead_ = 0;
+      return;
+    }
+    try {
+      monitorLead_ = sinkLatencyNanoseconds(*connection_, *monitoredSink_);
+    } catch (const Error&) {
+      // The server is going: the stream's own state tells the rest.
     }
   }
 
@@ -257,12 +284,14 @@ private:
     try {
       auto connection = server_->connection();
       const std::string name = resolveSourceName(*connection);
-      if (!findSource(*connection, name)) {
+      const auto source = findSource(*connection, name);
+      if (!source) {
         return;
       }
       sourceName_ = name;
       rejoining_ = true;
       openStream(std::move(connection));
+      followLatency(*source);
       log(LogLevel::info, "Recording \"" + sourceName_ + "\" again");
     } catch (const Error&) {
       // Still away: the next attempt comes soon, silence goes on meanwhile.
@@ -321,8 +350,8 @@ private:
     const auto used = static_cast<std::ptrdiff_t>(frames * frameBytes_);
     std::vector<std::uint8_t> bytes(pending_.begin(), pending_.begin() + used);
     pending_.erase(pending_.begin(), pending_.begin() + used);
-    const std::int64_t now = hostTimeNow().value;
-    lastRead_ = now;
+    lastRead_ = hostTimeNow().value;
+    const std::int64_t now = lastRead_ + monitorLead_;
     if (!rejoining_) {
       post(std::move(bytes), frames, timeline_->stamp(now, frames));
       return;
@@ -370,6 +399,8 @@ private:
   std::string sourceName_;
   std::shared_ptr<Connection> connection_;
   std::thread watcher_;
+  std::optional<std::uint32_t> monitoredSink_;
+  std::atomic<std::int64_t> monitorLead_{0};
   SteadyClock::time_point nextAttempt_{};
   SteadyClock::time_point nextDefaultCheck_{};
   std::mutex watchMutex_;
