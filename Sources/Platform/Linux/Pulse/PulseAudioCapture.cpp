@@ -122,6 +122,7 @@ private:
     stream_ = stream;
     connection_ = std::move(connection);
     lost_ = false;
+    leadKnown_ = false;
     lastRead_ = hostTimeNow().value;
     pa_stream_set_state_callback(stream_, &RecordStreamCapture::stateChanged, this);
     pa_stream_set_read_callback(stream_, &RecordStreamCapture::readable, this);
@@ -240,16 +241,19 @@ private:
     refreshMonitorLead();
   }
 
+  // The stream's first buffers wait for the lead: the timeline keeps the
+  // lead it starts with unless it moves by more than its tolerance.
   void refreshMonitorLead() {
-    if (!monitoredSink_ || !connection_) {
-      monitorLead_ = 0;
+    if (!connection_) {
       return;
     }
     try {
-      monitorLead_ = sinkLatencyNanoseconds(*connection_, *monitoredSink_);
+      monitorLead_ = monitoredSink_ ? sinkLatencyNanoseconds(*connection_, *monitoredSink_) : 0;
     } catch (const Error&) {
       // The server is going: the stream's own state tells the rest.
     }
+    const Connection::Lock lock(*connection_);
+    leadKnown_ = true;
   }
 
   void noteLoss() {
@@ -344,7 +348,7 @@ private:
   // waits for the rest of its bytes.
   void deliverWholeFrames() {
     const std::size_t frames = pending_.size() / frameBytes_;
-    if (frames == 0) {
+    if (frames == 0 || !leadKnown_) {
       return;
     }
     const auto used = static_cast<std::ptrdiff_t>(frames * frameBytes_);
@@ -414,6 +418,7 @@ private:
   std::optional<AudioTimeline> timeline_;
   std::vector<std::uint8_t> pending_;
   bool rejoining_ = false;
+  bool leadKnown_ = false;
   std::int64_t lastRead_ = 0;
 };
 
