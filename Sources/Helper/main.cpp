@@ -10,6 +10,7 @@
 #include "Platform/Platform.h"
 
 #include <cstring>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -90,13 +91,16 @@ bool isRecordingCommand(int argc, char** argv) {
   return argc > 1 && std::strcmp(argv[1], "start") == 0;
 }
 
-// Runs before the start-up code of the many libraries we load, which takes
-// tens of milliseconds: a parent may interrupt us as soon as it has spawned
-// us. The other commands keep the default reactions to signals.
+// Runs before the start-up code of the many libraries we load: a parent may
+// interrupt us as soon as it has spawned the launcher, which holds the stop
+// signals back until here. The other commands keep the default reactions.
+// The process also takes back the name the parent spawned, for ps and pkill.
 void catchStopSignalsEarly(int argc, char** argv, char** /*environment*/) {
   if (isRecordingCommand(argc, argv)) {
     App::catchStopSignals();
   }
+  App::releaseStopSignals();
+  prctl(PR_SET_NAME, "tarsel-helper");
 }
 
 [[gnu::section(".preinit_array"),

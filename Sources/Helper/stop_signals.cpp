@@ -66,6 +66,15 @@ void catchStopSignals() {
   }
 }
 
+void releaseStopSignals() {
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&stopSignals, signalNumber);
+  }
+  sigprocmask(SIG_UNBLOCK, &stopSignals, nullptr);
+}
+
 void deliverStopSignals(std::function<void()> onSignal) {
   if (signalPipe[0] < 0) {
     Platform::log(Platform::LogLevel::error,

@@ -14,6 +14,12 @@ namespace App {
 // cannot end the process before the file is finished. Only system calls.
 void catchStopSignals();
 
+// releaseStopSignals, right after, unblocks SIGINT, SIGTERM and SIGHUP: the
+// launcher blocked them so that none is lost while our libraries load, and
+// one that came meanwhile is delivered now (to the handlers for a recording,
+// with its default action otherwise).
+void releaseStopSignals();
+
 // deliverStopSignals, from main, runs `onSignal` on the main queue once per
 // signal caught, those caught before included. A signal that comes while the
 // main queue is busy waits for it.

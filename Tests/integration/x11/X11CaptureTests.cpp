@@ -1,5 +1,6 @@
 #include "support/DemoWindow.h"
 #include "support/VirtualDesktop.h"
+#include "support/WindowActions.h"
 
 #include "Platform/Linux/X11/X11ScreenCapture.h"
 
@@ -21,7 +22,12 @@ using namespace std::chrono_literals;
 using Platform::SampleBufferRef;
 using Platform::SCStreamOutputType;
 using TestSupport::DemoWindow;
+using TestSupport::minimizeWindow;
+using TestSupport::resizeWindow;
+using TestSupport::restoreWindow;
+using TestSupport::syncAndClose;
 using TestSupport::VirtualDesktop;
+using TestSupport::waitUntilViewable;
 
 // Collects what a stream delivers, and checks it arrives one at a time.
 class Collector : public Platform::SCStreamOutput {
@@ -328,20 +334,6 @@ TEST_F(X11CaptureTest, DisplayFramesAreCompleteOnlyWhileTheScreenChanges) {
   EXPECT_EQ(pixelAt(*samples.back()->imageBuffer(), 100, 100), 0xFF3060C0U);
 }
 
-// Waits until the server has handled every request, then disconnects.
-void syncAndClose(xcb_connection_t* c) {
-  std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-  xcb_disconnect(c);
-}
-
-// Resizes a window the way a user or window manager would.
-void resizeWindow(std::uint32_t id, std::uint16_t width, std::uint16_t height) {
-  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-  const std::uint32_t size[] = {width, height};
-  xcb_configure_window(c, id, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
-  syncAndClose(c);
-}
-
 TEST_F(X11CaptureTest, ResizedWindowKeepsRecordingAtTheConfiguredSize) {
   DemoWindow moving({"--size", "320x200"});
   auto stream = windowStream(moving.id(), configuration(320, 200));
@@ -613,57 +605,6 @@ TEST_F(X11CaptureTest, LostXServerStopsTheStreamAtOnceWithAnError) {
   EXPECT_THAT(error->localizedDescription(), testing::HasSubstr("was lost"));
   EXPECT_LT(noticedAfter, 1s);
   EXPECT_EQ(watcher_->calls_.load(), 1);
-}
-
-// Minimizes a window the way a taskbar does (ICCCM WM_CHANGE_STATE to
-// IconicState), or restores it by mapping it again.
-xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-      c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-  const xcb_atom_t result = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-  std::free(reply);
-  return result;
-}
-
-void minimizeWindow(std::uint32_t id) {
-  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-  xcb_client_message_event_t message{};
-  message.response_type = XCB_CLIENT_MESSAGE;
-  message.format = 32;
-  message.window = id;
-  message.type = atom(c, "WM_CHANGE_STATE");
-  message.data.data32[0] = XCB_ICCCM_WM_STATE_ICONIC;
-  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-  xcb_send_event(c, 0, root,
-                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                 reinterpret_cast<const char*>(&message));
-  syncAndClose(c);
-}
-
-void restoreWindow(std::uint32_t id) {
-  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-  xcb_map_window(c, id);
-  syncAndClose(c);
-}
-
-bool isViewable(std::uint32_t id) {
-  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-  xcb_get_window_attributes_reply_t* attributes =
-      xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr);
-  const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-  std::free(attributes);
-  xcb_disconnect(c);
-  return viewable;
-}
-
-bool waitUntilViewable(std::uint32_t id, bool viewable) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    if (isViewable(id) == viewable) {
-      return true;
-    }
-    std::this_thread::sleep_for(20ms);
-  }
-  return false;
 }
 
 // The same captures on a desktop whose window manager reparents and can

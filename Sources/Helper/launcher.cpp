@@ -1,0 +1,108 @@
+// The executable the parent application spawns. It blocks SIGINT, SIGTERM and
+// SIGHUP, then replaces itself with the helper proper beside it. Loading the
+// helper's hundred-odd shared libraries takes tens of milliseconds, during
+// which a signal would end the process before any of our code runs; a blocked
+// signal instead stays pending across exec until the helper has installed its
+// handlers and unblocks it.
+//
+// Even a static C library spends about a millisecond starting up before main,
+// so this program uses none: its first instructions block the signals, which
+// leaves only the kernel's own exec as a moment a signal can end us.
+
+#include <asm/unistd.h>
+#include <csignal>
+#include <cstddef>
+#include <fcntl.h>
+
+namespace {
+
+long systemCall(long number, long first, long second, long third, long fourth = 0) {
+  long result;
+#if defined(__x86_64__)
+  register long r10 asm("r10") = fourth;
+  asm volatile("syscall"
+               : "=a"(result)
+               : "a"(number), "D"(first), "S"(second), "d"(third), "r"(r10)
+               : "rcx", "r11", "memory");
+#elif defined(__aarch64__)
+  register long x8 asm("x8") = number;
+  register long x0 asm("x0") = first;
+  register long x1 asm("x1") = second;
+  register long x2 asm("x2") = third;
+  register long x3 asm("x3") = fourth;
+  asm volatile("svc 0" : "+r"(x0) : "r"(x8), "r"(x1), "r"(x2), "r"(x3) : "memory");
+  result = x0;
+#else
+#error "the launcher knows the system call convention of x86-64 and AArch64 only"
+#endif
+  return result;
+}
+
+constexpr char programName[] = TARSEL_HELPER_PROGRAM_NAME;
+constexpr std::size_t pathCapacity = 4096;
+
+void blockStopSignals() {
+  // The kernel's signal set: bit n-1 stands for signal n.
+  const unsigned long stopSignals =
+      (1UL << (SIGINT - 1)) | (1UL << (SIGTERM - 1)) | (1UL << (SIGHUP - 1));
+  systemCall(__NR_rt_sigprocmask, SIG_BLOCK, reinterpret_cast<long>(&stopSignals), 0,
+             sizeof stopSignals);
+}
+
+// The helper proper lives beside this executable; false when its path does
+// not fit.
+bool helperPath(char (&path)[pathCapacity]) {
+  const long length =
+      systemCall(__NR_readlinkat, AT_FDCWD, reinterpret_cast<long>("/proc/self/exe"),
+                 reinterpret_cast<long>(path), pathCapacity);
+  if (length <= 0 || static_cast<std::size_t>(length) >= pathCapacity) {
+    return false;
+  }
+  std::size_t end = static_cast<std::size_t>(length);
+  while (end > 0 && path[end - 1] != '/') {
+    --end;
+  }
+  if (end == 0 || end + sizeof programName > pathCapacity) {
+    return false;
+  }
+  for (std::size_t index = 0; index < sizeof programName; ++index) {
+    path[end + index] = programName[index];
+  }
+  return true;
+}
+
+[[noreturn]] void fail(const char* path) {
+  static constexpr char message[] = "tarsel-helper: cannot run ";
+  systemCall(__NR_write, 2, reinterpret_cast<long>(message), sizeof message - 1);
+  std::size_t length = 0;
+  while (path[length] != '\0') {
+    ++length;
+  }
+  systemCall(__NR_write, 2, reinterpret_cast<long>(path), static_cast<long>(length));
+  systemCall(__NR_write, 2, reinterpret_cast<long>("\n"), 1);
+  systemCall(__NR_exit_group, 1, 0, 0);
+  __builtin_unreachable();
+}
+
+} // namespace
+
+// The process entry point, given the initial stack: argc, argv..., NULL,
+// environment..., NULL.
+extern "C" [[noreturn]] void launch(long* stack) {
+  blockStopSignals();
+  char** const arguments = reinterpret_cast<char**>(stack + 1);
+  char** const environment = arguments + stack[0] + 1;
+  char path[pathCapacity];
+  if (!helperPath(path)) {
+    fail("/proc/self/exe");
+  }
+  systemCall(__NR_execve, reinterpret_cast<long>(path), reinterpret_cast<long>(arguments),
+             reinterpret_cast<long>(environment));
+  fail(path);
+}
+
+#if defined(__x86_64__)
+asm(".globl _start\n_start:\n  mov %rsp, %rdi\n  and $-16, %rsp\n  call launch\n");
+#elif defined(__aarch64__)
+asm(".globl _start\n_start:\n  mov x0, sp\n  bl launch\n");
+#endif
