@@ -1,6 +1,7 @@
 #include "Platform/Linux/LinuxPlatform.h"
 
 #include "Platform/FFmpeg/FFmpegMediaWriting.h"
+#include "Platform/Linux/Pulse/AudioServer.h"
 #include "Platform/Linux/Pulse/PulseMediaCapture.h"
 #include "Platform/Linux/System/LinuxSystemServices.h"
 #include "Platform/Linux/X11/X11ScreenCapture.h"
@@ -8,11 +9,14 @@
 namespace Platform::Linux {
 
 Services makeLinuxServices() {
+  // One way to the audio server for everything that records or lists audio.
+  auto audioServer = std::make_shared<Pulse::AudioServer>();
   Services services;
-  services.screenCapture = makeX11ScreenCaptureService(makePulseAudioCaptureFactory());
-  services.mediaCapture = makePulseMediaCaptureService();
+  services.screenCapture = makeX11ScreenCaptureService(makePulseAudioCaptureFactory(audioServer));
+  services.mediaCapture = makePulseMediaCaptureService(audioServer);
   services.mediaWriting = FFmpeg::makeMediaWritingService();
-  services.system = makeLinuxSystemServices(canCaptureScreen, audioServerAccepts);
+  services.system =
+      makeLinuxSystemServices(canCaptureScreen, [audioServer] { return audioServer->accepts(); });
   return services;
 }
 

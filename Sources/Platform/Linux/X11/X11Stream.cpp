@@ -227,12 +227,9 @@ void X11Stream::startCapture() {
       }
       auto audio = audioFactory_->makeSystemAudioCapture();
       Run* running = run.get();
-      const std::uint64_t number = run->number;
-      audio->start(
-          [this, running](SampleBufferRef sample) {
-            deliver(*running, SCStreamOutputType::audio, sample);
-          },
-          [this, number](ErrorRef error) { reportFailure(number, std::move(error)); });
+      audio->start([this, running](SampleBufferRef sample) {
+        deliver(*running, SCStreamOutputType::audio, sample);
+      });
       run->audio = std::move(audio);
     }
     run->thread = std::thread([this, running = run.get()] { captureLoop(*running); });
