@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vistrel/Export.h"
+
 #include "Platform/Geometry.h"
 #include "Platform/ScreenCapture.h"
 
@@ -65,16 +67,17 @@ struct IOS {
 /// The displays, in the platform's order. Blocks until the platform answers.
 /// @throws Platform::Error the platform's own error, unchanged (for example
 ///   when the display server cannot be reached).
-std::vector<Screen> screen();
+VISTREL_EXPORT std::vector<Screen> screen();
 /// The windows, in the platform's order, filtered only by the two flags.
 /// Blocks until the platform answers.
 /// @throws Platform::Error the platform's own error, unchanged.
-std::vector<Window> window(bool excludeDesktopWindows = true, bool onScreenWindowsOnly = true);
+VISTREL_EXPORT std::vector<Window> window(bool excludeDesktopWindows = true,
+                                          bool onScreenWindowsOnly = true);
 /// The audio input devices; empty when there are none or the audio server
 /// cannot be reached. Never throws.
-std::vector<Audio> audio();
+VISTREL_EXPORT std::vector<Audio> audio();
 /// The attached capture devices; empty when there are none. Never throws.
-std::vector<IOS> iOS();
+VISTREL_EXPORT std::vector<IOS> iOS();
 
 } // namespace Vistrel::Devices
 
@@ -82,37 +85,37 @@ namespace Vistrel {
 
 /// The display number of a desktop screen; absent when it has none or it
 /// does not fit an unsigned 32-bit identifier.
-std::optional<std::uint32_t> displayID(const Platform::NSScreen& screen);
+VISTREL_EXPORT std::optional<std::uint32_t> displayID(const Platform::NSScreen& screen);
 
 /// The first desktop screen with the display's identifier, if any.
-std::optional<Platform::NSScreen> nsScreen(const Platform::SCDisplay& display);
+VISTREL_EXPORT std::optional<Platform::NSScreen> nsScreen(const Platform::SCDisplay& display);
 
 /// Pixels per point of the display's current mode, by integer division; 1
 /// when there is no mode or the mode has no width in points.
-std::int64_t scaleFactor(const Platform::SCDisplay& display);
+VISTREL_EXPORT std::int64_t scaleFactor(const Platform::SCDisplay& display);
 
 /// Lets attached external (screen-capture) devices be discovered. Harmless
 /// to call again.
-void enableDalDevices();
+VISTREL_EXPORT void enableDalDevices();
 
 } // namespace Vistrel
 
 /// @cond internal
 namespace Vistrel::Devices::Detail {
-std::size_t combineHash(std::size_t seed, std::size_t value);
-std::size_t hashRect(const Platform::CGRect& rect);
+VISTREL_EXPORT std::size_t combineHash(std::size_t seed, std::size_t value);
+VISTREL_EXPORT std::size_t hashRect(const Platform::CGRect& rect);
 } // namespace Vistrel::Devices::Detail
 
 template <> struct std::hash<Vistrel::Devices::Screen> {
-  std::size_t operator()(const Vistrel::Devices::Screen& screen) const noexcept;
+  VISTREL_EXPORT std::size_t operator()(const Vistrel::Devices::Screen& screen) const noexcept;
 };
 template <> struct std::hash<Vistrel::Devices::Window> {
-  std::size_t operator()(const Vistrel::Devices::Window& window) const noexcept;
+  VISTREL_EXPORT std::size_t operator()(const Vistrel::Devices::Window& window) const noexcept;
 };
 template <> struct std::hash<Vistrel::Devices::Audio> {
-  std::size_t operator()(const Vistrel::Devices::Audio& audio) const noexcept;
+  VISTREL_EXPORT std::size_t operator()(const Vistrel::Devices::Audio& audio) const noexcept;
 };
 template <> struct std::hash<Vistrel::Devices::IOS> {
-  std::size_t operator()(const Vistrel::Devices::IOS& device) const noexcept;
+  VISTREL_EXPORT std::size_t operator()(const Vistrel::Devices::IOS& device) const noexcept;
 };
 /// @endcond

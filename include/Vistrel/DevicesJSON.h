@@ -17,14 +17,14 @@ namespace Vistrel::Devices {
 /// @{
 
 /// A record to or from its JSON object.
-void to_json(nlohmann::ordered_json& json, const Screen& screen);
-void to_json(nlohmann::ordered_json& json, const Window& window);
-void to_json(nlohmann::ordered_json& json, const Audio& audio);
-void to_json(nlohmann::ordered_json& json, const IOS& device);
-void from_json(const nlohmann::ordered_json& json, Screen& screen);
-void from_json(const nlohmann::ordered_json& json, Window& window);
-void from_json(const nlohmann::ordered_json& json, Audio& audio);
-void from_json(const nlohmann::ordered_json& json, IOS& device);
+VISTREL_EXPORT void to_json(nlohmann::ordered_json& json, const Screen& screen);
+VISTREL_EXPORT void to_json(nlohmann::ordered_json& json, const Window& window);
+VISTREL_EXPORT void to_json(nlohmann::ordered_json& json, const Audio& audio);
+VISTREL_EXPORT void to_json(nlohmann::ordered_json& json, const IOS& device);
+VISTREL_EXPORT void from_json(const nlohmann::ordered_json& json, Screen& screen);
+VISTREL_EXPORT void from_json(const nlohmann::ordered_json& json, Window& window);
+VISTREL_EXPORT void from_json(const nlohmann::ordered_json& json, Audio& audio);
+VISTREL_EXPORT void from_json(const nlohmann::ordered_json& json, IOS& device);
 /// @}
 
 } // namespace Vistrel::Devices

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vistrel/Export.h"
+
 #include "Platform/Error.h"
 
 #include <exception>
@@ -16,7 +18,7 @@ namespace Vistrel {
 /// queries throw unchanged). A value is copied freely; an underlying error
 /// it carries is shared, not copied. Immutable, so usable from any thread.
 /// what() and localizedDescription() give its English message.
-class Error final : public Platform::Error {
+class VISTREL_EXPORT Error final : public Platform::Error {
 public:
   /// The case of an error, with what it means.
   enum class Kind {
@@ -103,10 +105,10 @@ private:
 
 /// A shared copy of a caught error, keeping its type where the library knows
 /// it (a platform SystemError or an Error) and its description always.
-Platform::ErrorRef shareError(const std::exception& error);
+VISTREL_EXPORT Platform::ErrorRef shareError(const std::exception& error);
 
 /// The exception being handled, as an unknown error: for a catch (...) where
 /// a thread hands work to the library, so that nothing escapes to terminate.
-Error currentExceptionAsError();
+VISTREL_EXPORT Error currentExceptionAsError();
 
 } // namespace Vistrel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vistrel/Export.h"
+
 #include "Vistrel/Error.h"
 #include "Vistrel/RecordingOptions.h"
 #include "Vistrel/Target.h"
@@ -36,7 +38,7 @@ class RecordingSession;
 ///
 /// Lifetime. Destroying a recorder does not stop its recording; call stop()
 /// first, or the file is left unfinished.
-class Recorder {
+class VISTREL_EXPORT Recorder {
 public:
   /// A transition callback; may be empty.
   using Callback = std::function<void()>;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vistrel/Export.h"
+
 #include "Platform/OutputSettings.h"
 
 #include <cstddef>
@@ -13,7 +15,7 @@
 namespace Vistrel {
 
 /// The video encoder of a recording. An immutable value.
-class VideoCodec {
+class VISTREL_EXPORT VideoCodec {
 public:
   /// The codecs. ProRes needs a .mov file.
   enum Value : std::uint8_t { h264, hevc, proRes422, proRes4444 };
