@@ -64,7 +64,7 @@ Muxer::Muxer(std::unique_ptr<OutputFile> file, AVFileType fileType)
   context_->max_interleave_delta = 1'000'000;
 }
 
-int Muxer::addStream(const AVCodecContext& encoder) {
+int Muxer::addStream(const AVCodecContext& encoder, const std::string& name) {
   AVStream* stream = avformat_new_stream(context_.get(), nullptr);
   if (stream == nullptr) {
     throw SystemError(ErrorDomain::mediaWriting, ENOMEM, "Could not add a track: out of memory.");
@@ -75,6 +75,16 @@ int Muxer::addStream(const AVCodecContext& encoder) {
                       "Could not add a track: " + libavErrorText(result) + ".");
   }
   stream->time_base = encoder.time_base;
+  // Default streams are enabled tracks; several enabled tracks of one kind
+  // each get an alternate group of their own.
+  stream->disposition = AV_DISPOSITION_DEFAULT;
+  av_dict_set(&stream->metadata, "language", "und", 0);
+  if (!name.empty()) {
+    // The handler name and the track's own title: what ffprobe and
+    // mediainfo show.
+    av_dict_set(&stream->metadata, "handler_name", name.c_str(), 0);
+    av_dict_set(&stream->metadata, "title", name.c_str(), 0);
+  }
   return stream->index;
 }
 
@@ -92,7 +102,10 @@ void Muxer::writeHeader() {
     error_ = file_->error();
     throw SystemError(ErrorDomain::mediaWriting, EIO, error_->localizedDescription());
   }
-  headerSize_ = file_->committedSize();
+  // The first fragment is due half an interval after the header: soon, yet
+  // late enough that every track has given its first packet, so that the
+  // interleaver can still shift the tracks' starting times together.
+  lastFragmentTime_ = std::chrono::steady_clock::now() - fragmentInterval / 2;
 }
 
 void Muxer::write(AVPacket& packet, int streamIndex, AVRational timeBase) {
@@ -105,12 +118,11 @@ void Muxer::write(AVPacket& packet, int streamIndex, AVRational timeBase) {
   av_packet_rescale_ts(&packet, timeBase, context_->streams[streamIndex]->time_base);
   int result = av_interleaved_write_frame(context_.get(), &packet);
   const auto now = std::chrono::steady_clock::now();
-  if (result >= 0 &&
-      (file_->committedSize() == headerSize_ || now - lastFragmentTime_ >= fragmentInterval)) {
+  if (result >= 0 && now - lastFragmentTime_ >= fragmentInterval) {
     // Interleaving holds every track back while one lags (a video encoder
     // still filling its pipeline, a silent source); a kill would take all of
-    // it. So a fragment goes out at once with the first packets, and at
-    // least every fragment interval with whatever has been encoded.
+    // it. So a fragment goes out at least every fragment interval with
+    // whatever has been encoded.
     result = av_interleaved_write_frame(context_.get(), nullptr);
     if (result >= 0) {
       result = av_write_frame(context_.get(), nullptr);
