@@ -127,10 +127,6 @@ private:
   // pause (captured before the current stretch began, or arriving while a
   // resume has not yet measured its gap) and must not be written.
   Platform::SampleBufferRef handleBuffer(Platform::SampleBufferRef buffer, bool isVideo);
-  // Where the file's timeline stands now: this instant while a stretch is
-  // being recorded, the end of the last stretch while paused; invalid before
-  // anything was recorded. The caller holds mutex_.
-  CMTime timelineNow() const;
   // Appends when the input is ready; a writer found failed is reported once.
   std::optional<Error> append(Track& track, const Platform::SampleBufferRef& buffer);
   std::optional<Error> checkWriter();

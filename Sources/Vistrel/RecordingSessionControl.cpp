@@ -103,8 +103,11 @@ std::optional<Error> RecordingSession::cleanUp() {
       break;
     case Phase::recording:
       phase_ = Phase::stopping;
-      // The file lasts until this moment, whatever each track last got.
-      recordingEnd = timelineNow();
+      // The file lasts as long as the timeline ran, whatever each track last
+      // got: unchanged frames that were never written still count.
+      if (lastFrame_) {
+        recordingEnd = *lastFrame_;
+      }
       break;
     default:
       // Ended already: sources a failed start set going late still stop

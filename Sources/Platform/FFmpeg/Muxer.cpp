@@ -80,10 +80,8 @@ int Muxer::addStream(const AVCodecContext& encoder, const std::string& name) {
   stream->disposition = AV_DISPOSITION_DEFAULT;
   av_dict_set(&stream->metadata, "language", "und", 0);
   if (!name.empty()) {
-    // The handler name and the track's own title: what ffprobe and
-    // mediainfo show.
+    // The handler name: what ffprobe and mediainfo show as the track's name.
     av_dict_set(&stream->metadata, "handler_name", name.c_str(), 0);
-    av_dict_set(&stream->metadata, "title", name.c_str(), 0);
   }
   return stream->index;
 }

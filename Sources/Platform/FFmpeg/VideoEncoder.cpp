@@ -221,7 +221,7 @@ void VideoEncoder::finish(CMTime recordingEnd) {
   }
   std::int64_t endTime = lastTime_ + nominalFrameDuration;
   if (recordingEnd.isNumeric()) {
-    endTime = std::max(CMTimeConvertScale(recordingEnd, videoTimeBase.den).value, lastTime_ + 1);
+    endTime = std::max(CMTimeConvertScale(recordingEnd, videoTimeBase.den).value, endTime);
   }
   // The last picture is still in frame_; idle frames were never appended.
   // Shown once more as the closing frame, it marks that the picture stood

@@ -70,6 +70,13 @@ TEST_F(HelperRecording, ListedWindowIsRecordedWithSystemAudioAndMicrophoneUntilI
   }
   EXPECT_EQ(video, 1);
   EXPECT_EQ(lossless, 2);
+  // In the order the parent relies on, named, and all played together.
+  ASSERT_EQ(info.tracks.size(), 3U);
+  EXPECT_EQ(info.tracks[0].name, "System audio");
+  EXPECT_EQ(info.tracks[1].name, "Microphone");
+  for (const auto& track : info.tracks) {
+    EXPECT_TRUE(track.isDefault) << track.name;
+  }
   const auto decoded =
       TestSupport::decodeTrack(file, RecordingChecks::trackIndex(info, AVMEDIA_TYPE_VIDEO));
   EXPECT_EQ(decoded.errors, 0);

@@ -213,10 +213,14 @@ TEST_F(LifecycleTest, OnErrorReplacedWhileRecordingReachesTheSession) {
 TEST_F(LifecycleTest, StopWhilePausedEndsWithTheLastSampleBeforeThePause) {
   auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
   stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(1100)));
+  // Unchanged, so never written, yet the picture stood until then.
+  stream->deliverAndWait(SCStreamOutputType::screen,
+                         frame(ms(1150), Platform::SCFrameStatus::idle));
   recorder.pause();
   stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(1200)));
   recorder.stop();
   EXPECT_EQ(appendedTimes(MediaType::video), (std::vector<CMTime>{ms(1000), ms(1100)}));
+  EXPECT_EQ(writer()->sessionEndTime(), std::optional<CMTime>(ms(1150)));
   EXPECT_TRUE(writer()->input(MediaType::video)->isMarkedAsFinished());
   EXPECT_EQ(writer()->status(), Platform::AVAssetWriterStatus::completed);
   EXPECT_FALSE(stream->isCapturing());
