@@ -79,6 +79,9 @@ FileInfo probeFile(const std::string& path) {
     track.transfer = parameters.color_trc;
     track.matrix = parameters.color_space;
     track.profile = parameters.profile;
+    if (input->streams[i]->duration != AV_NOPTS_VALUE) {
+      track.duration = secondsOf(input->streams[i]->duration, input->streams[i]->time_base);
+    }
     info.tracks.push_back(track);
   }
   AVPacket* packet = av_packet_alloc();

@@ -5,6 +5,8 @@
 #include "Platform/FFmpeg/OutputFile.h"
 #include "Platform/OutputSettings.h"
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -46,6 +48,8 @@ private:
   OutputFormatContextPtr context_;
   AVFileType fileType_;
   bool headerWritten_ = false;
+  std::uint64_t headerSize_ = 0;
+  std::chrono::steady_clock::time_point lastFragmentTime_;
   bool closed_ = false;
   ErrorRef error_;
 };

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "Vistrel/Export.h"
+
 #include "Platform/Platform.h"
 
 namespace Platform::Linux {
 
 // The services of the Linux platform: X11 screen capture, PulseAudio devices
 // and audio, the FFmpeg writer and the Linux system services.
-Services makeLinuxServices();
+VISTREL_EXPORT Services makeLinuxServices();
 
 } // namespace Platform::Linux
