@@ -114,6 +114,8 @@ private:
 
   // Records `sourceName_` over `connection`; throws when the server refuses.
   void openStream(std::shared_ptr<Connection> connection) {
+    // Let go only once unlocked: the last reference ends the main loop.
+    std::shared_ptr<Connection> failedConnection;
     const Connection::Lock lock(*connection);
     pa_stream* stream = pa_stream_new(connection->context(), "Recording", &spec_, &map_);
     if (stream == nullptr) {
@@ -150,6 +152,8 @@ private:
     if (!ready) {
       auto error = startError(*connection_);
       releaseStream();
+      // No connection without a stream: the watcher tries again.
+      failedConnection = std::move(connection_);
       throw error;
     }
   }
