@@ -1,5 +1,8 @@
 #include "Platform/FFmpeg/AssetWriter.h"
 
+#include "Platform/FFmpeg/HybridFinish.h"
+#include "Platform/Log.h"
+
 #include <cerrno>
 
 namespace Platform::FFmpeg {
@@ -154,9 +157,18 @@ void AssetWriter::finishWriting() {
   const ErrorRef error = muxer->finish();
   if (error) {
     state_->fail(error);
-  } else if (!state_->isFailed()) {
-    state_->setStatus(AVAssetWriterStatus::completed);
+    return;
   }
+  if (state_->isFailed()) {
+    return; // cut back to its last whole fragment: it stays fragmented
+  }
+  // A plain movie for every player and editor. Should that fail, the
+  // fragmented file is still whole and plays: nothing recorded is lost.
+  if (const ErrorRef unfinished = finishFragmentedMovie(muxer->path())) {
+    log(LogLevel::warning,
+        unfinished->localizedDescription() + " It stays a fragmented movie, which plays as well.");
+  }
+  state_->setStatus(AVAssetWriterStatus::completed);
 }
 
 void AssetWriter::cancelWriting() {
