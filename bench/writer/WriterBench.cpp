@@ -1,6 +1,7 @@
 // writer_bench record <file.mp4> <seconds>   records in real time, prints figures
 // writer_bench raw <directory> <seconds>     the same input as raw files and stdout
 // writer_bench convert                       BGRA -> I420 at 1080p: libyuv vs libswscale
+// writer_bench finish <directory>            time from stop to a plain file, 10 s and 10 min
 
 #include "ContentGenerator.h"
 #include "Platform/FFmpeg/Bt709Conversion.h"
@@ -36,15 +37,15 @@ CMTime at(std::int64_t value, std::int32_t scale) {
   return CMTimeMake(value, scale);
 }
 
-SampleBufferRef videoSample(std::vector<std::uint8_t> pixels, CMTime time) {
+SampleBufferRef videoSample(std::vector<std::uint8_t> pixels, CMTime time, int width = frameWidth,
+                            int height = frameHeight) {
   auto buffer = std::make_shared<PixelBuffer>();
-  buffer->width = frameWidth;
-  buffer->height = frameHeight;
-  buffer->bytesPerRow = static_cast<std::size_t>(frameWidth) * 4;
+  buffer->width = width;
+  buffer->height = height;
+  buffer->bytesPerRow = static_cast<std::size_t>(width) * 4;
   buffer->bytes = std::move(pixels);
   CMSampleBuffer::Contents contents;
-  contents.formatDescription =
-      FormatDescription::video(kCVPixelFormatType_32BGRA, frameWidth, frameHeight);
+  contents.formatDescription = FormatDescription::video(kCVPixelFormatType_32BGRA, width, height);
   contents.timing = {{kCMTimeInvalid, time, kCMTimeInvalid}};
   contents.imageBuffer = std::move(buffer);
   return CMSampleBuffer::make(std::move(contents));
@@ -228,6 +229,69 @@ int convert() {
   return 0;
 }
 
+// A recording of `seconds` with the sample layout of a real one (24 small
+// pictures and 100 buffers per audio track each second), written as fast as
+// the encoders go; returns the seconds finishWriting took: the last
+// fragment, the trailer and turning the file into a plain movie.
+double finishTime(const std::string& path, int seconds) {
+  auto writing = FFmpeg::makeMediaWritingService();
+  auto writer = writing->makeAssetWriter(path, AVFileType::mpeg4);
+  auto system = writing->makeAssetWriterInput(MediaType::audio, audioSettings(2));
+  auto microphone = writing->makeAssetWriterInput(MediaType::audio, audioSettings(1));
+  OutputSettings small = videoSettings(*writing);
+  small.insert_or_assign(AVVideoWidthKey, 64);
+  small.insert_or_assign(AVVideoHeightKey, 48);
+  auto video = writing->makeAssetWriterInput(MediaType::video, small);
+  for (const auto& input : {system, microphone, video}) {
+    writer->addInput(input);
+  }
+  const AudioStreamDescription stream{48000, 2, AudioSampleFormat::float32};
+  const std::vector<std::uint8_t> silence(480 * stream.bytesPerFrame());
+  const std::vector<std::uint8_t> picture(64 * 48 * 4, 0x80);
+  writer->startWriting();
+  writer->startSessionAtSourceTime(kCMTimeZero);
+  const auto appendWhenReady = [](AVAssetWriterInput& input, const SampleBufferRef& sample) {
+    while (!input.appendSampleBuffer(sample)) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  };
+  int frame = 0;
+  for (int block = 0; block < seconds * 100; ++block) {
+    appendWhenReady(*system, audioSample(silence, stream, at(block, 100)));
+    appendWhenReady(*microphone, audioSample(silence, stream, at(block, 100)));
+    if (frame * 100 <= block * framesPerSecond) {
+      std::vector<std::uint8_t> pixels = picture;
+      pixels[static_cast<std::size_t>(frame) % pixels.size()] ^= 0xFF; // every frame changes
+      appendWhenReady(*video, videoSample(std::move(pixels), at(frame, framesPerSecond), 64, 48));
+      ++frame;
+    }
+  }
+  writer->endSessionAtSourceTime(at(seconds, 1));
+  for (const auto& input : {system, microphone, video}) {
+    input->markAsFinished();
+  }
+  const auto stop = std::chrono::steady_clock::now();
+  writer->finishWriting();
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - stop).count();
+  if (writer->status() != AVAssetWriterStatus::completed) {
+    std::fprintf(stderr, "the writer failed: %s\n",
+                 writer->error() ? writer->error()->localizedDescription().c_str() : "?");
+  }
+  return elapsed;
+}
+
+int finish(const std::string& directory) {
+  std::printf("recorded   finish (stop to plain file)\n");
+  for (const int seconds : {10, 600}) {
+    const std::string path = directory + "/finish-" + std::to_string(seconds) + ".mp4";
+    std::remove(path.c_str());
+    const double elapsed = finishTime(path, seconds);
+    std::printf("%5d s    %.3f s\n", seconds, elapsed);
+  }
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -241,6 +305,10 @@ int main(int argc, char** argv) {
   if (mode == "convert") {
     return convert();
   }
-  std::fprintf(stderr, "usage: writer_bench record FILE SECONDS | raw DIR SECONDS | convert\n");
+  if (mode == "finish" && argc == 3) {
+    return finish(argv[2]);
+  }
+  std::fprintf(
+      stderr, "usage: writer_bench record FILE SECONDS | raw DIR SECONDS | convert | finish DIR\n");
   return 2;
 }
