@@ -147,4 +147,43 @@ TEST(AudioVideoSync, EveryFlashHasItsBeepWithin15msAcrossTwoPauses) {
   EXPECT_GE(afterPauses, 4) << "flashes after the pauses are checked too";
 }
 
+// A window that does not change is shown again as it is when the recording
+// resumes, at the moment of the resume in the file, not only at the end.
+TEST(PauseAndResume, UnchangedWindowIsShownAgainWhereTheRecordingResumes) {
+  TestSupport::VirtualDesktop desktop;
+  desktop.useInThisProcess();
+  Platform::install(Platform::Linux::makeLinuxServices());
+  TestSupport::TemporaryDirectory directory;
+  TestSupport::DemoWindow window({"--size", "160x120", "--still", "--solid", "3080F0"},
+                                 desktop.environment());
+
+  const std::string file = directory.path() + "/resumed.mp4";
+  Vistrel::Recorder recorder;
+  recorder.start(Vistrel::Target::window,
+                 Vistrel::RecordingOptions({.destination = file,
+                                            .targetID = window.idText(),
+                                            .framesPerSecond = framesPerSecond,
+                                            .cropRect = std::nullopt,
+                                            .losslessAudio = true,
+                                            .recordSystemAudio = false,
+                                            .microphoneDeviceID = std::nullopt}));
+  std::this_thread::sleep_for(1s);
+  recorder.pause();
+  std::this_thread::sleep_for(1s);
+  recorder.resume();
+  std::this_thread::sleep_for(1s);
+  recorder.stop();
+
+  const auto info = TestSupport::probeFile(file);
+  ASSERT_EQ(info.tracks.size(), 1U);
+  const auto& times = info.tracks.front().times;
+  SCOPED_TRACE(::testing::PrintToString(times));
+  // The first picture, the one after the resume about a second in, and the
+  // closing one just before the end at about two seconds.
+  ASSERT_GE(times.size(), 3U);
+  EXPECT_TRUE(std::any_of(times.begin(), times.end(),
+                          [](double time) { return time > 0.8 && time < 1.3; }));
+  EXPECT_NEAR(info.tracks.front().duration, 2.0, 0.2) << "the pause is cut out";
+}
+
 } // namespace
