@@ -40,15 +40,12 @@ std::chrono::nanoseconds frameInterval(const CMTime& minimumFrameInterval) {
   return std::max<std::chrono::nanoseconds>(interval, shortestInterval);
 }
 
-// A frame stands for its grid interval: the next one is due an interval
-// later, and what follows a pause is placed after it, not on top of it.
 SampleBufferRef makeFrame(const std::shared_ptr<const FormatDescription>& format,
                           std::shared_ptr<const PixelBuffer> pixels, CMTime timestamp,
-                          std::chrono::nanoseconds interval, SCFrameStatus status) {
+                          SCFrameStatus status) {
   CMSampleBuffer::Contents contents;
   contents.formatDescription = format;
-  contents.timing = {CMSampleTimingInfo{CMTimeMake(interval.count(), hostTimeScale), timestamp,
-                                        kCMTimeInvalid}};
+  contents.timing = {CMSampleTimingInfo{kCMTimeZero, timestamp, kCMTimeInvalid}};
   contents.sampleAttachments = std::vector<AttachmentDictionary>{
       {{SCStreamFrameInfoStatus, static_cast<std::int64_t>(status)}}};
   contents.imageBuffer = std::move(pixels);
@@ -423,7 +420,7 @@ void X11Stream::captureFrames(Run& run) {
                                      connection.displayName() + "\""));
       }
     }
-    deliver(run, SCStreamOutputType::screen, makeFrame(format, lastPixels, timestamp, run.interval, status));
+    deliver(run, SCStreamOutputType::screen, makeFrame(format, lastPixels, timestamp, status));
   }
 }
 
