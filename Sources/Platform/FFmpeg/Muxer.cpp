@@ -60,6 +60,8 @@ Muxer::Muxer(std::unique_ptr<OutputFile> file, AVFileType fileType)
   context_.reset(context);
   context_->pb = file_->io();
   context_->flags |= AVFMT_FLAG_CUSTOM_IO;
+  // Never opened (the I/O is ours); muxers read the name's extension.
+  context_->url = av_strdup(file_->path().c_str());
   // Bounds what interleaving holds back when one track falls silent.
   context_->max_interleave_delta = 1'000'000;
 }
