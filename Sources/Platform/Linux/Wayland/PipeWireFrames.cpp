@@ -31,7 +31,10 @@ struct PipeWireFrames::Connection {
   pw_context* context = nullptr;
   pw_core* core = nullptr;
   pw_stream* stream = nullptr;
+  pw_registry* registry = nullptr;
+  std::uint32_t node = 0;
   spa_hook coreListener{};
+  spa_hook registryListener{};
   spa_hook streamListener{};
   bool streamed = false; // on PipeWire's thread only
 
@@ -152,6 +155,19 @@ const pw_core_events coreEvents = [] {
   return events;
 }();
 
+// A cast that ends takes its node away; our stream itself only pauses.
+const pw_registry_events registryEvents = [] {
+  pw_registry_events events{};
+  events.version = PW_VERSION_REGISTRY_EVENTS;
+  events.global_remove = [](void* data, std::uint32_t id) {
+    auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
+    if (id == connection.node) {
+      connection.end("The desktop ended the screen cast");
+    }
+  };
+  return events;
+}();
+
 const pw_stream_events streamEvents = [] {
   pw_stream_events events{};
   events.version = PW_VERSION_STREAM_EVENTS;
@@ -202,6 +218,11 @@ PipeWireFrames::PipeWireFrames(int remote, std::uint32_t node)
     fail("Could not connect to PipeWire");
   }
   pw_core_add_listener(c.core, &c.coreListener, &coreEvents, &c);
+  c.node = node;
+  c.registry = pw_core_get_registry(c.core, PW_VERSION_REGISTRY, 0);
+  if (c.registry != nullptr) {
+    pw_registry_add_listener(c.registry, &c.registryListener, &registryEvents, &c);
+  }
   c.stream = pw_stream_new(c.core, "screenCapture",
                            pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
                                              "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
@@ -244,6 +265,9 @@ PipeWireFrames::~PipeWireFrames() {
   }
   if (c.stream != nullptr) {
     pw_stream_destroy(c.stream);
+  }
+  if (c.registry != nullptr) {
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(c.registry));
   }
   if (c.core != nullptr) {
     pw_core_disconnect(c.core);
