@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
 
 using TestSupport::run;
@@ -41,6 +43,24 @@ TEST(LinuxPermissions, RefusedWithoutDisplayOrAudioServer) {
                  {"is-microphone-allowed", "denied\n"},
                  {"request-microphone-access", "false\n"},
                  {"open-recording-settings", ""}});
+}
+
+TEST(LinuxPermissions, OnAWaylandDesktopRecordingIsAllowedWhileItsScreenCastPortalAnswers) {
+  std::unique_ptr<TestSupport::VirtualDesktop> desktop;
+  try {
+    desktop = std::make_unique<TestSupport::VirtualDesktop>(TestSupport::VirtualDesktop::Wayland{});
+  } catch (const std::exception& error) {
+    GTEST_SKIP() << "No Wayland test desktop here: " << error.what();
+  }
+  auto environment = desktop->environment();
+  expectAnswers(environment,
+                {{"is-recording-allowed", "true\n"}, {"request-recording-access", "true\n"}});
+
+  // The session is Wayland, so no X display stands in for a missing portal.
+  TestSupport::TemporaryDirectory nowhere;
+  environment["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + nowhere.path() + "/bus";
+  expectAnswers(environment,
+                {{"is-recording-allowed", "false\n"}, {"request-recording-access", "false\n"}});
 }
 
 } // namespace
