@@ -1,8 +1,7 @@
 #include "Platform/Platform.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 namespace Platform {
@@ -14,17 +13,24 @@ Services installed;
 // Replaced services stay alive, so a reference handed out earlier never dangles.
 std::vector<Services> retired;
 
-template <typename Service> Service& require(const std::shared_ptr<Service>& service) {
-  if (!service) {
-    std::fputs("no platform services installed\n", stderr);
-    std::abort();
-  }
-  return *service;
-}
+// Set by the first install or first use; from then on the default is never made.
+bool isChosen = false;
 
 Services current() {
   std::lock_guard lock(installedMutex);
+  if (!isChosen) {
+    // Made under the lock, so threads racing to the first use make it once;
+    // a factory that throws leaves the choice open for the next use.
+    installed = makeDefaultServices();
+    isChosen = true;
+  }
   return installed;
+}
+
+template <typename Service> Service& require(const std::shared_ptr<Service>& service) {
+  if (!service)
+    throw std::logic_error("the installed platform services lack a service");
+  return *service;
 }
 
 } // namespace
@@ -33,6 +39,7 @@ void install(Services services) {
   std::lock_guard lock(installedMutex);
   retired.push_back(std::move(installed));
   installed = std::move(services);
+  isChosen = true;
 }
 
 ScreenCaptureService& screenCapture() {

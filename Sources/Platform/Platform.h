@@ -19,9 +19,17 @@ struct Services {
   std::shared_ptr<SystemServices> system;
 };
 
+// Replaces the services. Installing before the first use keeps the default
+// services from ever being made.
 void install(Services services);
 
-// The installed services. Terminates with a message when none is installed.
+// The services a program gets when it uses the platform before installing
+// any: made once, on that first use. A library build that bundles a platform
+// defines this to make that platform's services; without one it throws
+// std::logic_error, which then reaches the first caller.
+Services makeDefaultServices();
+
+// The installed services, or the default ones on first use.
 ScreenCaptureService& screenCapture();
 MediaCaptureService& mediaCapture();
 MediaWritingService& mediaWriting();

@@ -1,4 +1,4 @@
-#include "Vistrel/Devices.h"
+#include "Vistrel/DevicesJSON.h"
 
 namespace Vistrel::Devices {
 

@@ -1,5 +1,7 @@
 #include "Vistrel/Recorder.h"
 
+#include "Vistrel/RecordingSession.h"
+
 namespace Vistrel {
 
 void Recorder::start(Target target, const RecordingOptions& options) {

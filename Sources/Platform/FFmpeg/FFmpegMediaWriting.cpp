@@ -1,13 +1,10 @@
 #include "Platform/FFmpeg/FFmpegMediaWriting.h"
 
 #include "Platform/FFmpeg/AssetWriter.h"
+#include "Platform/FFmpeg/LibraryLog.h"
 #include "Platform/FFmpeg/OutputFile.h"
 #include "Platform/FFmpeg/OutputSettingsAssistant.h"
 #include "Platform/FFmpeg/WriterInput.h"
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 namespace Platform::FFmpeg {
 
@@ -15,11 +12,7 @@ namespace {
 
 class MediaWriting final : public MediaWritingService {
 public:
-  MediaWriting() {
-    // The program's output is read by its parent application; the
-    // libraries' chatter on standard error helps nobody.
-    av_log_set_level(AV_LOG_ERROR);
-  }
+  MediaWriting() { routeLibraryLog(); }
 
   AssetWriterRef makeAssetWriter(const std::string& path, AVFileType fileType) override {
     return std::make_shared<AssetWriter>(OutputFile::create(path), fileType);

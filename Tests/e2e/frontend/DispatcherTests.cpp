@@ -61,9 +61,12 @@ TEST(Dispatcher, BundleIdentifierComesFromTheEnclosingApplicationBundle) {
       << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
          "  <key>CFBundleIdentifier</key>\n  <string>com.example.meetings</string>\n"
          "</dict>\n</plist>\n";
+  // The launcher and the program it runs go together.
   const auto executable = contents / "MacOS/tarsel-helper";
   std::filesystem::copy_file(TARSEL_HELPER, executable);
-  std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
+  std::filesystem::copy_file(std::filesystem::path(TARSEL_HELPER).parent_path() /
+                                 "tarsel-helper-main",
+                             contents / "MacOS/tarsel-helper-main");
 
   const RunResult result = run({executable.string(), "bundle-id"});
   EXPECT_EQ(result.output, "Bundle ID: com.example.meetings\n");

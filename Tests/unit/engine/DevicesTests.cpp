@@ -1,6 +1,6 @@
 #include "EngineFixture.h"
 
-#include "Vistrel/Devices.h"
+#include "Vistrel/DevicesJSON.h"
 
 #include <unordered_set>
 

@@ -3,6 +3,7 @@
 #include "Platform/Platform.h"
 #include "Simulated/SimulatedPlatform.h"
 #include "Vistrel/Recorder.h"
+#include "Vistrel/RecordingSession.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 
 #include "Vistrel/Devices.h"
 #include "Vistrel/Error.h"
+#include "Vistrel/Log.h"
 #include "Vistrel/Recorder.h"
 #include "Vistrel/RecordingOptions.h"
 #include "Vistrel/Target.h"
-#include "Vistrel/Utilities.h"
 #include "Vistrel/VideoCodec.h"

@@ -2,7 +2,6 @@
 
 #include "Vistrel/Error.h"
 #include "Vistrel/RecordingOptions.h"
-#include "Vistrel/RecordingSession.h"
 #include "Vistrel/Target.h"
 
 #include <functional>
@@ -23,10 +22,12 @@
 
 namespace Vistrel {
 
+class RecordingSession;
+
 class Recorder {
 public:
   using Callback = std::function<void()>;
-  using ErrorCallback = RecordingSession::ErrorCallback;
+  using ErrorCallback = std::function<void(const Error&)>;
 
   Recorder() = default;
   Recorder(const Recorder&) = delete;
