@@ -55,6 +55,15 @@ VirtualDesktop::VirtualDesktop(Wayland) : script_(script("wayland-desktop")) {
   start({});
 }
 
+std::unique_ptr<VirtualDesktop> VirtualDesktop::waylandIfPossible(std::string& whyNot) {
+  try {
+    return std::make_unique<VirtualDesktop>(Wayland{});
+  } catch (const std::exception& error) {
+    whyNot = error.what();
+    return nullptr;
+  }
+}
+
 void VirtualDesktop::start(std::vector<std::string> options) {
   char pattern[] = "/tmp/tarsel-desktop-XXXXXX";
   if (mkdtemp(pattern) == nullptr) {

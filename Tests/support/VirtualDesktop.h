@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ public:
   // portal, whose screen-cast picker answers as told by pickScreenCast.
   // Throws std::runtime_error when the session cannot start here.
   explicit VirtualDesktop(Wayland);
+  // The Wayland desktop, or none where it cannot start here, with the reason
+  // in `whyNot` (tests skip then: a machine without a compositor is no fault).
+  static std::unique_ptr<VirtualDesktop> waylandIfPossible(std::string& whyNot);
 
   // What the Wayland desktop's picker answers next: "monitor", "window" or
   // "cancel".

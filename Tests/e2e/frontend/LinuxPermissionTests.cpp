@@ -46,11 +46,10 @@ TEST(LinuxPermissions, RefusedWithoutDisplayOrAudioServer) {
 }
 
 TEST(LinuxPermissions, OnAWaylandDesktopRecordingIsAllowedWhileItsScreenCastPortalAnswers) {
-  std::unique_ptr<TestSupport::VirtualDesktop> desktop;
-  try {
-    desktop = std::make_unique<TestSupport::VirtualDesktop>(TestSupport::VirtualDesktop::Wayland{});
-  } catch (const std::exception& error) {
-    GTEST_SKIP() << "No Wayland test desktop here: " << error.what();
+  std::string whyNot;
+  const auto desktop = TestSupport::VirtualDesktop::waylandIfPossible(whyNot);
+  if (!desktop) {
+    GTEST_SKIP() << "No Wayland test desktop here: " << whyNot;
   }
   auto environment = desktop->environment();
   expectAnswers(environment,

@@ -31,12 +31,7 @@ constexpr const char* animatedClient = "/usr/bin/weston-simple-shm";
 class WaylandRecording : public testing::Test {
 protected:
   static void SetUpTestSuite() {
-    try {
-      desktop_ =
-          std::make_unique<TestSupport::VirtualDesktop>(TestSupport::VirtualDesktop::Wayland{});
-    } catch (const std::exception& error) {
-      skipReason_ = error.what();
-    }
+    desktop_ = TestSupport::VirtualDesktop::waylandIfPossible(skipReason_);
   }
   static void TearDownTestSuite() { desktop_.reset(); }
 

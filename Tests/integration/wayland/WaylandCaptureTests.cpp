@@ -66,11 +66,9 @@ SCFrameStatus statusOf(const SampleBufferRef& sample) {
 class WaylandCaptureTest : public testing::Test {
 protected:
   static void SetUpTestSuite() {
-    try {
-      desktop_ = std::make_unique<VirtualDesktop>(VirtualDesktop::Wayland{});
+    desktop_ = VirtualDesktop::waylandIfPossible(skipReason_);
+    if (desktop_) {
       desktop_->useInThisProcess();
-    } catch (const std::exception& error) {
-      skipReason_ = error.what();
     }
   }
   static void TearDownTestSuite() { desktop_.reset(); }

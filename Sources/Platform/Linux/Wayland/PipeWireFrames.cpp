@@ -45,6 +45,31 @@ struct PipeWireFrames::Connection {
   std::int32_t width = 0;             // guarded by mutex; of the negotiated format
   std::int32_t height = 0;            // guarded by mutex
 
+  Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  // Also after a half-done start: whatever was made is taken down.
+  ~Connection() {
+    if (loop != nullptr) {
+      pw_thread_loop_stop(loop);
+    }
+    if (stream != nullptr) {
+      pw_stream_destroy(stream);
+    }
+    if (registry != nullptr) {
+      pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+    }
+    if (core != nullptr) {
+      pw_core_disconnect(core);
+    }
+    if (context != nullptr) {
+      pw_context_destroy(context);
+    }
+    if (loop != nullptr) {
+      pw_thread_loop_destroy(loop);
+    }
+  }
+
   void end(std::string why) {
     {
       std::lock_guard lock(mutex);
@@ -258,27 +283,7 @@ PipeWireFrames::PipeWireFrames(int remote, std::uint32_t node)
   }
 }
 
-PipeWireFrames::~PipeWireFrames() {
-  Connection& c = *connection_;
-  if (c.loop != nullptr) {
-    pw_thread_loop_stop(c.loop);
-  }
-  if (c.stream != nullptr) {
-    pw_stream_destroy(c.stream);
-  }
-  if (c.registry != nullptr) {
-    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(c.registry));
-  }
-  if (c.core != nullptr) {
-    pw_core_disconnect(c.core);
-  }
-  if (c.context != nullptr) {
-    pw_context_destroy(c.context);
-  }
-  if (c.loop != nullptr) {
-    pw_thread_loop_destroy(c.loop);
-  }
-}
+PipeWireFrames::~PipeWireFrames() = default;
 
 bool PipeWireFrames::waitForFirstFrame(std::chrono::milliseconds timeout) {
   Connection& c = *connection_;

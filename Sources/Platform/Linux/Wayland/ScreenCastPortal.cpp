@@ -2,7 +2,7 @@
 
 #include "Platform/Error.h"
 
-#include <systemd/sd-bus.h>
+#include "Platform/Linux/SdBusHandles.h"
 
 #include <algorithm>
 #include <atomic>
@@ -33,29 +33,6 @@ constexpr std::uint32_t cursorEmbedded = 2;
 // The portal's answers: 0 granted, 1 cancelled by the user, 2 other end.
 constexpr std::uint32_t responseCancelled = 1;
 
-struct BusOwner {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-using Bus = std::unique_ptr<sd_bus, BusOwner>;
-
-struct MessageOwner {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using Message = std::unique_ptr<sd_bus_message, MessageOwner>;
-
-class BusError {
-public:
-  BusError() = default;
-  ~BusError() { sd_bus_error_free(&error_); }
-  BusError(const BusError&) = delete;
-  BusError& operator=(const BusError&) = delete;
-  sd_bus_error* get() { return &error_; }
-  std::string text() const { return error_.message ? error_.message : "unknown error"; }
-
-private:
-  sd_bus_error error_ = SD_BUS_ERROR_NULL;
-};
-
 [[noreturn]] void fail(std::int64_t code, const std::string& description) {
   throw SystemError(ErrorDomain::screenCapture, code, description);
 }
@@ -69,12 +46,12 @@ void check(int result, const char* what) {
   }
 }
 
-Bus openSessionBus() {
+BusHandle openSessionBus() {
   sd_bus* raw = nullptr;
   if (sd_bus_open_user(&raw) < 0) {
     fail("The session bus cannot be reached, so the desktop's screen-cast portal cannot either");
   }
-  Bus bus(raw);
+  BusHandle bus(raw);
   sd_bus_set_method_call_timeout(bus.get(), callTimeoutMicroseconds);
   return bus;
 }
@@ -146,7 +123,7 @@ private:
   sd_bus* bus_;
   std::string token_;
   sd_bus_slot* slot_ = nullptr;
-  Message response_;
+  MessageHandle response_;
 };
 
 // Calls a method of the ScreenCast portal: `arguments` appends the ones
@@ -159,7 +136,7 @@ void callPortal(sd_bus* bus, const char* method, const Request& request, Argumen
   check(sd_bus_message_new_method_call(bus, &raw, portalName, portalPath, screenCastInterface,
                                        method),
         "call");
-  Message call(raw);
+  MessageHandle call(raw);
   arguments(call.get());
   check(sd_bus_message_open_container(call.get(), 'a', "{sv}"), "options");
   check(sd_bus_message_append(call.get(), "{sv}", "handle_token", "s", request.token().c_str()),
@@ -240,7 +217,7 @@ void readStream(sd_bus_message* results, ScreenCastGrant& grant) {
 // Ends the portal session, then lets go of the bus connection (which alone
 // would end it too, a little later).
 struct Session {
-  Bus bus;
+  BusHandle bus;
   std::string handle;
   ~Session() {
     sd_bus_call_method(bus.get(), portalName, handle.c_str(), "org.freedesktop.portal.Session",
@@ -248,16 +225,22 @@ struct Session {
   }
 };
 
+// A property of the ScreenCast portal; 0 when it cannot be read.
+std::uint32_t portalProperty(sd_bus* bus, const char* name) {
+  BusError error;
+  std::uint32_t value = 0;
+  if (sd_bus_get_property_trivial(bus, portalName, portalPath, screenCastInterface, name,
+                                  error.get(), 'u', &value) < 0) {
+    return 0;
+  }
+  return value;
+}
+
 } // namespace
 
 bool screenCastPortalAvailable() {
   try {
-    Bus bus = openSessionBus();
-    BusError error;
-    std::uint32_t version = 0;
-    return sd_bus_get_property_trivial(bus.get(), portalName, portalPath, screenCastInterface,
-                                       "version", error.get(), 'u', &version) >= 0 &&
-           version > 0;
+    return portalProperty(openSessionBus().get(), "version") > 0;
   } catch (const Error&) {
     return false;
   }
@@ -284,7 +267,12 @@ ScreenCastGrant requestScreenCast(const ScreenCastRequest& request) {
     Request selected(bus, nextToken());
     const std::uint32_t types =
         request.source == ScreenCastRequest::Source::window ? windowType : monitorType;
-    const std::uint32_t cursor = request.showsCursor ? cursorEmbedded : cursorHidden;
+    // A portal rejects a cursor mode it does not offer: without an embedded
+    // cursor, the cursor is left out.
+    const std::uint32_t cursor =
+        request.showsCursor && (portalProperty(bus, "AvailableCursorModes") & cursorEmbedded) != 0
+            ? cursorEmbedded
+            : cursorHidden;
     callPortal(
         bus, "SelectSources", selected,
         [&](sd_bus_message* call) {
@@ -315,7 +303,7 @@ ScreenCastGrant requestScreenCast(const ScreenCastRequest& request) {
                          error.get(), &rawReply, "oa{sv}", session->handle.c_str(), 0) < 0) {
     fail("The screen-cast portal did not open PipeWire: " + error.text());
   }
-  Message reply(rawReply);
+  MessageHandle reply(rawReply);
   int descriptor = -1;
   check(sd_bus_message_read(reply.get(), "h", &descriptor), "PipeWire connection");
   // The message owns its descriptor: keep a copy of our own.
