@@ -49,10 +49,15 @@ VirtualDesktop::VirtualDesktop(WindowManager windowManager) : script_(script("vi
     options.push_back("--window-manager");
   }
   start(std::move(options));
+  // An X11 session, also when the tests run inside a Wayland one.
+  environment_["WAYLAND_DISPLAY"] = "";
+  environment_["XDG_SESSION_TYPE"] = "x11";
 }
 
 VirtualDesktop::VirtualDesktop(Wayland) : script_(script("wayland-desktop")) {
   start({});
+  // Without XWayland: no X display of the caller's may show through.
+  environment_["DISPLAY"] = "";
 }
 
 std::unique_ptr<VirtualDesktop> VirtualDesktop::waylandIfPossible(std::string& whyNot) {

@@ -125,7 +125,6 @@ TEST_F(WaylandRecording, ADisplayIsRecordedWithSystemAudioThroughTheLibrary) {
   Subprocess client({animatedClient}, desktop_->environment());
   desktop_->pickScreenCast("monitor");
   desktop_->useInThisProcess();
-  unsetenv("DISPLAY");
   Platform::install(Platform::Linux::makeLinuxServices());
 
   const auto displays = Vistrel::Devices::screen();

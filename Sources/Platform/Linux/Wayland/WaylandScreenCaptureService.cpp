@@ -36,7 +36,7 @@ public:
   SCShareableContent shareableContent(bool excludeDesktopWindows,
                                       bool onScreenWindowsOnly) override {
     SCShareableContent content;
-    if (std::getenv("DISPLAY") != nullptr) {
+    if (const char* display = std::getenv("DISPLAY"); display != nullptr && *display != '\0') {
       try {
         content.windows =
             xwayland_->shareableContent(excludeDesktopWindows, onScreenWindowsOnly).windows;
