@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vistrel/Export.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -15,7 +17,7 @@ namespace Platform {
 // made by label that runs on the global pool one item at a time.
 // A DispatchQueue is a cheap, copyable handle; the queue lives while a handle
 // does. Every member may be called from any thread.
-class DispatchQueue {
+class VISTREL_EXPORT DispatchQueue {
 public:
   static DispatchQueue main();
   static DispatchQueue global();
@@ -39,12 +41,12 @@ private:
 };
 
 // Hands the calling (main) thread to the main queue for good.
-[[noreturn]] void dispatch_main();
+[[noreturn]] VISTREL_EXPORT void dispatch_main();
 
 // Runs the main queue on the calling thread until `done` returns true after a
 // work item. For a process entry that awaits on the main queue before it
 // either exits or parks in dispatch_main.
-void runMainQueueUntil(const std::function<bool()>& done);
+VISTREL_EXPORT void runMainQueueUntil(const std::function<bool()>& done);
 
 // A pending wait completed exactly once, from any thread. A second completion
 // is a no-op that reports false. Waiting blocks the calling thread.
@@ -100,6 +102,6 @@ namespace Platform {
 
 // Starts an asynchronous task on a thread of its own: for work that awaits
 // (blocks) and so must not hold a queue's thread.
-void startTask(std::function<void()> work);
+VISTREL_EXPORT void startTask(std::function<void()> work);
 
 } // namespace Platform

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vistrel/Export.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -17,15 +19,15 @@ using LogSink = std::function<void(LogLevel, std::string_view message)>;
 
 // Replaces the sink; an empty sink restores the default, which writes
 // "Vistrel <level>: <message>" to standard error. Safe from any thread.
-void setLogSink(LogSink sink);
+VISTREL_EXPORT void setLogSink(LogSink sink);
 
 // Messages below this level are discarded before they are formatted by the
 // sink. The default is `warning`.
-void setLogLevel(LogLevel level);
-bool isLogged(LogLevel level);
+VISTREL_EXPORT void setLogLevel(LogLevel level);
+VISTREL_EXPORT bool isLogged(LogLevel level);
 
-void log(LogLevel level, std::string_view message);
+VISTREL_EXPORT void log(LogLevel level, std::string_view message);
 
-std::string_view logLevelName(LogLevel level);
+VISTREL_EXPORT std::string_view logLevelName(LogLevel level);
 
 } // namespace Platform

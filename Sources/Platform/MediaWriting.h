@@ -27,6 +27,9 @@ public:
   // False when the sample was refused (not ready, finished, writer failed).
   virtual bool appendSampleBuffer(const SampleBufferRef& sampleBuffer) = 0;
   virtual void markAsFinished() = 0;
+  // The name players and tools show for the track (for example "System
+  // audio"); before the writer starts. Unnamed by default.
+  virtual void setTrackName(const std::string& name) = 0;
 };
 
 using AssetWriterInputRef = std::shared_ptr<AVAssetWriterInput>;
@@ -50,6 +53,10 @@ public:
   // Opens the file and writes its header; false (and status failed) on error.
   virtual bool startWriting() = 0;
   virtual void startSessionAtSourceTime(CMTime startTime) = 0;
+  // Where the file's timeline ends (the same clock as the session start):
+  // every track lasts until then, whatever its last sample. Without it the
+  // file ends where its longest track does.
+  virtual void endSessionAtSourceTime(CMTime endTime) = 0;
   virtual AVAssetWriterStatus status() const = 0;
   // The error of a failed writer; null otherwise.
   virtual ErrorRef error() const = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vistrel/Export.h"
+
 #include "Platform/MediaCapture.h"
 #include "Platform/MediaWriting.h"
 #include "Platform/ScreenCapture.h"
@@ -21,18 +23,18 @@ struct Services {
 
 // Replaces the services. Installing before the first use keeps the default
 // services from ever being made.
-void install(Services services);
+VISTREL_EXPORT void install(Services services);
 
 // The services a program gets when it uses the platform before installing
 // any: made once, on that first use. A library build that bundles a platform
 // defines this to make that platform's services; without one it throws
 // std::logic_error, which then reaches the first caller.
-Services makeDefaultServices();
+VISTREL_EXPORT Services makeDefaultServices();
 
 // The installed services, or the default ones on first use.
-ScreenCaptureService& screenCapture();
-MediaCaptureService& mediaCapture();
-MediaWritingService& mediaWriting();
-SystemServices& system();
+VISTREL_EXPORT ScreenCaptureService& screenCapture();
+VISTREL_EXPORT MediaCaptureService& mediaCapture();
+VISTREL_EXPORT MediaWritingService& mediaWriting();
+VISTREL_EXPORT SystemServices& system();
 
 } // namespace Platform

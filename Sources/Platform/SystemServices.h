@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vistrel/Export.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -69,6 +71,7 @@ public:
                                                        const std::string& reason) = 0;
 };
 
-bool isOperatingSystemAtLeast(SystemServices& services, OperatingSystemVersion version);
+VISTREL_EXPORT bool isOperatingSystemAtLeast(SystemServices& services,
+                                             OperatingSystemVersion version);
 
 } // namespace Platform

@@ -92,7 +92,9 @@ private:
   // Writer set-up (RecordingSessionWriter.cpp).
   Platform::AssetWriterRef getAssetWriter(Target target, const RecordingOptions& options);
   void setUpWriter(Target target, const RecordingOptions& options);
-  void addAudioInput(Track& track, const Platform::OutputSettings& settings, const char* name);
+  // `name` is the input's name in errors, `trackName` the track's in the file.
+  void addAudioInput(Track& track, const Platform::OutputSettings& settings, const char* name,
+                     const char* trackName);
   // Lock held. Adds the video input made from the first usable frame;
   // false when the writer refused it.
   bool addVideoInput(const RecordingOptions& options, const Platform::FormatDescription& format);
@@ -125,6 +127,10 @@ private:
   // pause (captured before the current stretch began, or arriving while a
   // resume has not yet measured its gap) and must not be written.
   Platform::SampleBufferRef handleBuffer(Platform::SampleBufferRef buffer, bool isVideo);
+  // Where the file's timeline stands now: this instant while a stretch is
+  // being recorded, the end of the last stretch while paused; invalid before
+  // anything was recorded. The caller holds mutex_.
+  CMTime timelineNow() const;
   // Appends when the input is ready; a writer found failed is reported once.
   std::optional<Error> append(Track& track, const Platform::SampleBufferRef& buffer);
   std::optional<Error> checkWriter();

@@ -87,6 +87,7 @@ std::optional<Error> RecordingSession::cleanUp() {
   std::shared_ptr<Platform::AVCaptureSession> deviceSession;
   Platform::AssetWriterRef writer;
   Phase ending = Phase::ended;
+  CMTime recordingEnd = kCMTimeInvalid;
   {
     std::unique_lock lock(mutex_);
     cleanUpEnded_.wait(lock, [this] { return !isCleaningUp(); });
@@ -102,6 +103,8 @@ std::optional<Error> RecordingSession::cleanUp() {
       break;
     case Phase::recording:
       phase_ = Phase::stopping;
+      // The file lasts until this moment, whatever each track last got.
+      recordingEnd = timelineNow();
       break;
     default:
       // Ended already: sources a failed start set going late still stop
@@ -148,6 +151,9 @@ std::optional<Error> RecordingSession::cleanUp() {
       std::lock_guard lock(mutex_);
       phase_ = Phase::finishing;
       inputs = {video_.input, systemAudio_.input, microphone_.input};
+    }
+    if (recordingEnd.isNumeric()) {
+      writer->endSessionAtSourceTime(recordingEnd);
     }
     const std::vector<Platform::AssetWriterInputRef> attached = writer->inputs();
     for (const auto& input : inputs) {

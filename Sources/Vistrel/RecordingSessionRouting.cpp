@@ -181,6 +181,16 @@ Platform::SampleBufferRef RecordingSession::handleBuffer(Platform::SampleBufferR
   return buffer;
 }
 
+CMTime RecordingSession::timelineNow() const {
+  if (!lastFrame_) {
+    return kCMTimeInvalid;
+  }
+  if (isPaused_ || isResuming_) {
+    return *lastFrame_;
+  }
+  return CMTimeSubtract(hostTimeNow(), timeOffset_);
+}
+
 std::optional<Error> RecordingSession::append(Track& track,
                                               const Platform::SampleBufferRef& buffer) {
   if (!track.input->isReadyForMoreMediaData()) {

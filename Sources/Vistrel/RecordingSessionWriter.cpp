@@ -130,21 +130,24 @@ void RecordingSession::setUpWriter(Target target, const RecordingOptions& option
     assetWriter_ = std::move(writer);
   }
   if (options.recordSystemAudio()) {
-    addAudioInput(systemAudio_, settings, "systemAudio");
+    // An external device's own sound rides in this track.
+    addAudioInput(systemAudio_, settings, "systemAudio",
+                  target == Target::externalDevice ? "Device audio" : "System audio");
   }
   if (const auto& microphoneID = options.microphoneDeviceID()) {
     const int channelCount =
         isMicrophoneFromStream(target, options) ? 2 : setUpMicrophoneCaptureSession(*microphoneID);
     settings.insert_or_assign(Platform::AVNumberOfChannelsKey, channelCount);
-    addAudioInput(microphone_, settings, "microphone");
+    addAudioInput(microphone_, settings, "microphone", "Microphone");
   }
 }
 
 void RecordingSession::addAudioInput(Track& track, const Platform::OutputSettings& settings,
-                                     const char* name) {
+                                     const char* name, const char* trackName) {
   Platform::AssetWriterInputRef input =
       Platform::mediaWriting().makeAssetWriterInput(Platform::MediaType::audio, settings);
   input->setExpectsMediaDataInRealTime(true);
+  input->setTrackName(trackName);
   Platform::AssetWriterRef writer;
   {
     std::lock_guard lock(mutex_);

@@ -77,6 +77,16 @@ void SimulatedWriterInput::setReadyForMoreMediaData(bool ready) {
   ready_ = ready;
 }
 
+void SimulatedWriterInput::setTrackName(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  trackName_ = name;
+}
+
+std::string SimulatedWriterInput::trackName() const {
+  std::lock_guard lock(mutex_);
+  return trackName_;
+}
+
 bool SimulatedWriterInput::isMarkedAsFinished() const {
   std::lock_guard lock(mutex_);
   return finished_;
@@ -178,6 +188,16 @@ void SimulatedAssetWriter::startSessionAtSourceTime(CMTime startTime) {
   sessionStartTime_ = startTime;
 }
 
+void SimulatedAssetWriter::endSessionAtSourceTime(CMTime endTime) {
+  world_->callLog.append("writer.endSessionAtSourceTime");
+  std::lock_guard lock(mutex_);
+  if (!sessionStartTime_) {
+    misuses_.push_back("endSessionAtSourceTime before startSessionAtSourceTime");
+    return;
+  }
+  sessionEndTime_ = endTime;
+}
+
 AVAssetWriterStatus SimulatedAssetWriter::status() const {
   std::lock_guard lock(mutex_);
   return status_;
@@ -250,6 +270,11 @@ std::size_t SimulatedAssetWriter::canAddInputCount() const {
 std::optional<CMTime> SimulatedAssetWriter::sessionStartTime() const {
   std::lock_guard lock(mutex_);
   return sessionStartTime_;
+}
+
+std::optional<CMTime> SimulatedAssetWriter::sessionEndTime() const {
+  std::lock_guard lock(mutex_);
+  return sessionEndTime_;
 }
 
 int SimulatedAssetWriter::startWritingCount() const {

@@ -38,12 +38,14 @@ public:
   bool isReadyForMoreMediaData() const override;
   bool appendSampleBuffer(const SampleBufferRef& sampleBuffer) override;
   void markAsFinished() override;
+  void setTrackName(const std::string& name) override;
 
   // Test control: a not-ready input refuses appends.
   void setReadyForMoreMediaData(bool ready);
 
   // Observation.
   bool isMarkedAsFinished() const;
+  std::string trackName() const;
   std::size_t appendCount() const; // accepted appends
   std::size_t refusedAppendCount() const;
 
@@ -57,6 +59,7 @@ private:
   mutable std::mutex mutex_;
   std::weak_ptr<SimulatedAssetWriter> writer_;
   bool realTime_ = false;
+  std::string trackName_;
   bool ready_ = true;
   bool finished_ = false;
   std::size_t appended_ = 0;
@@ -83,6 +86,7 @@ public:
   std::vector<AssetWriterInputRef> inputs() const override;
   bool startWriting() override;
   void startSessionAtSourceTime(CMTime startTime) override;
+  void endSessionAtSourceTime(CMTime endTime) override;
   AVAssetWriterStatus status() const override;
   ErrorRef error() const override;
   void finishWriting() override;
@@ -101,6 +105,7 @@ public:
   std::shared_ptr<SimulatedWriterInput> input(MediaType mediaType, std::size_t skip = 0) const;
   std::size_t canAddInputCount() const;
   std::optional<CMTime> sessionStartTime() const;
+  std::optional<CMTime> sessionEndTime() const;
   int startWritingCount() const;
   int finishWritingCount() const;
   std::vector<AppendRecord> appends() const;
@@ -123,6 +128,7 @@ private:
   AVAssetWriterStatus status_ = AVAssetWriterStatus::unknown;
   ErrorRef error_;
   std::optional<CMTime> sessionStartTime_;
+  std::optional<CMTime> sessionEndTime_;
   std::size_t canAddInputCount_ = 0;
   int startWritingCount_ = 0;
   int finishWritingCount_ = 0;

@@ -79,6 +79,17 @@ FileInfo probeFile(const std::string& path) {
     track.transfer = parameters.color_trc;
     track.matrix = parameters.color_space;
     track.profile = parameters.profile;
+    const AVDictionary* metadata = input->streams[i]->metadata;
+    if (const AVDictionaryEntry* name = av_dict_get(metadata, "handler_name", nullptr, 0)) {
+      track.name = name->value;
+    }
+    if (const AVDictionaryEntry* language = av_dict_get(metadata, "language", nullptr, 0)) {
+      track.language = language->value;
+    }
+    track.isDefault = (input->streams[i]->disposition & AV_DISPOSITION_DEFAULT) != 0;
+    if (input->streams[i]->duration != AV_NOPTS_VALUE) {
+      track.duration = secondsOf(input->streams[i]->duration, input->streams[i]->time_base);
+    }
     info.tracks.push_back(track);
   }
   AVPacket* packet = av_packet_alloc();

@@ -30,6 +30,13 @@ struct TrackInfo {
   // Packet presentation times in seconds, sorted, and where the last ends.
   std::vector<double> times;
   double end = 0;
+  // How long the track says it lasts (its last sample's duration included,
+  // which packets of a fragmented file do not carry).
+  double duration = 0;
+  // The track's name (its handler name), language and whether it is enabled.
+  std::string name;
+  std::string language;
+  bool isDefault = false;
   // Packet times and durations in the track's own time base, in file order.
   std::vector<std::int64_t> packetTimes;
   std::vector<std::int64_t> packetDurations;

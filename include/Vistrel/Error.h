@@ -1,33 +1,69 @@
 #pragma once
 
+#include "Vistrel/Export.h"
+
 #include "Platform/Error.h"
 
 #include <exception>
 #include <string>
 
-// The engine's one error type. A value is copied freely; an underlying error
-// it carries is shared, not copied. Immutable, so usable from any thread.
+/// @file
+/// The library's one error type.
 
 namespace Vistrel {
 
-class Error final : public Platform::Error {
+/// What went wrong in a recording, thrown by the Recorder and handed to its
+/// onError callback. Catch it as Vistrel::Error, or as Platform::Error or
+/// std::exception together with the platform's own errors (which the device
+/// queries throw unchanged). A value is copied freely; an underlying error
+/// it carries is shared, not copied. Immutable, so usable from any thread.
+/// what() and localizedDescription() give its English message.
+class VISTREL_EXPORT Error final : public Platform::Error {
 public:
+  /// The case of an error, with what it means.
   enum class Kind {
+    /// No display, window or device has the requested targetID (text()).
+    /// "Target with id <id> not found."
     targetNotFound,
+    /// The writer refused an input ("video", "systemAudio", "microphone":
+    /// text()); only seen inside couldNotStartStream.
     couldNotAddInput,
+    /// A start-up step failed inside the platform (listing what can be
+    /// recorded, starting the capture, creating or starting the file);
+    /// underlyingError() tells which, or is null. Also raised when no usable
+    /// picture or sound arrives in time. "Could not start recording: ..."
     couldNotStartStream,
+    /// No audio input device has the requested microphoneDeviceID (text()),
+    /// or it offers no usable format. "Microphone with id <id> not found"
     microphoneNotFound,
+    /// The destination's extension (text()) does not suit the target: .mp4,
+    /// .mov or .m4v for video, .m4a for audio only (isAudioOnly()).
     unsupportedFileExtension,
+    /// A ProRes codec (codecName()) with .mp4 or .m4v (text()); use .mov.
     invalidFileExtension,
+    /// The recording failed while it ran (a window closed, a server lost, a
+    /// write error); underlyingError() tells how. The file keeps what was
+    /// recorded. "An unknown error has occurred: ..."
     unknown,
+    /// start() on a recorder that is recording, or whose recording failed.
     recorderAlreadyStarted,
+    /// stop(), pause() or resume() on an idle recorder.
     recorderNotStarted,
+    /// A target other than audioOnly without a targetID.
+    /// "No target provider."
     noTargetProvided,
+    /// An audio-only recording on a system that shows no display.
     noDisplaysConnected,
+    /// The user or the system refused screen capture.
     noPermissions,
+    /// VideoCodec::fromRawValue() with an unknown name.
     unsupportedVideoCodec,
   };
 
+  /// @name Construction of each case with its payload
+  /// @{
+
+  /// An error of the case of the same name, carrying its payload.
   static Error targetNotFound(std::string targetID);
   static Error couldNotAddInput(std::string inputName);
   static Error couldNotStartStream(Platform::ErrorRef underlying = nullptr);
@@ -41,17 +77,20 @@ public:
   static Error noDisplaysConnected();
   static Error noPermissions();
   static Error unsupportedVideoCodec();
+  /// @}
 
+  /// Which case this is.
   Kind kind() const { return kind_; }
-  // The identifier, input name or file extension of the cases that carry one.
+  /// The identifier, input name or file extension of the cases that carry one.
   const std::string& text() const { return text_; }
-  // The codec name of invalidFileExtension.
+  /// The codec name of invalidFileExtension.
   const std::string& codecName() const { return codecName_; }
-  // The flag of unsupportedFileExtension.
+  /// The flag of unsupportedFileExtension.
   bool isAudioOnly() const { return isAudioOnly_; }
-  // The error carried by couldNotStartStream (may be null) and unknown.
+  /// The error carried by couldNotStartStream (may be null) and unknown.
   const Platform::ErrorRef& underlyingError() const { return underlying_; }
 
+  /// The English message of the case, with its payload inserted verbatim.
   std::string localizedDescription() const override;
 
 private:
@@ -64,12 +103,12 @@ private:
   Platform::ErrorRef underlying_;
 };
 
-// A shared copy of a caught error, keeping its type where the engine knows
-// it (a platform SystemError or an engine Error) and its description always.
-Platform::ErrorRef shareError(const std::exception& error);
+/// A shared copy of a caught error, keeping its type where the library knows
+/// it (a platform SystemError or an Error) and its description always.
+VISTREL_EXPORT Platform::ErrorRef shareError(const std::exception& error);
 
-// The exception being handled as an unknown error: for a catch (...) where a
-// thread hands work to the engine, so that nothing escapes to terminate.
-Error currentExceptionAsError();
+/// The exception being handled, as an unknown error: for a catch (...) where
+/// a thread hands work to the library, so that nothing escapes to terminate.
+VISTREL_EXPORT Error currentExceptionAsError();
 
 } // namespace Vistrel

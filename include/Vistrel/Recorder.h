@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vistrel/Export.h"
+
 #include "Vistrel/Error.h"
 #include "Vistrel/RecordingOptions.h"
 #include "Vistrel/Target.h"
@@ -8,37 +10,80 @@
 #include <memory>
 #include <mutex>
 
-// The engine's public face: one recording at a time, with callbacks for its
-// transitions.
-//
-// Thread contract. start, stop and resume block until done (never needing
-// the main thread) and throw Error; issue the operations of one recorder one
-// at a time (a start while another is in progress fails with
-// recorderAlreadyStarted). Callbacks may be read and replaced from any
-// thread at any time. onStart, onFinish, onPause and onResume run on the
-// caller's thread before the operation returns; onError runs on whichever
-// thread detects the failure, possibly concurrently with the caller, and may
-// call back into the recorder. No lock is held while a callback runs.
+/// @file
+/// The recorder, the one object a program creates to make a recording.
 
 namespace Vistrel {
 
 class RecordingSession;
 
-class Recorder {
+/// Makes one recording at a time and reports its transitions.
+///
+/// A recorder is idle until start() succeeds, then records until stop()
+/// succeeds, and may then start again with new options.
+///
+/// Threads. start(), stop() and resume() block until done and never need the
+/// main thread; each may throw Error. Issue the operations of one recorder
+/// one at a time: a start() while another is in progress throws
+/// Error::Kind::recorderAlreadyStarted. Callbacks may be read and replaced
+/// from any thread at any time, and no lock is held while one runs, so a
+/// callback may call back into the recorder.
+///
+/// Failures. A failure while recording (the window closed, the display or
+/// audio server gone, a write error) finishes the file at once with what was
+/// recorded, is reported to onError(), and is kept: every later stop()
+/// throws it, and the recorder keeps its failed recording, so start() throws
+/// Error::Kind::recorderAlreadyStarted. A recorder that failed must be
+/// replaced by a new one.
+///
+/// Lifetime. Destroying a recorder does not stop its recording; call stop()
+/// first, or the file is left unfinished.
+class VISTREL_EXPORT Recorder {
 public:
+  /// A transition callback; may be empty.
   using Callback = std::function<void()>;
+  /// The failure callback; may be empty.
   using ErrorCallback = std::function<void(const Error&)>;
 
+  /// An idle recorder with no callbacks.
   Recorder() = default;
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
 
+  /// Starts recording and returns once the first picture (or, for
+  /// Target::audioOnly, the first sound) has started the file; then calls
+  /// onStart() on this thread.
+  /// @throws Error recorderAlreadyStarted when recording; noTargetProvided,
+  ///   targetNotFound, microphoneNotFound, noDisplaysConnected,
+  ///   noPermissions, unsupportedFileExtension, invalidFileExtension or
+  ///   couldNotStartStream when the request cannot be recorded. The recorder
+  ///   stays idle and may be started again. A failure late in the start is
+  ///   also reported to onError() (on a platform thread) before it is thrown.
   void start(Target target, const RecordingOptions& options);
+  /// Stops capturing, finishes the file and returns to idle; then calls
+  /// onFinish() on this thread.
+  /// @throws Error recorderNotStarted when idle; the failure kept from the
+  ///   recording (usually unknown) when it ended on a failure, every time.
   void stop();
+  /// Pauses: nothing captured from now on reaches the file, and the file's
+  /// timeline will have no hole for the pause. Calls onPause() on this thread.
+  /// @throws Error recorderNotStarted when idle.
   void pause();
+  /// Resumes a paused recording, returning once it records again; then calls
+  /// onResume() on this thread.
+  /// @throws Error recorderNotStarted when idle.
   void resume();
+  /// Whether the current recording is paused; false when idle.
   bool isPaused() const;
 
+  /// @name Callbacks
+  /// onStart, onFinish, onPause and onResume run on the thread that called
+  /// the operation, before it returns. onError runs on the platform thread
+  /// that detects the failure, possibly while the program's own thread is
+  /// inside a recorder operation.
+  /// @{
+
+  /// The callback of that name, to read or replace (empty: none).
   Callback onStart() const;
   Callback onFinish() const;
   Callback onPause() const;
@@ -48,8 +93,10 @@ public:
   void setOnFinish(Callback callback);
   void setOnPause(Callback callback);
   void setOnResume(Callback callback);
-  // Also replaces the callback of the current session.
+  /// Also replaces the callback of the current recording, so that its later
+  /// failures reach the new one.
   void setOnError(ErrorCallback callback);
+  /// @}
 
 private:
   // The current session; throws recorderNotStarted when there is none.

@@ -9,47 +9,74 @@
 #include <string>
 #include <utility>
 
-// The options of one recording: an immutable value, built from named fields.
-//
-//   RecordingOptions options({.destination = "/tmp/meeting.mp4",
-//                             .targetID = "42",
-//                             .cropRect = std::nullopt,
-//                             .microphoneDeviceID = std::nullopt});
-//
-// destination, targetID, cropRect and microphoneDeviceID have no default and
-// must be named (the last three possibly as std::nullopt); leaving one out
-// does not compile. Nothing is validated here: a request that cannot work is
-// refused when the recording starts.
+/// @file
+/// The options of one recording.
 
 namespace Vistrel {
 
-// A field the caller must give; it has no default.
+/// A field the caller must give; it has no default.
 template <typename T> class Required {
 public:
+  /// Takes any value the field's type can be made from.
   template <typename U>
   requires std::constructible_from<T, U> Required(U&& value) : value_(std::forward<U>(value)) {}
+  /// The value given.
   const T& get() const { return value_; }
 
 private:
   T value_;
 };
 
+/// The options of one recording: an immutable value, built from named
+/// fields.
+///
+/// @code
+/// Vistrel::RecordingOptions options({.destination = "/tmp/meeting.mp4",
+///                                    .targetID = "42",
+///                                    .cropRect = std::nullopt,
+///                                    .microphoneDeviceID = std::nullopt});
+/// @endcode
+///
+/// destination, targetID, cropRect and microphoneDeviceID have no default
+/// and must be named (the last three possibly as std::nullopt); leaving one
+/// out does not compile. Nothing is validated here: a request that cannot
+/// work is refused by Recorder::start().
 class RecordingOptions {
 public:
+  /// The fields, named in designated initialisers in this order.
   struct Fields {
-    Required<std::string> destination; // file path; its extension picks the container
+    /// The file to write; it must not exist. Its extension picks the
+    /// container: "mp4", "mov" or "m4v" for video, "m4a" for audio only.
+    Required<std::string> destination;
+    /// Which display, window or device (a Devices record's id); absent only
+    /// for Target::audioOnly.
     Required<std::optional<std::string>> targetID;
+    /// Pictures per second; audio-only recordings ignore it.
     std::int64_t framesPerSecond = 60;
-    Required<std::optional<Platform::CGRect>> cropRect; // display points
+    /// The part of a display to record, in display points; absent for all
+    /// of it. Only Target::screen looks at it.
+    Required<std::optional<Platform::CGRect>> cropRect;
+    /// Whether the pointer is drawn into the picture.
     bool showCursor = true;
+    /// Whether clicks are highlighted (where the platform can).
     bool highlightClicks = false;
+    /// The video encoder.
     VideoCodec videoCodec = VideoCodec::h264;
+    /// Apple Lossless audio instead of AAC.
     bool losslessAudio = false;
+    /// Whether the system's own sound (what the speakers play) is recorded.
     bool recordSystemAudio = false;
+    /// The microphone to record (a Devices::Audio id); absent for none.
     Required<std::optional<std::string>> microphoneDeviceID;
   };
 
+  /// Options from their fields.
   explicit RecordingOptions(Fields fields) : fields_(std::move(fields)) {}
+
+  /// @name The fields as given
+  /// @{
+
+  /// The field of the same name in Fields.
 
   const std::string& destination() const { return fields_.destination.get(); }
   const std::optional<std::string>& targetID() const { return fields_.targetID.get(); }
@@ -63,6 +90,7 @@ public:
   const std::optional<std::string>& microphoneDeviceID() const {
     return fields_.microphoneDeviceID.get();
   }
+  /// @}
 
 private:
   Fields fields_;

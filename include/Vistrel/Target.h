@@ -1,10 +1,17 @@
 #pragma once
 
-// What kind of source a recording captures. Which display, window or device
-// is meant travels in RecordingOptions::targetID. std::hash covers it.
+/// @file
+/// What kind of source a recording captures.
 
 namespace Vistrel {
 
-enum class Target { screen, window, externalDevice, audioOnly };
+/// What kind of source a recording captures. Which display, window or
+/// device is meant travels in RecordingOptions::targetID.
+enum class Target {
+  screen,         ///< a display (Devices::screen()), optionally cropped
+  window,         ///< one window (Devices::window())
+  externalDevice, ///< an attached capture device (Devices::iOS())
+  audioOnly,      ///< sound only, into an .m4a file; targetID is not looked at
+};
 
 } // namespace Vistrel

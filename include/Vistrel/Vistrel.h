@@ -1,7 +1,8 @@
 #pragma once
 
-// The recording engine: request values, errors, the recorder and device
-// discovery.
+/// @file
+/// Everything a program that records needs: the recorder, its options and
+/// errors, device discovery and the diagnostics log.
 
 #include "Vistrel/Devices.h"
 #include "Vistrel/Error.h"
@@ -10,3 +11,6 @@
 #include "Vistrel/RecordingOptions.h"
 #include "Vistrel/Target.h"
 #include "Vistrel/VideoCodec.h"
+
+/// Records displays, windows and sound into movie files.
+namespace Vistrel {}

@@ -56,7 +56,7 @@ void AssetWriter::openTracks() {
   std::vector<std::unique_ptr<TrackEncoder>> encoders;
   for (const auto& input : inputs_) {
     auto encoder = input->makeEncoder();
-    encoder->attach(muxer_, muxer_->addStream(encoder->codecContext()));
+    encoder->attach(muxer_, muxer_->addStream(encoder->codecContext(), input->trackName()));
     encoders.push_back(std::move(encoder));
   }
   muxer_->writeHeader();
@@ -101,12 +101,23 @@ void AssetWriter::startSessionAtSourceTime(CMTime startTime) {
   }
 }
 
+void AssetWriter::endSessionAtSourceTime(CMTime endTime) {
+  std::lock_guard lock(mutex_);
+  if (endTime.isNumeric()) {
+    sessionEnd_ = endTime;
+  }
+}
+
 void AssetWriter::finishWriting() {
   std::lock_guard finishing(finishMutex_);
   std::vector<std::shared_ptr<WriterInput>> inputs;
   std::shared_ptr<Muxer> muxer;
+  CMTime sessionEnd = kCMTimeInvalid;
   {
     std::lock_guard lock(mutex_);
+    if (sessionStart_ && sessionEnd_) {
+      sessionEnd = CMTimeSubtract(*sessionEnd_, *sessionStart_);
+    }
     if (finished_) {
       return;
     }
@@ -126,13 +137,14 @@ void AssetWriter::finishWriting() {
     }
   }
   // Encoder threads take the mux lock, never this writer's: drain unlocked.
-  // Every track is encoded first, so that a picture that stood still until
-  // the end can be shown until the end of the longest track.
-  CMTime recordingEnd = kCMTimeInvalid;
+  // Every track is encoded first, so that without a session end a picture
+  // that stood still can be shown until the end of the longest track.
+  CMTime recordingEnd = sessionEnd;
   for (const auto& input : inputs) {
     input->waitUntilEncoded();
     const CMTime end = input->encodedEnd();
-    if (end.isNumeric() && (!recordingEnd.isNumeric() || CMTimeCompare(end, recordingEnd) > 0)) {
+    if (!sessionEnd.isNumeric() && end.isNumeric() &&
+        (!recordingEnd.isNumeric() || CMTimeCompare(end, recordingEnd) > 0)) {
       recordingEnd = end;
     }
   }

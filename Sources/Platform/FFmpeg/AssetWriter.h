@@ -33,6 +33,7 @@ public:
   std::vector<AssetWriterInputRef> inputs() const override;
   bool startWriting() override;
   void startSessionAtSourceTime(CMTime startTime) override;
+  void endSessionAtSourceTime(CMTime endTime) override;
   AVAssetWriterStatus status() const override { return state_->status(); }
   ErrorRef error() const override { return state_->error(); }
   void finishWriting() override;
@@ -52,6 +53,7 @@ private:
   std::shared_ptr<Muxer> muxer_;
   std::vector<std::shared_ptr<WriterInput>> inputs_;
   std::optional<CMTime> sessionStart_;
+  std::optional<CMTime> sessionEnd_;
   bool finished_ = false;
   std::mutex finishMutex_; // serialises finishWriting
 };

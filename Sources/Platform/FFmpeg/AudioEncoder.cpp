@@ -122,8 +122,17 @@ CMTime AudioEncoder::appendedEnd() const {
   return position > 0 ? CMTimeMake(position, codecContext().sample_rate) : kCMTimeInvalid;
 }
 
-void AudioEncoder::finish(CMTime /*recordingEnd*/) {
+void AudioEncoder::finish(CMTime recordingEnd) {
   if (resampler_) {
+    // Sound that stopped before the recording did is silence until its end.
+    if (recordingEnd.isNumeric()) {
+      const int rate = codec().sample_rate;
+      const std::int64_t missing =
+          CMTimeConvertScale(recordingEnd, rate).value - expectedPosition();
+      if (missing > 0) {
+        resampleSilence(missing * sourceRate_ / rate);
+      }
+    }
     resample(nullptr, 0); // what the resampler's filter still holds
   }
   encodeBufferedFrames(true);

@@ -5,10 +5,13 @@ extern "C" {
 }
 
 #include <cerrno>
+#include <string>
 
 namespace Platform::FFmpeg {
 
 namespace {
+
+constexpr std::chrono::milliseconds fragmentInterval{500};
 
 const char* muxerName(AVFileType fileType) {
   switch (fileType) {
@@ -24,16 +27,18 @@ const char* muxerName(AVFileType fileType) {
   return "mp4";
 }
 
-// Fragments of about one second, each with its own index, written as soon
-// as they are complete: a killed process leaves every finished fragment
-// readable. With video, fragments also start at key frames.
+// Fragments of half a second at most, each with its own index, written as
+// soon as they are complete: a killed process leaves every finished fragment
+// readable and loses at most the last one and what the encoders still hold.
+// With video, fragments also start at key frames.
 AVDictionary* fragmentedOptions(AVFileType fileType) {
   AVDictionary* options = nullptr;
   const bool hasVideo = fileType != AVFileType::appleM4A;
   av_dict_set(
       &options, "movflags",
       hasVideo ? "empty_moov+frag_keyframe+default_base_moof" : "empty_moov+default_base_moof", 0);
-  av_dict_set(&options, "frag_duration", "1000000", 0);
+  av_dict_set(&options, "frag_duration",
+              std::to_string(std::chrono::microseconds(fragmentInterval).count()).c_str(), 0);
   if (fileType == AVFileType::appleM4V) {
     av_dict_set(&options, "brand", "M4V ", 0);
   }
@@ -59,7 +64,7 @@ Muxer::Muxer(std::unique_ptr<OutputFile> file, AVFileType fileType)
   context_->max_interleave_delta = 1'000'000;
 }
 
-int Muxer::addStream(const AVCodecContext& encoder) {
+int Muxer::addStream(const AVCodecContext& encoder, const std::string& name) {
   AVStream* stream = avformat_new_stream(context_.get(), nullptr);
   if (stream == nullptr) {
     throw SystemError(ErrorDomain::mediaWriting, ENOMEM, "Could not add a track: out of memory.");
@@ -70,6 +75,16 @@ int Muxer::addStream(const AVCodecContext& encoder) {
                       "Could not add a track: " + libavErrorText(result) + ".");
   }
   stream->time_base = encoder.time_base;
+  // Default streams are enabled tracks; several enabled tracks of one kind
+  // each get an alternate group of their own.
+  stream->disposition = AV_DISPOSITION_DEFAULT;
+  av_dict_set(&stream->metadata, "language", "und", 0);
+  if (!name.empty()) {
+    // The handler name and the track's own title: what ffprobe and
+    // mediainfo show.
+    av_dict_set(&stream->metadata, "handler_name", name.c_str(), 0);
+    av_dict_set(&stream->metadata, "title", name.c_str(), 0);
+  }
   return stream->index;
 }
 
@@ -83,7 +98,14 @@ void Muxer::writeHeader() {
     throw SystemError(ErrorDomain::mediaWriting, result, error_->localizedDescription());
   }
   headerWritten_ = true;
-  avio_flush(context_->pb);
+  if (!file_->commit()) {
+    error_ = file_->error();
+    throw SystemError(ErrorDomain::mediaWriting, EIO, error_->localizedDescription());
+  }
+  // The first fragment is due half an interval after the header: soon, yet
+  // late enough that every track has given its first packet, so that the
+  // interleaver can still shift the tracks' starting times together.
+  lastFragmentTime_ = std::chrono::steady_clock::now() - fragmentInterval / 2;
 }
 
 void Muxer::write(AVPacket& packet, int streamIndex, AVRational timeBase) {
@@ -94,9 +116,24 @@ void Muxer::write(AVPacket& packet, int streamIndex, AVRational timeBase) {
   }
   packet.stream_index = streamIndex;
   av_packet_rescale_ts(&packet, timeBase, context_->streams[streamIndex]->time_base);
-  const int result = av_interleaved_write_frame(context_.get(), &packet);
-  // Fragments reach the file at once, not when the I/O buffer fills.
-  avio_flush(context_->pb);
+  int result = av_interleaved_write_frame(context_.get(), &packet);
+  const auto now = std::chrono::steady_clock::now();
+  if (result >= 0 && now - lastFragmentTime_ >= fragmentInterval) {
+    // Interleaving holds every track back while one lags (a video encoder
+    // still filling its pipeline, a silent source); a kill would take all of
+    // it. So a fragment goes out at least every fragment interval with
+    // whatever has been encoded.
+    result = av_interleaved_write_frame(context_.get(), nullptr);
+    if (result >= 0) {
+      result = av_write_frame(context_.get(), nullptr);
+    }
+  }
+  // Each call writes whole fragments or nothing; they reach the file at once.
+  const std::uint64_t sizeBefore = file_->committedSize();
+  file_->commit();
+  if (file_->committedSize() != sizeBefore) {
+    lastFragmentTime_ = now;
+  }
   if (result < 0 || file_->error()) {
     error_ = file_->error() ? file_->error() : failure("write", result);
     throw SystemError(ErrorDomain::mediaWriting, result, error_->localizedDescription());

@@ -5,6 +5,8 @@
 #include "Platform/FFmpeg/OutputFile.h"
 #include "Platform/OutputSettings.h"
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -25,8 +27,10 @@ public:
 
   const std::string& path() const { return file_->path(); }
 
-  // A stream with the parameters of an opened encoder; returns its index.
-  int addStream(const AVCodecContext& encoder);
+  // A stream with the parameters of an opened encoder, named `name` when
+  // that is not empty; returns its index. Every stream is enabled and in no
+  // alternate group shared with another, so players play them together.
+  int addStream(const AVCodecContext& encoder, const std::string& name);
   // Throws Platform::SystemError when the header cannot be written.
   void writeHeader();
   // Rescales and writes one packet. Throws Platform::SystemError on failure;
@@ -46,6 +50,7 @@ private:
   OutputFormatContextPtr context_;
   AVFileType fileType_;
   bool headerWritten_ = false;
+  std::chrono::steady_clock::time_point lastFragmentTime_;
   bool closed_ = false;
   ErrorRef error_;
 };

@@ -1,5 +1,6 @@
 #include "Platform/FFmpeg/OutputFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -10,7 +11,9 @@ namespace Platform::FFmpeg {
 
 namespace {
 
-constexpr int ioBufferSize = 256 * 1024;
+// FFmpeg's own buffer only feeds the pending bytes; commits decide when they
+// reach the file.
+constexpr int ioBufferSize = 64 * 1024;
 
 std::string systemErrorText(int error) {
   return std::strerror(error);
@@ -67,41 +70,86 @@ int OutputFile::writePacket(void* opaque, std::uint8_t* bytes, int size) {
 }
 
 std::int64_t OutputFile::seek(void* opaque, std::int64_t offset, int whence) {
-  auto* file = static_cast<OutputFile*>(opaque);
-  if (whence == AVSEEK_SIZE) {
-    struct stat status {};
-    return ::fstat(file->descriptor_, &status) == 0 ? status.st_size : AVERROR(errno);
+  return static_cast<OutputFile*>(opaque)->seekTo(offset, whence & ~AVSEEK_FORCE);
+}
+
+std::int64_t OutputFile::seekTo(std::int64_t offset, int whence) {
+  // A seek ends a run of bytes: what came before goes to its own place.
+  if (!writePending()) {
+    return AVERROR(EIO);
   }
-  const off_t position = ::lseek(file->descriptor_, offset, whence & ~AVSEEK_FORCE);
-  return position < 0 ? AVERROR(errno) : position;
+  struct stat status {};
+  const std::int64_t size = ::fstat(descriptor_, &status) == 0 ? status.st_size : -1;
+  std::int64_t target = -1;
+  switch (whence) {
+  case AVSEEK_SIZE:
+    return size < 0 ? AVERROR(errno) : size;
+  case SEEK_SET:
+    target = offset;
+    break;
+  case SEEK_CUR:
+    target = static_cast<std::int64_t>(position_) + offset;
+    break;
+  case SEEK_END:
+    target = size < 0 ? -1 : size + offset;
+    break;
+  default:
+    return AVERROR(EINVAL);
+  }
+  if (target < 0) {
+    return AVERROR(EINVAL);
+  }
+  position_ = static_cast<std::uint64_t>(target);
+  return target;
 }
 
 int OutputFile::write(const std::uint8_t* bytes, int size) {
   if (error_) {
     return AVERROR(EIO);
   }
+  pending_.insert(pending_.end(), bytes, bytes + size);
+  return size;
+}
+
+bool OutputFile::commit() {
+  if (descriptor_ < 0) {
+    return !error_;
+  }
+  avio_flush(io_.get());
+  return writePending();
+}
+
+bool OutputFile::writePending() {
+  if (error_) {
+    return false;
+  }
   // A file unlinked while we write would silently swallow the recording.
   struct stat status {};
   if (::fstat(descriptor_, &status) == 0 && status.st_nlink == 0) {
     fail("The file " + quotedPath(path_) + " was removed while it was being written.");
-    return AVERROR(ENOENT);
+    return false;
   }
-  int remaining = size;
-  while (remaining > 0) {
-    const ssize_t written = ::write(descriptor_, bytes, static_cast<std::size_t>(remaining));
+  std::size_t done = 0;
+  while (done < pending_.size()) {
+    const ssize_t written = ::pwrite(descriptor_, pending_.data() + done, pending_.size() - done,
+                                     static_cast<off_t>(position_ + done));
     if (written < 0) {
       if (errno == EINTR) {
         continue;
       }
       const int error = errno;
       fail("Could not write the file " + quotedPath(path_) + ": " + systemErrorText(error) + ".");
-      return AVERROR(error);
+      // Whatever part of the commit did land is a torn fragment: take it off.
+      static_cast<void>(::ftruncate(descriptor_, static_cast<off_t>(committedSize_)));
+      return false;
     }
-    bytes += written;
-    remaining -= static_cast<int>(written);
-    bytesWritten_ += static_cast<std::uint64_t>(written);
+    done += static_cast<std::size_t>(written);
   }
-  return size;
+  position_ += pending_.size();
+  bytesWritten_ += pending_.size();
+  committedSize_ = std::max(committedSize_, position_);
+  pending_.clear();
+  return true;
 }
 
 void OutputFile::fail(const std::string& description) {
@@ -114,9 +162,9 @@ void OutputFile::close() {
   if (descriptor_ < 0) {
     return;
   }
-  avio_flush(io_.get());
+  commit();
   // A finished recording must survive a power cut, not only a crash.
-  if (::fsync(descriptor_) != 0 && errno != EINVAL) {
+  if (!error_ && ::fsync(descriptor_) != 0 && errno != EINVAL) {
     const int error = errno;
     fail("Could not write the file " + quotedPath(path_) + ": " + systemErrorText(error) + ".");
   }
@@ -133,7 +181,7 @@ void OutputFile::discardIfUnused() {
   }
   struct stat opened {};
   struct stat named {};
-  const bool unused = bytesWritten_ == 0 && io_->buf_ptr == io_->buffer;
+  const bool unused = bytesWritten_ == 0 && pending_.empty() && io_->buf_ptr == io_->buffer;
   if (unused && ::fstat(descriptor_, &opened) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
       opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
     ::unlink(path_.c_str());

@@ -1,12 +1,13 @@
 #include "Platform/FFmpeg/TrackEncoder.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace Platform::FFmpeg {
 
 TrackEncoder::TrackEncoder(CodecContextPtr codec)
-    : codec_(std::move(codec)), packet_(av_packet_alloc()) {
-  if (!packet_) {
+    : codec_(std::move(codec)), packet_(av_packet_alloc()), waiting_(av_packet_alloc()) {
+  if (!packet_ || !waiting_) {
     throw SystemError(ErrorDomain::mediaWriting, ENOMEM, "Could not set up an encoder.");
   }
 }
@@ -36,8 +37,31 @@ void TrackEncoder::encode(const AVFrame* frame) {
     if ((packet_->flags & AV_PKT_FLAG_KEY) != 0 && packet_->pts > lastKeyFrameTime_) {
       lastKeyFrameTime_ = packet_->pts;
     }
-    muxer_->write(*packet_, streamIndex_, codec_->time_base);
+    if (waiting_->data != nullptr) {
+      waiting_->duration = std::max<std::int64_t>(1, packet_->dts - waiting_->dts);
+      write(*waiting_);
+    }
+    if (packet_->duration > 0) {
+      write(*packet_);
+    } else {
+      av_packet_move_ref(waiting_.get(), packet_.get());
+    }
   }
+}
+
+void TrackEncoder::writeLastPacket(std::int64_t end) {
+  if (waiting_->data == nullptr) {
+    return;
+  }
+  waiting_->duration =
+      end > waiting_->dts ? end - waiting_->dts : std::max<std::int64_t>(1, lastDuration_);
+  write(*waiting_);
+}
+
+void TrackEncoder::write(AVPacket& packet) {
+  lastDuration_ = packet.duration;
+  // The muxer takes the packet's contents.
+  muxer_->write(packet, streamIndex_, codec_->time_base);
 }
 
 void openEncoder(AVCodecContext& codec, AVDictionary** options, const std::string& what) {

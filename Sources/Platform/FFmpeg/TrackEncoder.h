@@ -35,8 +35,13 @@ public:
 protected:
   explicit TrackEncoder(CodecContextPtr codec);
 
-  // Sends a frame (null to flush) and writes every packet it yields.
+  // Sends a frame (null to flush) and writes every packet it yields. A
+  // packet the encoder gives no duration (video) waits for the next one,
+  // whose time gives it its duration.
   void encode(const AVFrame* frame);
+  // Writes the packet still waiting, if any, lasting until `end` (codec time
+  // base), or as long as the one before it when `end` is not after it.
+  void writeLastPacket(std::int64_t end);
   AVCodecContext& codec() { return *codec_; }
   // The presentation time of the latest key frame written, in the codec's
   // time base; INT64_MIN before the first.
@@ -44,8 +49,12 @@ protected:
 
 private:
   CodecContextPtr codec_;
+  void write(AVPacket& packet);
+
   PacketPtr packet_;
+  PacketPtr waiting_; // a packet without duration, until the next one
   std::shared_ptr<Muxer> muxer_;
+  std::int64_t lastDuration_ = 0;
   int streamIndex_ = -1;
   std::int64_t lastKeyFrameTime_ = INT64_MIN;
 };

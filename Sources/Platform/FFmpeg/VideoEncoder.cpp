@@ -15,6 +15,8 @@ constexpr std::int64_t keyFrameSpacing = 90000; // one second
 constexpr std::int64_t stillPictureGap = 9000;
 // A nominal rate for the encoders' rate control; frames carry their own times.
 constexpr AVRational nominalFrameRate{30, 1};
+// How long the closing frame lasts, and the last one when nothing tells.
+constexpr std::int64_t nominalFrameDuration = videoTimeBase.den / nominalFrameRate.num;
 constexpr int defaultKeyFrameInterval = 60;
 
 const char* encoderName(VideoCodec codec) {
@@ -72,6 +74,11 @@ AVDictionary* encoderOptions(const VideoEncoderSettings& settings) {
     av_dict_set(&options, "preset", "veryfast", 0);
     av_dict_set(&options, "crf", "23", 0);
     av_dict_set(&options, "forced-idr", "1", 0);
+    // A frame leaves the encoder as soon as it is encoded: no lookahead (its
+    // half second of frames would be lost to a kill and held in memory) and
+    // threads that split each frame rather than work on several at once.
+    av_dict_set(&options, "x264-params",
+                "rc-lookahead=0:sync-lookahead=0:mbtree=0:sliced-threads=1", 0);
     if (!settings.profile.empty()) {
       av_dict_set(&options, "profile", settings.profile.c_str(), 0);
     }
@@ -208,17 +215,26 @@ CMTime VideoEncoder::appendedEnd() const {
 }
 
 void VideoEncoder::finish(CMTime recordingEnd) {
-  if (lastTime_ != INT64_MIN && recordingEnd.isNumeric()) {
-    const std::int64_t endTime = CMTimeConvertScale(recordingEnd, videoTimeBase.den).value;
-    // The last picture is still in frame_; idle frames were never appended.
-    if (endTime - lastTime_ > stillPictureGap) {
-      frame_->pts = endTime;
-      frame_->pict_type = AV_PICTURE_TYPE_NONE;
-      lastTime_ = endTime;
-      encode(frame_.get());
-    }
+  if (lastTime_ == INT64_MIN) {
+    encode(nullptr);
+    return;
+  }
+  std::int64_t endTime = lastTime_ + nominalFrameDuration;
+  if (recordingEnd.isNumeric()) {
+    endTime = std::max(CMTimeConvertScale(recordingEnd, videoTimeBase.den).value, lastTime_ + 1);
+  }
+  // The last picture is still in frame_; idle frames were never appended.
+  // Shown once more as the closing frame, it marks that the picture stood
+  // still until the end even for tools that ignore the last duration.
+  const std::int64_t closingTime = endTime - nominalFrameDuration;
+  if (closingTime - lastTime_ > stillPictureGap) {
+    frame_->pts = closingTime;
+    frame_->pict_type = AV_PICTURE_TYPE_NONE;
+    lastTime_ = closingTime;
+    encode(frame_.get());
   }
   encode(nullptr);
+  writeLastPacket(endTime);
 }
 
 } // namespace Platform::FFmpeg

@@ -22,8 +22,8 @@ public:
 
   void append(const CMSampleBuffer& sample, CMTime sessionStart) override;
   CMTime appendedEnd() const override;
-  // A picture that stood still until the end is shown until the end: the
-  // last one is encoded again where the longest track ends.
+  // The last frame lasts until `recordingEnd`; a picture that stood still
+  // until then is encoded once more, one frame before it.
   void finish(CMTime recordingEnd) override;
 
 private:

@@ -83,6 +83,16 @@ void WriterInput::markAsFinished() {
   wake_.notify_all();
 }
 
+void WriterInput::setTrackName(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  trackName_ = name;
+}
+
+std::string WriterInput::trackName() const {
+  std::lock_guard lock(mutex_);
+  return trackName_;
+}
+
 bool WriterInput::attach() {
   std::lock_guard lock(mutex_);
   if (attached_) {

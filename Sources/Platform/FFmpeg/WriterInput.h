@@ -33,6 +33,8 @@ public:
   bool isReadyForMoreMediaData() const override;
   bool appendSampleBuffer(const SampleBufferRef& sampleBuffer) override;
   void markAsFinished() override;
+  void setTrackName(const std::string& name) override;
+  std::string trackName() const;
 
   // The settings read from outputSettings(), absent when they are unusable
   // (settingsProblem() then says why).
@@ -70,6 +72,7 @@ private:
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool realTime_ = false;
+  std::string trackName_;
   bool attached_ = false;
   bool started_ = false;
   bool finished_ = false;

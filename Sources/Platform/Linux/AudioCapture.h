@@ -19,12 +19,11 @@ public:
 
   // Blocks until recording runs; throws Platform::Error when it cannot start.
   // `deliver` is called one buffer at a time, in capture order, on a thread of
-  // the capture; `failed` is called at most once if the source goes away or
-  // the server fails while running.
-  virtual void start(std::function<void(SampleBufferRef)> deliver,
-                     std::function<void(ErrorRef)> failed) = 0;
+  // the capture. Once running, a capture does not fail: a source or server
+  // that goes away is heard as silence until it is back.
+  virtual void start(std::function<void(SampleBufferRef)> deliver) = 0;
 
-  // Blocks until neither callback will be called again.
+  // Blocks until `deliver` will not be called again.
   virtual void stop() = 0;
 };
 

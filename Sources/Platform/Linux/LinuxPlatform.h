@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vistrel/Export.h"
+
 #include "Platform/Platform.h"
 
 namespace Platform::Linux {
@@ -7,6 +9,6 @@ namespace Platform::Linux {
 // The services of the Linux platform: X11 screen capture (or, in a Wayland
 // session, the desktop portal's screen casts), PulseAudio devices and audio,
 // the FFmpeg writer and the Linux system services.
-Services makeLinuxServices();
+VISTREL_EXPORT Services makeLinuxServices();
 
 } // namespace Platform::Linux

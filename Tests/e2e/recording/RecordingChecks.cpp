@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace RecordingChecks {
 
@@ -9,18 +10,24 @@ std::vector<double> flashOnsets(const std::vector<TestSupport::PictureSample>& p
   // The demo window is dark with a moving bar; a flash turns it white.
   constexpr double brightLuma = 180;
   std::vector<double> onsets;
+  // A recording that opens mid-flash has no onset there.
+  std::optional<double> lastDark;
   bool bright = false;
   for (const auto& picture : pictures) {
     const bool nowBright = picture.meanLuma > brightLuma;
-    if (nowBright && !bright) {
-      onsets.push_back(picture.time);
+    if (nowBright && !bright && lastDark) {
+      onsets.push_back((*lastDark + picture.time) / 2);
+    }
+    if (!nowBright) {
+      lastDark = picture.time;
     }
     bright = nowBright;
   }
   return onsets;
 }
 
-std::vector<double> toneOnsets(const std::vector<float>& samples, int sampleRate) {
+std::vector<double> toneOnsets(const std::vector<float>& samples, int sampleRate,
+                               double startTime) {
   // Envelope over 2 ms windows; a tone starts where it crosses a quarter of
   // the loudest window after at least 200 ms of quiet.
   const std::size_t window = static_cast<std::size_t>(sampleRate) / 500;
@@ -43,7 +50,7 @@ std::vector<double> toneOnsets(const std::vector<float>& samples, int sampleRate
   for (std::size_t i = 0; i < envelope.size(); ++i) {
     if (envelope[i] > threshold) {
       if (quiet >= quietWindows && loudest > 0.01) {
-        onsets.push_back(static_cast<double>(i * window) / sampleRate);
+        onsets.push_back(startTime + static_cast<double>(i * window) / sampleRate);
       }
       quiet = 0;
     } else {

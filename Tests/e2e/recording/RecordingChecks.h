@@ -9,11 +9,15 @@
 
 namespace RecordingChecks {
 
-// Times (seconds) at which the pictures turn bright after being dark.
+// Times (seconds) at which the pictures turn bright after being dark: the
+// midpoint between the last dark and the first bright picture, where the
+// change happened on average. (The first bright picture alone would put
+// every flash late by half a frame period on average, up to a whole one.)
 std::vector<double> flashOnsets(const std::vector<TestSupport::PictureSample>& pictures);
 
-// Times (seconds) at which the sound rises out of silence.
-std::vector<double> toneOnsets(const std::vector<float>& samples, int sampleRate);
+// Times (seconds, on the file's timeline) at which the sound rises out of
+// silence; `samples` begin at `startTime`, the track's first packet.
+std::vector<double> toneOnsets(const std::vector<float>& samples, int sampleRate, double startTime);
 
 // For each flash, the distance (seconds) to the nearest tone onset.
 std::vector<double> flashToToneDistances(const std::vector<double>& flashes,

@@ -9,36 +9,75 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <thread>
+#include <unistd.h>
 
-// Sound and picture of a real recording stay together, also across a pause:
-// the demo window flashes and beeps at the same instants, and every flash in
-// the file must have its beep within 45 ms.
+// Sound and picture of a real recording stay together, also across pauses:
+// the demo window flashes and beeps at the same instants, and the beeps must
+// sit within 15 ms of the flashes, about what broadcast practice allows.
+//
+// One flash is seen only to within a frame period: it began between the last
+// dark and the first bright picture. The midpoint is right on average, and
+// the flash period is not a multiple of the frame period, so flashes fall at
+// every phase of the frame grid: the median offset is held to 15 ms, each
+// single flash to 15 ms plus what cannot be seen of it (half a frame period,
+// and the demo's 10 ms sound chunks, which start a beep up to one chunk late).
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+constexpr auto flashPeriod = std::chrono::microseconds(1'013'000);
+constexpr int framesPerSecond = 24;
+constexpr double tolerance = 0.015;
+constexpr double singleFlashTolerance = tolerance + 0.5 / framesPerSecond + 0.010;
+
 // Sleeps until the middle of the gap between two flashes, which come every
-// second from `flashesStart` and last 100 ms.
+// period from `flashesStart` and last 100 ms.
 void sleepUntilBetweenFlashes(Clock::time_point flashesStart, Clock::duration atLeast) {
   const auto earliest = Clock::now() + atLeast;
-  auto target = flashesStart + 550ms;
+  auto target = flashesStart + flashPeriod / 2 + 50ms;
   while (target < earliest) {
-    target += 1s;
+    target += flashPeriod;
   }
   std::this_thread::sleep_until(target);
 }
 
-TEST(AudioVideoSync, EveryFlashHasItsBeepAfterAPauseAndResume) {
+// Why timing cannot be judged here, or empty: sanitizers slow every thread,
+// and on a machine already busier than its cores the capture threads are
+// scheduled tens of milliseconds late.
+std::string whyTimingIsUnreliable() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return "built with a sanitizer";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  return "built with a sanitizer";
+#endif
+#endif
+  double load = 0;
+  std::ifstream("/proc/loadavg") >> load;
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  if (load > 2.0 * static_cast<double>(cores)) {
+    return "the machine is overloaded (load " + std::to_string(load) + " on " +
+           std::to_string(cores) + " cores)";
+  }
+  return {};
+}
+
+TEST(AudioVideoSync, EveryFlashHasItsBeepWithin15msAcrossTwoPauses) {
+  if (const auto reason = whyTimingIsUnreliable(); !reason.empty()) {
+    GTEST_SKIP() << "sync is not measurable: " << reason;
+  }
   TestSupport::VirtualDesktop desktop;
   desktop.useInThisProcess();
   Platform::install(Platform::Linux::makeLinuxServices());
   TestSupport::TemporaryDirectory directory;
 
-  TestSupport::DemoWindow window({"--size", "320x240", "--flash-every", "1", "--beep"},
+  TestSupport::DemoWindow window({"--size", "320x240", "--flash-every", "1.013", "--beep"},
                                  desktop.environment());
   const auto flashesStart = Clock::now();
   // The window's sound reaches the speakers a moment after the window
@@ -48,7 +87,7 @@ TEST(AudioVideoSync, EveryFlashHasItsBeepAfterAPauseAndResume) {
   const std::string file = directory.path() + "/sync.mov";
   const Vistrel::RecordingOptions options({.destination = file,
                                            .targetID = window.idText(),
-                                           .framesPerSecond = 30,
+                                           .framesPerSecond = framesPerSecond,
                                            .cropRect = std::nullopt,
                                            .losslessAudio = true,
                                            .recordSystemAudio = true,
@@ -56,11 +95,14 @@ TEST(AudioVideoSync, EveryFlashHasItsBeepAfterAPauseAndResume) {
   Vistrel::Recorder recorder;
   recorder.start(Vistrel::Target::window, options);
   const auto started = Clock::now();
-  sleepUntilBetweenFlashes(flashesStart, 3s);
-  recorder.pause();
-  const double pausedAt = std::chrono::duration<double>(Clock::now() - started).count();
-  sleepUntilBetweenFlashes(flashesStart, 1500ms);
-  recorder.resume();
+  std::vector<double> pausedAt;
+  for (int pause = 0; pause < 2; ++pause) {
+    sleepUntilBetweenFlashes(flashesStart, 3s);
+    recorder.pause();
+    pausedAt.push_back(std::chrono::duration<double>(Clock::now() - started).count());
+    sleepUntilBetweenFlashes(flashesStart, 1500ms);
+    recorder.resume();
+  }
   std::this_thread::sleep_for(3500ms);
   recorder.stop();
 
@@ -69,11 +111,13 @@ TEST(AudioVideoSync, EveryFlashHasItsBeepAfterAPauseAndResume) {
   const int audio = RecordingChecks::trackIndex(info, AVMEDIA_TYPE_AUDIO);
   ASSERT_GE(video, 0);
   ASSERT_GE(audio, 0);
+  const auto& audioTrack = info.tracks[static_cast<std::size_t>(audio)];
+  ASSERT_FALSE(audioTrack.times.empty());
   const auto pictures = TestSupport::decodeTrack(file, video).pictures;
   const auto sound = TestSupport::decodeTrack(file, audio).firstChannel;
   const auto flashes = RecordingChecks::flashOnsets(pictures);
   const auto tones =
-      RecordingChecks::toneOnsets(sound, info.tracks[static_cast<std::size_t>(audio)].sampleRate);
+      RecordingChecks::toneOnsets(sound, audioTrack.sampleRate, audioTrack.times.front());
 
   const auto list = [](const std::vector<double>& times) {
     std::string text;
@@ -83,16 +127,24 @@ TEST(AudioVideoSync, EveryFlashHasItsBeepAfterAPauseAndResume) {
     return text;
   };
   SCOPED_TRACE("flashes at " + list(flashes) + "; beeps at " + list(tones));
-  ASSERT_GE(flashes.size(), 5U);
+  ASSERT_GE(flashes.size(), 7U);
   EXPECT_NEAR(static_cast<double>(tones.size()), static_cast<double>(flashes.size()), 1.0);
-  int afterResume = 0;
+  // Nothing is cut from the file before the first pause, so it begins at the
+  // same time in the file as on the clock.
+  const double firstPauseInFile = pausedAt.front();
+  int afterPauses = 0;
   const auto distances = RecordingChecks::flashToToneDistances(flashes, tones);
+  auto sorted = distances;
+  std::sort(sorted.begin(), sorted.end());
+  const double median = sorted[sorted.size() / 2];
+  RecordProperty("median_offset_ms", std::to_string(median * 1000));
+  EXPECT_LE(std::fabs(median), tolerance) << "median offset " << median * 1000 << " ms";
   for (std::size_t i = 0; i < flashes.size(); ++i) {
-    EXPECT_LE(std::fabs(distances[i]), 0.045)
+    EXPECT_LE(std::fabs(distances[i]), singleFlashTolerance)
         << "flash at " << flashes[i] << " s, nearest beep " << distances[i] * 1000 << " ms away";
-    afterResume += flashes[i] > pausedAt + 0.2 ? 1 : 0;
+    afterPauses += flashes[i] > firstPauseInFile + 0.2 ? 1 : 0;
   }
-  EXPECT_GE(afterResume, 2) << "flashes after the resume are checked too";
+  EXPECT_GE(afterPauses, 4) << "flashes after the pauses are checked too";
 }
 
 } // namespace

@@ -9,7 +9,7 @@ namespace {
 using DiscoveryTest = PulseServerTest;
 
 TEST_F(DiscoveryTest, ListsTheVirtualMicrophoneOnceAndNoMonitor) {
-  auto service = Linux::makePulseMediaCaptureService();
+  auto service = Linux::makePulseMediaCaptureService(audioServer_);
   const auto devices =
       service->discoverDevices({AVCaptureDeviceType::microphone, AVCaptureDeviceType::external},
                                MediaType::audio, AVCaptureDevicePosition::unspecified);
@@ -31,7 +31,7 @@ TEST_F(DiscoveryTest, ListsTheVirtualMicrophoneOnceAndNoMonitor) {
 }
 
 TEST_F(DiscoveryTest, DeviceInputNeedsTheSourceToStillExist) {
-  auto service = Linux::makePulseMediaCaptureService();
+  auto service = Linux::makePulseMediaCaptureService(audioServer_);
   const auto devices = service->discoverDevices({AVCaptureDeviceType::microphone}, MediaType::audio,
                                                 AVCaptureDevicePosition::unspecified);
   ASSERT_EQ(devices.size(), 1U);
@@ -48,16 +48,17 @@ TEST_F(DiscoveryTest, DeviceInputNeedsTheSourceToStillExist) {
 }
 
 TEST_F(DiscoveryTest, WithoutAServerNothingIsListedAndMicrophoneIsDenied) {
-  ASSERT_TRUE(Linux::audioServerAccepts());
+  ASSERT_TRUE(audioServer_->accepts());
   stopServer();
-  EXPECT_FALSE(Linux::audioServerAccepts());
-  auto service = Linux::makePulseMediaCaptureService();
+  EXPECT_FALSE(audioServer_->accepts());
+  auto service = Linux::makePulseMediaCaptureService(audioServer_);
   EXPECT_TRUE(service
                   ->discoverDevices({AVCaptureDeviceType::microphone}, MediaType::audio,
                                     AVCaptureDevicePosition::unspecified)
                   .empty());
-  EXPECT_THROW(Linux::makePulseAudioCaptureFactory()->makeSystemAudioCapture()->start(
-                   [](SampleBufferRef) {}, [](ErrorRef) {}),
+  EXPECT_THROW(Linux::makePulseAudioCaptureFactory(audioServer_)
+                   ->makeSystemAudioCapture()
+                   ->start([](SampleBufferRef) {}),
                Error);
 }
 

@@ -34,6 +34,28 @@ void PulseServerTest::stopServer() {
   }
 }
 
+void PulseServerTest::restartServer() {
+  const auto restarted = TestSupport::run({script, "restart", pid_}, {}, std::chrono::seconds(30));
+  ASSERT_EQ(restarted.status, 0) << restarted.output;
+  std::istringstream fields(restarted.output);
+  std::string server;
+  fields >> server >> pid_;
+  ASSERT_EQ(server, server_) << "the same socket";
+}
+
+std::string PulseServerTest::loadModule(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command{"/usr/bin/env", "pactl", "load-module"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  const auto loaded = TestSupport::run(command, {}, std::chrono::seconds(10));
+  if (loaded.status != 0) {
+    return {};
+  }
+  std::istringstream fields(loaded.output);
+  std::string index;
+  fields >> index;
+  return index;
+}
+
 int PulseServerTest::pactl(const std::vector<std::string>& arguments) {
   std::vector<std::string> command{"/usr/bin/env", "pactl"};
   command.insert(command.end(), arguments.begin(), arguments.end());

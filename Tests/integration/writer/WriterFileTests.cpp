@@ -31,7 +31,9 @@ class ContainerAndCodec : public testing::TestWithParam<ContainerCase> {};
 
 // A system-audio track (stereo float at 48 kHz), a microphone track (mono
 // int16 at 44.1 kHz into a one-channel track) and, for movies, a video track:
-// added in that order, one second of each.
+// added in that order, one second of each, in a session that ends a second
+// later. Tracks keep their order and names, all enabled, all lasting until
+// the session's end.
 TEST_P(ContainerAndCodec, WritesEveryTrackWithItsCodecAndLayout) {
   const ContainerCase& param = GetParam();
   ScratchDirectory directory;
@@ -45,6 +47,8 @@ TEST_P(ContainerAndCodec, WritesEveryTrackWithItsCodecAndLayout) {
     ASSERT_TRUE(video);
   }
   ASSERT_TRUE(systemAudio && microphone);
+  systemAudio->setTrackName("System audio");
+  microphone->setTrackName("Microphone");
   ASSERT_TRUE(writer->startWriting());
   const CMTime start = seconds(1000);
   writer->startSessionAtSourceTime(start);
@@ -59,6 +63,7 @@ TEST_P(ContainerAndCodec, WritesEveryTrackWithItsCodecAndLayout) {
   for (int i = 0; video && i < 24; ++i) {
     EXPECT_TRUE(appendWhenReady(*video, bgraFrame(64, 48, i, seconds(1000 + i / 24.0))));
   }
+  writer->endSessionAtSourceTime(seconds(1002));
   for (const auto& input : writer->inputs()) {
     input->markAsFinished();
   }
@@ -67,6 +72,12 @@ TEST_P(ContainerAndCodec, WritesEveryTrackWithItsCodecAndLayout) {
       << (writer->error() ? writer->error()->localizedDescription() : "");
 
   const FileInfo file = probeFile(path);
+  for (const TrackInfo& track : file.tracks) {
+    EXPECT_TRUE(track.isDefault);
+    // FFmpeg leaves an undetermined language out of its report.
+    EXPECT_TRUE(track.language.empty() || track.language == "und") << track.language;
+    EXPECT_NEAR(track.duration, 2.0, param.lossless ? 0.001 : 0.03) << track.type;
+  }
   EXPECT_EQ(file.majorBrand, param.expectedBrand);
   ASSERT_EQ(file.tracks.size(), param.videoCodec ? 3U : 2U);
   const AVCodecID audioCodec = param.lossless ? AV_CODEC_ID_ALAC : AV_CODEC_ID_AAC;
@@ -76,11 +87,12 @@ TEST_P(ContainerAndCodec, WritesEveryTrackWithItsCodecAndLayout) {
     EXPECT_EQ(audio.codec, audioCodec);
     EXPECT_EQ(audio.sampleRate, 48000);
     EXPECT_EQ(audio.channelCount, i == 0 ? 2 : 1);
+    EXPECT_EQ(audio.name, i == 0 ? "System audio" : "Microphone");
     const DecodedTrack decoded = decodeTrack(path, i);
     EXPECT_EQ(decoded.errors, 0);
-    // One second: AAC's priming takes the place of the input's first samples,
-    // and its last frame is padded.
-    EXPECT_NEAR(static_cast<double>(decoded.firstChannel.size()), 48000,
+    // Two seconds, the second silent: AAC's priming takes the place of the
+    // input's first samples, and its last frame is padded.
+    EXPECT_NEAR(static_cast<double>(decoded.firstChannel.size()), 96000,
                 param.lossless ? 16 : 1024);
   }
   if (param.videoCodec) {
@@ -89,10 +101,11 @@ TEST_P(ContainerAndCodec, WritesEveryTrackWithItsCodecAndLayout) {
     EXPECT_EQ(track.codec, param.expectedVideo);
     EXPECT_EQ(track.width, 64);
     EXPECT_EQ(track.height, 48);
-    EXPECT_EQ(track.times.size(), 24U);
+    // The still last picture again, a frame before the end.
+    EXPECT_EQ(track.times.size(), 25U);
     EXPECT_NEAR(track.times.front(), 0.0, 1e-4);
     const DecodedTrack decoded = decodeTrack(path, 2);
-    EXPECT_EQ(decoded.frames, 24);
+    EXPECT_EQ(decoded.frames, 25);
     EXPECT_EQ(decoded.errors, 0);
   }
 }

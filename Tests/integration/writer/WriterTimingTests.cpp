@@ -56,7 +56,8 @@ TEST(WriterTiming, VideoKeepsUnevenTimesAndDropsWhatWouldBreakThem) {
 
 // Video that starts after the session start keeps its place beside audio
 // that starts at it: its first picture shows from the start; and its last
-// picture, standing still until the audio ends, shows until the end.
+// picture, standing still until the audio ends, shows until the end: shown
+// once more as a closing frame that lasts until then.
 TEST(WriterTiming, LateVideoKeepsItsPlaceAndLastsAsLongAsTheAudio) {
   ScratchDirectory directory;
   const std::string path = directory.file("late.mov");
@@ -74,7 +75,9 @@ TEST(WriterTiming, LateVideoKeepsItsPlaceAndLastsAsLongAsTheAudio) {
   ASSERT_EQ(track.times.size(), 3U);
   EXPECT_NEAR(track.times[0], 0.0, videoTick);
   EXPECT_NEAR(track.times[1], 0.5, videoTick);
-  EXPECT_NEAR(track.times[2], 1.0, videoTick) << "the last picture again, where the audio ends";
+  EXPECT_NEAR(track.times[2], 1.0 - 1.0 / 30, videoTick)
+      << "the last picture again, a frame before the end";
+  EXPECT_NEAR(track.duration, 1.0, videoTick) << "lasting until the audio ends";
   EXPECT_EQ(decodeTrack(path, 1).errors, 0);
 }
 

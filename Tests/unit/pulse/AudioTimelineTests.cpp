@@ -103,4 +103,70 @@ TEST(AudioTimeline, DaysOfAudioDoNotOverflow) {
   EXPECT_EQ(timeline.stamp(start + threeDaysNs + 10 * millisecond, 1920), start + threeDaysNs);
 }
 
+// A source that goes away and comes back: silence keeps the track running on
+// the host clock, and the returning sound lands where it was really captured,
+// back to back with the silence.
+TEST(AudioTimeline, SilenceCoversALossAndTheReturningSourceMeetsIt) {
+  AudioTimeline timeline(48000, tolerance);
+  EXPECT_EQ(timeline.silenceUntil(5000 * millisecond).frames, 0U) << "nothing to extend yet";
+  feed(timeline, 1000, 10); // audio up to 1090 ms
+  ASSERT_EQ(timeline.end(), 1090 * millisecond);
+
+  // Gone for a while: silence in uneven slices, each from where the last ended.
+  const auto first = timeline.silenceUntil(1125 * millisecond);
+  EXPECT_EQ(first.start, 1090 * millisecond);
+  EXPECT_EQ(first.frames, 35U * 48);
+  const auto second = timeline.silenceUntil(1700 * millisecond);
+  EXPECT_EQ(second.start, 1125 * millisecond);
+  EXPECT_EQ(second.frames, 575U * 48);
+  EXPECT_EQ(timeline.silenceUntil(1650 * millisecond).frames, 0U) << "never backwards";
+
+  // Back: the first buffer, read at 1760 ms, began at 1750 ms; 50 ms of
+  // silence fill the space before it.
+  const auto back = timeline.rejoin(1760 * millisecond, framesOf10ms);
+  EXPECT_EQ(back.silenceStart, 1700 * millisecond);
+  EXPECT_EQ(back.silenceFrames, 50U * 48);
+  EXPECT_EQ(back.droppedFrames, 0U);
+  EXPECT_EQ(back.start, 1750 * millisecond);
+  // From there on it is stamped on the count again, without a move.
+  const auto after = feed(timeline, 1770, 60);
+  EXPECT_EQ(after.front(), 1760 * millisecond);
+  EXPECT_EQ(after.back(), (1760 + 590) * millisecond);
+  EXPECT_EQ(timeline.reanchorCount(), 0U);
+}
+
+TEST(AudioTimeline, ReturningSoundThatOverlapsTheSilenceLosesOnlyTheOverlap) {
+  AudioTimeline timeline(48000, tolerance);
+  feed(timeline, 1000, 1); // up to 1000 ms
+  timeline.silenceUntil(1300 * millisecond);
+  // Read at 1305 ms, 40 ms long: it began at 1265 ms, inside the silence.
+  const auto back = timeline.rejoin(1305 * millisecond, 4 * framesOf10ms);
+  EXPECT_EQ(back.silenceFrames, 0U);
+  EXPECT_EQ(back.droppedFrames, 35U * 48);
+  EXPECT_EQ(back.start, 1300 * millisecond);
+  EXPECT_EQ(timeline.end(), 1305 * millisecond);
+
+  // A buffer entirely inside the silence is dropped whole, and the timeline
+  // does not move.
+  timeline.silenceUntil(1500 * millisecond);
+  const auto inside = timeline.rejoin(1450 * millisecond, framesOf10ms);
+  EXPECT_EQ(inside.droppedFrames, framesOf10ms);
+  EXPECT_EQ(timeline.end(), 1500 * millisecond);
+}
+
+TEST(AudioTimeline, HoursOfSilenceAtAnUnevenRateStayOnTheClock) {
+  // 44.1 kHz frames are not whole nanoseconds: slices of silence must not
+  // round away time, or a long outage would shift every later sound.
+  AudioTimeline timeline(44100, tolerance);
+  timeline.stamp(1010 * millisecond, 441);
+  std::int64_t until = 1010 * millisecond;
+  for (int slice = 0; slice < 3 * 3600 * 50; ++slice) {
+    until += 20 * millisecond + 7; // uneven slices
+    timeline.silenceUntil(until);
+  }
+  ASSERT_TRUE(timeline.end().has_value());
+  EXPECT_LE(until - *timeline.end(), 23'000) << "less than a frame behind the clock";
+  EXPECT_GE(until - *timeline.end(), 0);
+}
+
 } // namespace

@@ -24,7 +24,6 @@ struct CaptureScript {
   std::mutex mutex;
   std::string startedSource;
   std::function<void(SampleBufferRef)> deliver;
-  std::function<void(ErrorRef)> failed;
   bool stopped = false;
   std::optional<SystemError> startError;
 };
@@ -33,15 +32,13 @@ class FakeCapture final : public AudioCapture {
 public:
   FakeCapture(std::shared_ptr<CaptureScript> script, std::string source)
       : script_(std::move(script)), source_(std::move(source)) {}
-  void start(std::function<void(SampleBufferRef)> deliver,
-             std::function<void(ErrorRef)> failed) override {
+  void start(std::function<void(SampleBufferRef)> deliver) override {
     std::lock_guard lock(script_->mutex);
     if (script_->startError) {
       throw *script_->startError;
     }
     script_->startedSource = source_;
     script_->deliver = std::move(deliver);
-    script_->failed = std::move(failed);
   }
   void stop() override {
     std::lock_guard lock(script_->mutex);
@@ -188,34 +185,6 @@ TEST_F(CaptureSessionTest, DelegateMayStopTheSessionFromInsideADelivery) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   std::lock_guard lock(delegate->mutex);
   EXPECT_EQ(delegate->times.size(), 1U);
-}
-
-TEST_F(CaptureSessionTest, CaptureFailureReachesTheHandlerOnceOnAnotherThread) {
-  configure(DispatchQueue::serial("microphoneQueue"));
-  std::mutex mutex;
-  std::condition_variable told;
-  std::vector<std::string> messages;
-  std::thread::id handlerThread;
-  session->setRuntimeErrorHandler([&](ErrorRef error) {
-    std::lock_guard lock(mutex);
-    messages.push_back(error->localizedDescription());
-    handlerThread = std::this_thread::get_id();
-    told.notify_all();
-  });
-  session->startRunning();
-
-  const auto gone = makeError(ErrorDomain::mediaCapture, 5, "The audio source \"x\" is gone");
-  script->failed(gone);
-  script->failed(gone);
-  {
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(told.wait_for(lock, patience, [&] { return !messages.empty(); }));
-  }
-  EXPECT_FALSE(session->isRunning());
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  std::lock_guard lock(mutex);
-  EXPECT_EQ(messages, std::vector<std::string>{"The audio source \"x\" is gone"});
-  EXPECT_NE(handlerThread, std::this_thread::get_id());
 }
 
 TEST_F(CaptureSessionTest, StartFailureTellsTheHandlerAndLeavesTheSessionStopped) {

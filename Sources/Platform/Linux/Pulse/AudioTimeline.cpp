@@ -19,6 +19,57 @@ std::int64_t AudioTimeline::framesToNanoseconds(std::uint64_t frames) const {
   return static_cast<std::int64_t>(product / sampleRate_);
 }
 
+std::size_t AudioTimeline::nanosecondsToFrames(std::int64_t nanoseconds) const {
+  if (nanoseconds <= 0) {
+    return 0;
+  }
+  const auto product = static_cast<unsigned __int128>(nanoseconds) * sampleRate_;
+  return static_cast<std::size_t>(product / nanosecondsPerSecond);
+}
+
+void AudioTimeline::forgetReads() {
+  smallestLead_.reset();
+  windowCovered_ = 0;
+}
+
+std::optional<std::int64_t> AudioTimeline::end() const {
+  if (!anchor_) {
+    return std::nullopt;
+  }
+  return *anchor_ + framesToNanoseconds(framesSinceAnchor_);
+}
+
+AudioTimeline::Span AudioTimeline::silenceUntil(std::int64_t untilNanoseconds) {
+  const auto from = end();
+  if (!from) {
+    return {};
+  }
+  const std::size_t frames = nanosecondsToFrames(untilNanoseconds - *from);
+  framesSinceAnchor_ += frames;
+  return {*from, frames};
+}
+
+AudioTimeline::Rejoin AudioTimeline::rejoin(std::int64_t nowNanoseconds, std::size_t frames) {
+  forgetReads();
+  const auto from = end();
+  if (!from) {
+    const std::int64_t start = stamp(nowNanoseconds, frames);
+    return {0, start, 0, start};
+  }
+  const std::int64_t measured = nowNanoseconds - framesToNanoseconds(frames);
+  Rejoin placed;
+  placed.silenceStart = *from;
+  if (measured >= *from) {
+    placed.silenceFrames = nanosecondsToFrames(measured - *from);
+  } else {
+    placed.droppedFrames = std::min(frames, nanosecondsToFrames(*from - measured));
+  }
+  framesSinceAnchor_ += placed.silenceFrames;
+  placed.start = *end();
+  framesSinceAnchor_ += frames - placed.droppedFrames;
+  return placed;
+}
+
 std::int64_t AudioTimeline::stamp(std::int64_t nowNanoseconds, std::size_t frames) {
   const std::int64_t duration = framesToNanoseconds(frames);
   const std::int64_t measured = nowNanoseconds - duration;

@@ -20,6 +20,12 @@
 // move nothing as long as one read in a window came on time, so scheduling
 // hiccups cannot push the sound out of step with the picture.
 //
+// While the source is gone the timeline runs on as silence up to the host
+// clock, so the track keeps its length; the first buffer after the source
+// returns is placed by its own read time: the silence before it is widened
+// to meet it, or its first frames are dropped where the silence already ran
+// past its true start.
+//
 // Thread contract: none; one owner stamps its buffers in order.
 
 namespace Platform::Linux::Pulse {
@@ -37,11 +43,36 @@ public:
   // that much later.
   void skip(std::size_t frames);
 
+  // Where the audio stops: the host time at which the next frame starts.
+  // Absent before the first buffer.
+  std::optional<std::int64_t> end() const;
+
+  struct Span {
+    std::int64_t start = 0;
+    std::size_t frames = 0;
+  };
+  // The silence that carries the timeline up to `untilNanoseconds`; empty
+  // before the first buffer or when the timeline is already there.
+  Span silenceUntil(std::int64_t untilNanoseconds);
+
+  struct Rejoin {
+    std::size_t silenceFrames = 0; // to insert before the buffer
+    std::int64_t silenceStart = 0;
+    std::size_t droppedFrames = 0; // to cut from the buffer's front
+    std::int64_t start = 0;        // of the buffer's first kept frame
+  };
+  // Places the first buffer of `frames` frames, read at `nowNanoseconds`,
+  // after the source was gone; the stamps go on from it as from a first
+  // buffer.
+  Rejoin rejoin(std::int64_t nowNanoseconds, std::size_t frames);
+
   // How many times the anchor was moved after the first buffer.
   std::uint64_t reanchorCount() const { return reanchors_; }
 
 private:
   std::int64_t framesToNanoseconds(std::uint64_t frames) const;
+  std::size_t nanosecondsToFrames(std::int64_t nanoseconds) const;
+  void forgetReads();
 
   std::uint32_t sampleRate_;
   std::int64_t tolerance_;

@@ -4,83 +4,126 @@
 #include "Platform/Linux/Pulse/OrderedDelivery.h"
 #include "Platform/Linux/Pulse/PulseConnection.h"
 #include "Platform/Linux/Pulse/PulseSources.h"
+#include "Platform/Log.h"
 
 #include <pulse/error.h>
 #include <pulse/stream.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace Platform::Linux::Pulse {
 
 namespace {
 
+using SteadyClock = std::chrono::steady_clock;
+
 constexpr pa_usec_t fragmentMicroseconds = 10'000;
 // Above the jitter of when our reads are scheduled (about a fragment).
 constexpr std::int64_t timelineToleranceNanoseconds = 15'000'000;
 constexpr std::size_t bytesPerSample = sizeof(float);
+// How often the watcher fills silence and looks for a lost source.
+constexpr std::chrono::milliseconds watchPeriod{20};
+// Silence stays this far behind the clock, so that the returning source's
+// first buffer, which starts about a fragment before it is read, finds room
+// in front of it instead of overlapping the silence.
+constexpr std::int64_t silenceLagNanoseconds = 30'000'000;
+// Between attempts to record again; together with connecting, well within
+// the 2 s in which a restarted server should be heard again.
+constexpr std::chrono::milliseconds retryPeriod{250};
+// A stream that delivers nothing for this long is stalled (the monitor of a
+// sink that nothing plays to, a suspended device): silence stands in. Well
+// above how late our reads come under load, whose audio would be cut.
+constexpr std::int64_t stallNanoseconds = 250'000'000;
+// How often system audio checks which sink is the default one.
+constexpr std::chrono::milliseconds defaultSinkCheckPeriod{500};
 
 class RecordStreamCapture final : public AudioCapture {
 public:
-  explicit RecordStreamCapture(std::optional<std::string> sourceName)
-      : requestedSource_(std::move(sourceName)) {}
+  RecordStreamCapture(std::shared_ptr<AudioServer> server, std::optional<std::string> sourceName)
+      : server_(std::move(server)), requestedSource_(std::move(sourceName)) {}
 
   ~RecordStreamCapture() override { stop(); }
 
-  void start(std::function<void(SampleBufferRef)> deliver,
-             std::function<void(ErrorRef)> failed) override {
-    if (connection_) {
+  void start(std::function<void(SampleBufferRef)> deliver) override {
+    if (delivery_) {
       throw SystemError(ErrorDomain::mediaCapture, PA_ERR_BADSTATE,
                         "The audio capture has already been started");
     }
-    auto connection = Connection::shared();
-    sourceName_ = requestedSource_ ? *requestedSource_ : defaultSinkMonitorName(*connection);
+    auto connection = server_->connection();
+    sourceName_ = resolveSourceName(*connection);
     const auto source = findSource(*connection, sourceName_);
     if (!source) {
       throw SystemError(ErrorDomain::mediaCapture, PA_ERR_NOENTITY,
                         "The audio source \"" + sourceName_ + "\" is not available");
     }
+    chooseFormat(*source);
     deliver_ = std::move(deliver);
-    failed_ = std::move(failed);
-    openStream(*connection, *source);
-    connection_ = std::move(connection);
+    delivery_ = std::make_unique<OrderedDelivery>();
+    try {
+      openStream(std::move(connection));
+    } catch (...) {
+      delivery_.reset();
+      throw;
+    }
+    followLatency(*source);
+    watcher_ = std::thread([this] { watch(); });
   }
 
   void stop() override {
-    if (!connection_) {
+    if (!delivery_) {
       return;
     }
     {
-      const Connection::Lock lock(*connection_);
-      closeStream();
+      std::lock_guard lock(watchMutex_);
+      stopping_ = true;
     }
+    watchWake_.notify_all();
+    if (watcher_.joinable()) {
+      watcher_.join();
+    }
+    closeStream();
     delivery_->close();
   }
 
 private:
-  void openStream(const Connection& connection, const SourceDescription& source) {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, source.sampleRate, source.channelCount};
-    pa_channel_map map = source.channelMap;
-    if (pa_channel_map_valid(&map) == 0 || map.channels != spec.channels) {
-      pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-    }
-    if (pa_sample_spec_valid(&spec) == 0) {
+  std::string resolveSourceName(const Connection& connection) const {
+    return requestedSource_ ? *requestedSource_ : defaultSinkMonitorName(connection);
+  }
+
+  // The format of the first source is the track's format for good; a source
+  // that comes back different is converted to it by the server.
+  void chooseFormat(const SourceDescription& source) {
+    spec_ = pa_sample_spec{PA_SAMPLE_FLOAT32LE, source.sampleRate, source.channelCount};
+    if (pa_sample_spec_valid(&spec_) == 0) {
       throw SystemError(ErrorDomain::mediaCapture, PA_ERR_INVALID,
                         "The audio source \"" + sourceName_ + "\" has an unusable format");
     }
-    format_ = FormatDescription::audioPCM(
-        {static_cast<double>(spec.rate), spec.channels, AudioSampleFormat::float32});
-    frameBytes_ = spec.channels * bytesPerSample;
-    sampleRate_ = spec.rate;
-    timeline_.emplace(spec.rate, timelineToleranceNanoseconds);
-    delivery_ = std::make_unique<OrderedDelivery>();
-
-    const Connection::Lock lock(connection);
-    stream_ = pa_stream_new(connection.context(), "Recording", &spec, &map);
-    if (stream_ == nullptr) {
-      throw startError(connection);
+    map_ = source.channelMap;
+    if (pa_channel_map_valid(&map_) == 0 || map_.channels != spec_.channels) {
+      pa_channel_map_init_extend(&map_, spec_.channels, PA_CHANNEL_MAP_DEFAULT);
     }
-    context_ = connection.context();
-    connectionForCallbacks_ = &connection;
+    format_ = FormatDescription::audioPCM(
+        {static_cast<double>(spec_.rate), spec_.channels, AudioSampleFormat::float32});
+    frameBytes_ = spec_.channels * bytesPerSample;
+    timeline_.emplace(spec_.rate, timelineToleranceNanoseconds);
+  }
+
+  // Records `sourceName_` over `connection`; throws when the server refuses.
+  void openStream(std::shared_ptr<Connection> connection) {
+    const Connection::Lock lock(*connection);
+    pa_stream* stream = pa_stream_new(connection->context(), "Recording", &spec_, &map_);
+    if (stream == nullptr) {
+      throw startError(*connection);
+    }
+    stream_ = stream;
+    connection_ = std::move(connection);
+    lost_ = false;
+    leadKnown_ = false;
+    lastRead_ = hostTimeNow().value;
     pa_stream_set_state_callback(stream_, &RecordStreamCapture::stateChanged, this);
     pa_stream_set_read_callback(stream_, &RecordStreamCapture::readable, this);
 
@@ -89,12 +132,15 @@ private:
     attributes.tlength = static_cast<std::uint32_t>(-1);
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentMicroseconds, &spec));
+    attributes.fragsize =
+        static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentMicroseconds, &spec_));
+    // Never moved by the server: a source that goes must read as lost, so
+    // that a microphone is not silently swapped for another one.
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     const bool ready =
         pa_stream_connect_record(stream_, sourceName_.c_str(), &attributes, flags) == 0 &&
-        connection.waitUntil(
+        connection_->waitUntil(
             [this] {
               const auto state = pa_stream_get_state(stream_);
               return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
@@ -102,11 +148,10 @@ private:
             requestTimeout) &&
         pa_stream_get_state(stream_) == PA_STREAM_READY;
     if (!ready) {
-      auto error = startError(connection);
-      closeStream();
+      auto error = startError(*connection_);
+      releaseStream();
       throw error;
     }
-    running_ = true;
   }
 
   SystemError startError(const Connection& connection) const {
@@ -116,8 +161,7 @@ private:
   }
 
   // With the lock held. No callback of the stream runs after this.
-  void closeStream() {
-    running_ = false;
+  void releaseStream() {
     if (stream_ == nullptr) {
       return;
     }
@@ -128,24 +172,152 @@ private:
     stream_ = nullptr;
   }
 
+  // Ends the current stream, if any, and lets its connection go.
+  void closeStream() {
+    if (!connection_) {
+      return;
+    }
+    {
+      const Connection::Lock lock(*connection_);
+      releaseStream();
+    }
+    connection_.reset();
+    pending_.clear();
+  }
+
   static void stateChanged(pa_stream* stream, void* userdata) {
     auto* self = static_cast<RecordStreamCapture*>(userdata);
-    self->connectionForCallbacks_->signal();
-    if (self->running_ && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
-      self->running_ = false;
-      self->reportFailure();
+    self->connection_->signal();
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) && !self->lost_.exchange(true)) {
+      self->watchWake_.notify_all();
     }
   }
 
-  void reportFailure() {
-    const bool serverLost = !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
-    auto error = serverLost
-                     ? makeError(ErrorDomain::mediaCapture, pa_context_errno(context_),
-                                 "The connection to the audio server was lost: " +
-                                     std::string(pa_strerror(pa_context_errno(context_))))
-                     : makeError(ErrorDomain::mediaCapture, PA_ERR_NOENTITY,
-                                 "The audio source \"" + sourceName_ + "\" is no longer available");
-    delivery_->post([this, error = std::move(error)] { failed_(error); });
+  // The watcher's thread: silence while the source is gone, and the way back.
+  void watch() {
+    std::unique_lock lock(watchMutex_);
+    while (!watchWake_.wait_for(lock, watchPeriod, [this] { return stopping_; })) {
+      lock.unlock();
+      tend(SteadyClock::now());
+      lock.lock();
+    }
+  }
+
+  void tend(SteadyClock::time_point now) {
+    if (lost_ && connection_) {
+      noteLoss();
+      closeStream();
+    }
+    if (!connection_) {
+      deliverSilence();
+      if (now >= nextAttempt_) {
+        nextAttempt_ = now + retryPeriod;
+        tryToRecordAgain();
+      }
+      return;
+    }
+    fillStall();
+    if (!requestedSource_ && now >= nextDefaultCheck_) {
+      nextDefaultCheck_ = now + defaultSinkCheckPeriod;
+      if (defaultSinkMoved()) {
+        closeStream();
+        nextAttempt_ = now + retryPeriod;
+        tryToRecordAgain();
+      } else {
+        // Streams joining or leaving the sink change its latency.
+        refreshMonitorLead();
+      }
+    }
+  }
+
+  // A monitor hears the sink's sound when the sink renders it, up to the
+  // sink's latency before it is played; stamped by when it reaches us, the
+  // sound would lead the picture by that much.
+  void followLatency(const SourceDescription& source) {
+    monitoredSink_.reset();
+    if (source.isMonitor) {
+      monitoredSink_ = source.monitoredSink;
+    }
+    refreshMonitorLead();
+  }
+
+  // The stream's first buffers wait for the lead: the timeline keeps the
+  // lead it starts with unless it moves by more than its tolerance.
+  void refreshMonitorLead() {
+    if (!connection_) {
+      return;
+    }
+    try {
+      monitorLead_ = monitoredSink_ ? sinkLatencyNanoseconds(*connection_, *monitoredSink_) : 0;
+    } catch (const Error&) {
+      // The server is going: the stream's own state tells the rest.
+    }
+    const Connection::Lock lock(*connection_);
+    leadKnown_ = true;
+  }
+
+  void noteLoss() {
+    const bool serverLost = !PA_CONTEXT_IS_GOOD(pa_context_get_state(connection_->context()));
+    log(LogLevel::warning,
+        serverLost ? "The connection to the audio server was lost; recording silence for \"" +
+                         sourceName_ + "\" until it is back"
+                   : "The audio source \"" + sourceName_ +
+                         "\" went away; recording silence until it is back");
+  }
+
+  // For system audio: whether the default sink is another one than the one
+  // recorded; the name to record is then the new one's monitor.
+  bool defaultSinkMoved() {
+    try {
+      const auto name = defaultSinkMonitorName(*connection_);
+      if (name == sourceName_) {
+        return false;
+      }
+      log(LogLevel::info, "The default output changed; recording \"" + name + "\" instead of \"" +
+                              sourceName_ + "\"");
+      sourceName_ = name;
+      return true;
+    } catch (const Error&) {
+      // No default sink for now, or the server is going: the stream's own
+      // state tells the rest.
+      return false;
+    }
+  }
+
+  void tryToRecordAgain() {
+    try {
+      auto connection = server_->connection();
+      const std::string name = resolveSourceName(*connection);
+      const auto source = findSource(*connection, name);
+      if (!source) {
+        return;
+      }
+      sourceName_ = name;
+      rejoining_ = true;
+      openStream(std::move(connection));
+      followLatency(*source);
+      log(LogLevel::info, "Recording \"" + sourceName_ + "\" again");
+    } catch (const Error&) {
+      // Still away: the next attempt comes soon, silence goes on meanwhile.
+    }
+  }
+
+  // Silence while the stream delivers nothing; its next read rejoins the
+  // timeline. Under the lock: the stream's reads touch the timeline too.
+  void fillStall() {
+    const Connection::Lock lock(*connection_);
+    if (hostTimeNow().value - lastRead_ > stallNanoseconds) {
+      deliverSilence();
+      rejoining_ = true;
+    }
+  }
+
+  // With no stream running or the lock held: the timeline is ours.
+  void deliverSilence() {
+    const auto span = timeline_->silenceUntil(hostTimeNow().value - silenceLagNanoseconds);
+    if (span.frames > 0) {
+      post(std::vector<std::uint8_t>(span.frames * frameBytes_, 0), span.frames, span.start);
+    }
   }
 
   static void readable(pa_stream* stream, std::size_t, void* userdata) {
@@ -176,49 +348,85 @@ private:
   // waits for the rest of its bytes.
   void deliverWholeFrames() {
     const std::size_t frames = pending_.size() / frameBytes_;
-    if (frames == 0) {
+    if (frames == 0 || !leadKnown_) {
       return;
     }
     const auto used = static_cast<std::ptrdiff_t>(frames * frameBytes_);
+    std::vector<std::uint8_t> bytes(pending_.begin(), pending_.begin() + used);
+    pending_.erase(pending_.begin(), pending_.begin() + used);
+    lastRead_ = hostTimeNow().value;
+    const std::int64_t now = lastRead_ + monitorLead_;
+    if (!rejoining_) {
+      post(std::move(bytes), frames, timeline_->stamp(now, frames));
+      return;
+    }
+    rejoining_ = false;
+    const auto placed = timeline_->rejoin(now, frames);
+    if (placed.silenceFrames > 0) {
+      post(std::vector<std::uint8_t>(placed.silenceFrames * frameBytes_, 0), placed.silenceFrames,
+           placed.silenceStart);
+    }
+    const std::size_t kept = frames - placed.droppedFrames;
+    if (kept > 0) {
+      bytes.erase(bytes.begin(),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(placed.droppedFrames * frameBytes_));
+      post(std::move(bytes), kept, placed.start);
+    }
+  }
+
+  void post(std::vector<std::uint8_t> bytes, std::size_t frames, std::int64_t start) {
     auto audio = std::make_shared<AudioBuffer>();
     audio->frameCount = frames;
-    audio->bytes.assign(pending_.begin(), pending_.begin() + used);
-    pending_.erase(pending_.begin(), pending_.begin() + used);
-    const std::int64_t start = timeline_->stamp(hostTimeNow().value, frames);
-
+    audio->bytes = std::move(bytes);
     CMSampleBuffer::Contents contents;
     contents.formatDescription = format_;
     contents.timing.push_back(CMSampleTimingInfo{
-        CMTimeMake(static_cast<CMTimeValue>(frames), static_cast<CMTimeScale>(sampleRate_)),
+        CMTimeMake(static_cast<CMTimeValue>(frames), static_cast<CMTimeScale>(spec_.rate)),
         CMTimeMake(start, hostTimeScale), kCMTimeInvalid});
     contents.audioBuffer = std::move(audio);
     delivery_->post(
         [this, sample = CMSampleBuffer::make(std::move(contents))] { deliver_(sample); });
   }
 
-  std::optional<std::string> requestedSource_;
-  std::string sourceName_;
+  const std::shared_ptr<AudioServer> server_;
+  const std::optional<std::string> requestedSource_;
   std::function<void(SampleBufferRef)> deliver_;
-  std::function<void(ErrorRef)> failed_;
-  std::shared_ptr<Connection> connection_;
   std::unique_ptr<OrderedDelivery> delivery_;
 
-  // Touched on the main loop's thread, or with the lock held.
-  const Connection* connectionForCallbacks_ = nullptr;
-  pa_context* context_ = nullptr;
-  pa_stream* stream_ = nullptr;
-  bool running_ = false;
+  // Set at the start, then read only.
+  pa_sample_spec spec_{};
+  pa_channel_map map_{};
   std::shared_ptr<const FormatDescription> format_;
   std::size_t frameBytes_ = 0;
-  std::uint32_t sampleRate_ = 0;
+
+  // The watcher's: it alone opens and closes streams once recording runs.
+  std::string sourceName_;
+  std::shared_ptr<Connection> connection_;
+  std::thread watcher_;
+  std::optional<std::uint32_t> monitoredSink_;
+  std::atomic<std::int64_t> monitorLead_{0};
+  SteadyClock::time_point nextAttempt_{};
+  SteadyClock::time_point nextDefaultCheck_{};
+  std::mutex watchMutex_;
+  std::condition_variable watchWake_;
+  bool stopping_ = false; // guarded by watchMutex_
+  std::atomic<bool> lost_{false};
+
+  // Touched on the main loop's thread while a stream runs, by the watcher
+  // while none does.
+  pa_stream* stream_ = nullptr;
   std::optional<AudioTimeline> timeline_;
   std::vector<std::uint8_t> pending_;
+  bool rejoining_ = false;
+  bool leadKnown_ = false;
+  std::int64_t lastRead_ = 0;
 };
 
 } // namespace
 
-std::unique_ptr<AudioCapture> makeRecordStreamCapture(std::optional<std::string> sourceName) {
-  return std::make_unique<RecordStreamCapture>(std::move(sourceName));
+std::unique_ptr<AudioCapture> makeRecordStreamCapture(std::shared_ptr<AudioServer> server,
+                                                      std::optional<std::string> sourceName) {
+  return std::make_unique<RecordStreamCapture>(std::move(server), std::move(sourceName));
 }
 
 } // namespace Platform::Linux::Pulse

@@ -119,7 +119,7 @@ void CaptureSession::startRunning() {
   }
   try {
     auto capture = makeCapture_(input->device()->uniqueID());
-    capture->start(std::move(deliver), [this](ErrorRef error) { captureFailed(error); });
+    capture->start(std::move(deliver));
     capture_ = std::move(capture);
   } catch (const std::exception& failure) {
     const auto* systemError = dynamic_cast<const SystemError*>(&failure);
@@ -136,22 +136,6 @@ void CaptureSession::startRunning() {
     if (handler) {
       handler(error);
     }
-  }
-}
-
-void CaptureSession::captureFailed(const ErrorRef& error) {
-  std::function<void(ErrorRef)> handler;
-  {
-    std::lock_guard lock(stateMutex_);
-    if (!running_) {
-      return;
-    }
-    running_ = false;
-    handler = runtimeErrorHandler_;
-  }
-  if (handler) {
-    // Off the capture's thread, so that the handler may stop the session.
-    startTask([handler = std::move(handler), error] { handler(error); });
   }
 }
 

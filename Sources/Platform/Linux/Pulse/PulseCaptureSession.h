@@ -14,8 +14,9 @@
 // one at a time and in capture order.
 //
 // Thread contract: every member may be called from any thread, stopRunning
-// also from inside the delegate. The runtime-error handler runs on a thread
-// of its own, so it may stop the session.
+// also from inside the delegate. The runtime-error handler hears only of a
+// start that failed: a running session does not fail, its capture turns a
+// lost source into silence.
 
 namespace Platform::Linux::Pulse {
 
@@ -81,8 +82,6 @@ public:
   struct DeliveryGate;
 
 private:
-  void captureFailed(const ErrorRef& error);
-
   const CaptureMaker makeCapture_;
 
   // Serialises starting and stopping the capture.

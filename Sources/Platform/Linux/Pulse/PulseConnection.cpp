@@ -5,13 +5,9 @@
 #include <pulse/error.h>
 #include <pulse/rtclock.h>
 
-#include <mutex>
-
 namespace Platform::Linux::Pulse {
 
 namespace {
-
-constexpr std::chrono::milliseconds sharedConnectTimeout{3000};
 
 // A main-loop timer that wakes the waiters once its deadline has passed.
 class Deadline {
@@ -111,21 +107,6 @@ std::shared_ptr<Connection> Connection::open(std::chrono::milliseconds timeout) 
                       "Could not connect to the audio server: " +
                           (timedOut ? std::string("timed out") : connection->lastError()));
   }
-  return connection;
-}
-
-std::shared_ptr<Connection> Connection::shared() {
-  static std::mutex mutex;
-  static std::weak_ptr<Connection> current;
-  std::lock_guard guard(mutex);
-  if (auto connection = current.lock()) {
-    Lock lock(*connection);
-    if (connection->isReady()) {
-      return connection;
-    }
-  }
-  auto connection = open(sharedConnectTimeout);
-  current = connection;
   return connection;
 }
 

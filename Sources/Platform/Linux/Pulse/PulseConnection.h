@@ -25,10 +25,6 @@ public:
   // Connects within `timeout`; throws Platform::Error when no server accepts.
   static std::shared_ptr<Connection> open(std::chrono::milliseconds timeout);
 
-  // The connection every PulseAudio user in the process shares while one
-  // holds it; a new one is opened when none is alive or the last one failed.
-  static std::shared_ptr<Connection> shared();
-
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;

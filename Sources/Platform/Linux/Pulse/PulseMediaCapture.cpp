@@ -1,5 +1,6 @@
 #include "Platform/Linux/Pulse/PulseMediaCapture.h"
 
+#include "Platform/Linux/Pulse/AudioServer.h"
 #include "Platform/Linux/Pulse/DeviceSelection.h"
 #include "Platform/Linux/Pulse/PulseAudioCapture.h"
 #include "Platform/Linux/Pulse/PulseCaptureSession.h"
@@ -16,6 +17,9 @@ using namespace Pulse;
 
 class PulseMediaCaptureService final : public MediaCaptureService {
 public:
+  explicit PulseMediaCaptureService(std::shared_ptr<AudioServer> server)
+      : server_(std::move(server)) {}
+
   std::vector<CaptureDeviceRef> discoverDevices(const std::vector<AVCaptureDeviceType>& deviceTypes,
                                                 std::optional<MediaType> mediaType,
                                                 AVCaptureDevicePosition position) override {
@@ -24,7 +28,7 @@ public:
     }
     std::vector<SourceDescription> sources;
     try {
-      sources = inputSources(listSources(*Connection::shared()));
+      sources = inputSources(listSources(*server_->connection()));
     } catch (const Error&) {
       // No audio server: no audio devices.
       return {};
@@ -44,7 +48,7 @@ public:
     if (device == nullptr) {
       throw SystemError(ErrorDomain::mediaCapture, PA_ERR_INVALID, "No audio device was given");
     }
-    if (!findSource(*Connection::shared(), device->uniqueID())) {
+    if (!findSource(*server_->connection(), device->uniqueID())) {
       throw SystemError(ErrorDomain::mediaCapture, PA_ERR_NOENTITY,
                         "The audio device \"" + device->localizedName() +
                             "\" is no longer available");
@@ -53,8 +57,9 @@ public:
   }
 
   std::shared_ptr<AVCaptureSession> makeCaptureSession() override {
-    return std::make_shared<CaptureSession>(
-        [](const std::string& sourceName) { return makeRecordStreamCapture(sourceName); });
+    return std::make_shared<CaptureSession>([server = server_](const std::string& sourceName) {
+      return makeRecordStreamCapture(server, sourceName);
+    });
   }
 
   CaptureOutputRef makeAudioDataOutput() override {
@@ -70,34 +75,36 @@ public:
   // Attached screen-capture devices need a system switch elsewhere; Linux
   // offers none to switch on, and every device we list is always visible.
   void allowScreenCaptureDevices() override {}
+
+private:
+  const std::shared_ptr<AudioServer> server_;
 };
 
 class PulseAudioCaptureFactory final : public AudioCaptureFactory {
 public:
+  explicit PulseAudioCaptureFactory(std::shared_ptr<AudioServer> server)
+      : server_(std::move(server)) {}
   std::unique_ptr<AudioCapture> makeSystemAudioCapture() override {
-    return makeRecordStreamCapture(std::nullopt);
+    return makeRecordStreamCapture(server_, std::nullopt);
   }
   std::unique_ptr<AudioCapture> makeSourceCapture(const std::string& sourceName) override {
-    return makeRecordStreamCapture(sourceName);
+    return makeRecordStreamCapture(server_, sourceName);
   }
+
+private:
+  const std::shared_ptr<AudioServer> server_;
 };
 
 } // namespace
 
-std::shared_ptr<MediaCaptureService> makePulseMediaCaptureService() {
-  return std::make_shared<PulseMediaCaptureService>();
+std::shared_ptr<MediaCaptureService>
+makePulseMediaCaptureService(std::shared_ptr<Pulse::AudioServer> server) {
+  return std::make_shared<PulseMediaCaptureService>(std::move(server));
 }
 
-std::shared_ptr<AudioCaptureFactory> makePulseAudioCaptureFactory() {
-  return std::make_shared<PulseAudioCaptureFactory>();
-}
-
-bool audioServerAccepts() {
-  try {
-    return Connection::shared() != nullptr;
-  } catch (const Error&) {
-    return false;
-  }
+std::shared_ptr<AudioCaptureFactory>
+makePulseAudioCaptureFactory(std::shared_ptr<Pulse::AudioServer> server) {
+  return std::make_shared<PulseAudioCaptureFactory>(std::move(server));
 }
 
 } // namespace Platform::Linux

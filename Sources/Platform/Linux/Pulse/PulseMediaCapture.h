@@ -5,10 +5,15 @@
 
 #include <memory>
 
+namespace Platform::Linux::Pulse {
+class AudioServer;
+}
+
 // The PulseAudio side of the Linux platform: audio input devices, microphone
 // capture sessions and the audio captures behind the X11 stream's system
-// audio. Every object made here shares one connection to the audio server,
-// opened on first use; no server is ever spawned.
+// audio. Every object made here reaches the audio server through the one
+// `server` given, which connects on first use and again after the server
+// restarted; no server is ever spawned.
 //
 // Thread contract: every function and every member of the objects returned
 // may be called from any thread. Samples and failures arrive on threads of
@@ -16,11 +21,10 @@
 
 namespace Platform::Linux {
 
-std::shared_ptr<MediaCaptureService> makePulseMediaCaptureService();
+std::shared_ptr<MediaCaptureService>
+makePulseMediaCaptureService(std::shared_ptr<Pulse::AudioServer> server);
 
-std::shared_ptr<AudioCaptureFactory> makePulseAudioCaptureFactory();
-
-// True when an audio server accepts a connection within a short timeout.
-bool audioServerAccepts();
+std::shared_ptr<AudioCaptureFactory>
+makePulseAudioCaptureFactory(std::shared_ptr<Pulse::AudioServer> server);
 
 } // namespace Platform::Linux

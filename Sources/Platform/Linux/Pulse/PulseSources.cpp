@@ -19,6 +19,7 @@ SourceDescription describe(const pa_source_info& info) {
   source.channelCount = info.sample_spec.channels;
   source.channelMap = info.channel_map;
   source.isMonitor = info.monitor_of_sink != PA_INVALID_INDEX;
+  source.monitoredSink = info.monitor_of_sink;
   return source;
 }
 
@@ -78,6 +79,28 @@ std::optional<SourceDescription> findSource(const Connection& connection, const 
     return std::nullopt;
   }
   return query.sources.front();
+}
+
+std::int64_t sinkLatencyNanoseconds(const Connection& connection, std::uint32_t sinkIndex) {
+  pa_usec_t latency = 0;
+  const Connection::Lock lock(connection);
+  const bool answered = connection.await(
+      pa_context_get_sink_info_by_index(
+          connection.context(), sinkIndex,
+          [](pa_context*, const pa_sink_info* info, int endOfList, void* userdata) {
+            if (endOfList == 0 && info != nullptr) {
+              // The configured latency is what the sink renders ahead; a
+              // sink without dynamic latency reports only its current one.
+              *static_cast<pa_usec_t*>(userdata) =
+                  info->configured_latency != 0 ? info->configured_latency : info->latency;
+            }
+          },
+          &latency),
+      requestTimeout);
+  if (!answered && pa_context_errno(connection.context()) != PA_ERR_NOENTITY) {
+    throwUnanswered(connection, "a sink query");
+  }
+  return static_cast<std::int64_t>(latency) * 1000;
 }
 
 std::string defaultSinkMonitorName(const Connection& connection) {

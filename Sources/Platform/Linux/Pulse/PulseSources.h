@@ -22,7 +22,8 @@ struct SourceDescription {
   std::uint32_t sampleRate = 0;
   std::uint8_t channelCount = 0;
   pa_channel_map channelMap{};
-  bool isMonitor = false; // the monitor of a sink: what it plays, not an input
+  bool isMonitor = false;          // the monitor of a sink: what it plays, not an input
+  std::uint32_t monitoredSink = 0; // the sink's index, for a monitor
 };
 
 // The sources a user records from: no monitors, each name once, in the
@@ -36,6 +37,12 @@ std::vector<SourceDescription> listSources(const Connection& connection);
 // The source with this name; absent when there is none. Throws
 // Platform::Error when the server does not answer.
 std::optional<SourceDescription> findSource(const Connection& connection, const std::string& name);
+
+// How far ahead of playing it a sink hands its sound to its monitor: a sink
+// renders up to its latency in advance, and the monitor hears it then. Zero
+// when the sink is gone. Throws Platform::Error when the server does not
+// answer.
+std::int64_t sinkLatencyNanoseconds(const Connection& connection, std::uint32_t sinkIndex);
 
 // The name of the default sink's monitor source. Throws Platform::Error when
 // the server has no default sink or does not answer.

@@ -62,8 +62,12 @@ std::shared_ptr<const PixelBuffer> blackFrame(PixelBufferPool& pool, std::uint32
   return pixels;
 }
 
-CMTime halfwayBetween(const CMTime& before, const CMTime& after) {
-  return CMTimeMake(before.value + (after.value - before.value) / 2, hostTimeScale);
+// A steady-clock instant on the host clock that sample times use.
+CMTime hostTimeAt(std::chrono::steady_clock::time_point instant) {
+  const auto ago = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::steady_clock::now() - instant);
+  static_assert(hostTimeScale == 1'000'000'000, "host time counts nanoseconds");
+  return CMTimeMake(hostTimeNow().value - ago.count(), hostTimeScale);
 }
 
 // Counts the grid points that passed without a frame, by cause, and says so
@@ -234,12 +238,9 @@ void X11Stream::startCapture() {
       }
       auto audio = audioFactory_->makeSystemAudioCapture();
       Run* running = run.get();
-      const std::uint64_t number = run->number;
-      audio->start(
-          [this, running](SampleBufferRef sample) {
-            deliver(*running, SCStreamOutputType::audio, sample);
-          },
-          [this, number](ErrorRef error) { reportFailure(number, std::move(error)); });
+      audio->start([this, running](SampleBufferRef sample) {
+        deliver(*running, SCStreamOutputType::audio, sample);
+      });
       run->audio = std::move(audio);
     }
     run->thread = std::thread([this, running = run.get()] { captureLoop(*running); });
@@ -393,14 +394,16 @@ void X11Stream::captureFrames(Run& run) {
     const bool damaged = source.takeChange();
     const bool changed = damaged || !lastPixels ||
                          cursorChangedInside(lastCursor, cursor, source.width(), source.height());
-    CMTime timestamp = hostTimeNow();
+    // Frames are stamped with their grid point, which they were taken a
+    // moment after (the wake-up and the grab take a few milliseconds): a
+    // steady rate that players and editors read as such, and frames never
+    // closer together than the interval, even when one was taken late.
+    const CMTime timestamp = hostTimeAt(pacer.deadline());
     SCFrameStatus status = SCFrameStatus::idle;
     if (changed) {
       const ImageGrabber::Grab grabbed = source.grab();
       switch (grabbed.outcome) {
       case ImageGrabber::Outcome::grabbed: {
-        // The server copied the pixels between request and reply.
-        timestamp = halfwayBetween(timestamp, hostTimeNow());
         if (cursor) {
           drawCursor(grabbed.image, *cursor);
         }
