@@ -43,19 +43,45 @@ std::string VirtualDesktop::script(const std::string& name) {
   return std::string(TARSEL_SOURCE_DIR) + "/scripts/" + name;
 }
 
-VirtualDesktop::VirtualDesktop(WindowManager windowManager) {
+VirtualDesktop::VirtualDesktop(WindowManager windowManager) : script_(script("virtual-desktop")) {
+  std::vector<std::string> options;
+  if (windowManager == WindowManager::reparenting) {
+    options.push_back("--window-manager");
+  }
+  start(std::move(options));
+  // An X11 session, also when the tests run inside a Wayland one.
+  environment_["WAYLAND_DISPLAY"] = "";
+  environment_["XDG_SESSION_TYPE"] = "x11";
+}
+
+VirtualDesktop::VirtualDesktop(Wayland) : script_(script("wayland-desktop")) {
+  start({});
+  // Without XWayland: no X display of the caller's may show through.
+  environment_["DISPLAY"] = "";
+}
+
+std::unique_ptr<VirtualDesktop> VirtualDesktop::waylandIfPossible(std::string& whyNot) {
+  try {
+    return std::make_unique<VirtualDesktop>(Wayland{});
+  } catch (const std::exception& error) {
+    whyNot = error.what();
+    return nullptr;
+  }
+}
+
+void VirtualDesktop::start(std::vector<std::string> options) {
   char pattern[] = "/tmp/tarsel-desktop-XXXXXX";
   if (mkdtemp(pattern) == nullptr) {
     throw std::runtime_error("cannot make a state directory");
   }
   stateDirectory_ = pattern;
-  std::vector<std::string> command = {script("virtual-desktop"), "start", stateDirectory_};
-  if (windowManager == WindowManager::reparenting) {
-    command.push_back("--window-manager");
-  }
+  std::vector<std::string> command = {script_, "start", stateDirectory_};
+  command.insert(command.end(), options.begin(), options.end());
   const RunResult started = run(command, {}, std::chrono::seconds(30));
   if (started.status != 0) {
-    run({script("virtual-desktop"), "stop", stateDirectory_});
+    run({script_, "stop", stateDirectory_});
+    std::error_code ignored;
+    std::filesystem::remove_all(stateDirectory_, ignored);
     throw std::runtime_error("the virtual desktop did not start: " + started.output);
   }
   std::istringstream lines(started.output);
@@ -66,6 +92,14 @@ VirtualDesktop::VirtualDesktop(WindowManager windowManager) {
       environment_[line.substr(0, equals)] = line.substr(equals + 1);
     }
   }
+}
+
+void VirtualDesktop::pickScreenCast(const std::string& answer) const {
+  const auto file = environment_.find("SCREENCAST_PICK_FILE");
+  if (file == environment_.end()) {
+    throw std::runtime_error("this desktop has no scripted screen-cast picker");
+  }
+  std::ofstream(file->second) << answer << "\n";
 }
 
 void VirtualDesktop::useInThisProcess() {
@@ -94,7 +128,7 @@ VirtualDesktop::~VirtualDesktop() {
       unsetenv(key.c_str());
     }
   }
-  run({script("virtual-desktop"), "stop", stateDirectory_});
+  run({script_, "stop", stateDirectory_});
   std::error_code ignored;
   std::filesystem::remove_all(stateDirectory_, ignored);
 }

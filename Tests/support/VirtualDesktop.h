@@ -1,13 +1,16 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace TestSupport {
 
 // A private X server and audio server for one test, started by
-// scripts/virtual-desktop and stopped when the object goes away.
+// scripts/virtual-desktop and stopped when the object goes away; or a
+// private Wayland session (scripts/wayland-desktop).
 class VirtualDesktop {
 public:
   enum class WindowManager {
@@ -16,6 +19,19 @@ public:
   };
 
   explicit VirtualDesktop(WindowManager windowManager = WindowManager::none);
+
+  struct Wayland {};
+  // Headless mutter, PipeWire with its PulseAudio server and the desktop
+  // portal, whose screen-cast picker answers as told by pickScreenCast.
+  // Throws std::runtime_error when the session cannot start here.
+  explicit VirtualDesktop(Wayland);
+  // The Wayland desktop, or none where it cannot start here, with the reason
+  // in `whyNot` (tests skip then: a machine without a compositor is no fault).
+  static std::unique_ptr<VirtualDesktop> waylandIfPossible(std::string& whyNot);
+
+  // What the Wayland desktop's picker answers next: "monitor", "window" or
+  // "cancel".
+  void pickScreenCast(const std::string& answer) const;
   ~VirtualDesktop();
   VirtualDesktop(const VirtualDesktop&) = delete;
   VirtualDesktop& operator=(const VirtualDesktop&) = delete;
@@ -36,6 +52,9 @@ public:
   static std::string script(const std::string& name);
 
 private:
+  void start(std::vector<std::string> options);
+
+  std::string script_;
   std::string stateDirectory_;
   std::map<std::string, std::string> environment_;
   std::map<std::string, std::optional<std::string>> replacedEnvironment_;

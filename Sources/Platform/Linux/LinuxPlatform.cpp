@@ -4,6 +4,7 @@
 #include "Platform/Linux/Pulse/AudioServer.h"
 #include "Platform/Linux/Pulse/PulseMediaCapture.h"
 #include "Platform/Linux/System/LinuxSystemServices.h"
+#include "Platform/Linux/Wayland/WaylandScreenCapture.h"
 #include "Platform/Linux/X11/X11ScreenCapture.h"
 
 namespace Platform::Linux {
@@ -12,11 +13,16 @@ Services makeLinuxServices() {
   // One way to the audio server for everything that records or lists audio.
   auto audioServer = std::make_shared<Pulse::AudioServer>();
   Services services;
-  services.screenCapture = makeX11ScreenCaptureService(makePulseAudioCaptureFactory(audioServer));
+  // A Wayland desktop shows other clients' windows only through its portal;
+  // audio comes from the PulseAudio server either way.
+  const bool wayland = isWaylandSession();
+  auto audio = makePulseAudioCaptureFactory(audioServer);
+  services.screenCapture = wayland ? makeWaylandScreenCaptureService(std::move(audio))
+                                   : makeX11ScreenCaptureService(std::move(audio));
   services.mediaCapture = makePulseMediaCaptureService(audioServer);
   services.mediaWriting = FFmpeg::makeMediaWritingService();
-  services.system =
-      makeLinuxSystemServices(canCaptureScreen, [audioServer] { return audioServer->accepts(); });
+  services.system = makeLinuxSystemServices(wayland ? canCastScreen : canCaptureScreen,
+                                            [audioServer] { return audioServer->accepts(); });
   return services;
 }
 

@@ -6,8 +6,9 @@
 
 namespace Platform::Linux {
 
-// The services of the Linux platform: X11 screen capture, PulseAudio devices
-// and audio, the FFmpeg writer and the Linux system services.
+// The services of the Linux platform: X11 screen capture (or, in a Wayland
+// session, the desktop portal's screen casts), PulseAudio devices and audio,
+// the FFmpeg writer and the Linux system services.
 VISTREL_EXPORT Services makeLinuxServices();
 
 } // namespace Platform::Linux

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
 
 using TestSupport::run;
@@ -41,6 +43,23 @@ TEST(LinuxPermissions, RefusedWithoutDisplayOrAudioServer) {
                  {"is-microphone-allowed", "denied\n"},
                  {"request-microphone-access", "false\n"},
                  {"open-recording-settings", ""}});
+}
+
+TEST(LinuxPermissions, OnAWaylandDesktopRecordingIsAllowedWhileItsScreenCastPortalAnswers) {
+  std::string whyNot;
+  const auto desktop = TestSupport::VirtualDesktop::waylandIfPossible(whyNot);
+  if (!desktop) {
+    GTEST_SKIP() << "No Wayland test desktop here: " << whyNot;
+  }
+  auto environment = desktop->environment();
+  expectAnswers(environment,
+                {{"is-recording-allowed", "true\n"}, {"request-recording-access", "true\n"}});
+
+  // The session is Wayland, so no X display stands in for a missing portal.
+  TestSupport::TemporaryDirectory nowhere;
+  environment["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + nowhere.path() + "/bus";
+  expectAnswers(environment,
+                {{"is-recording-allowed", "false\n"}, {"request-recording-access", "false\n"}});
 }
 
 } // namespace

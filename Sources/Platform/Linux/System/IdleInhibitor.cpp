@@ -1,6 +1,6 @@
 #include "Platform/Linux/System/IdleInhibitor.h"
 
-#include <systemd/sd-bus.h>
+#include "Platform/Linux/SdBusHandles.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,25 +10,6 @@ namespace Platform::Linux::System {
 namespace {
 
 constexpr std::uint64_t busCallTimeoutMicroseconds = 2'000'000;
-
-struct BusOwner {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-struct MessageOwner {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-
-class BusError {
-public:
-  BusError() = default;
-  ~BusError() { sd_bus_error_free(&error_); }
-  BusError(const BusError&) = delete;
-  BusError& operator=(const BusError&) = delete;
-  sd_bus_error* get() { return &error_; }
-
-private:
-  sd_bus_error error_ = SD_BUS_ERROR_NULL;
-};
 
 // Holds the inhibitor's file descriptor; logind drops the inhibitor when it
 // is closed.
@@ -52,7 +33,7 @@ int takeInhibitor(const std::string& reason) {
   if (sd_bus_open_system(&rawBus) < 0) {
     return -1;
   }
-  const std::unique_ptr<sd_bus, BusOwner> bus(rawBus);
+  const BusHandle bus(rawBus);
   sd_bus_set_method_call_timeout(bus.get(), busCallTimeoutMicroseconds);
   BusError error;
   sd_bus_message* rawReply = nullptr;
@@ -61,7 +42,7 @@ int takeInhibitor(const std::string& reason) {
                          "ssss", "idle", "tarsel-helper", reason.c_str(), "block") < 0) {
     return -1;
   }
-  const std::unique_ptr<sd_bus_message, MessageOwner> reply(rawReply);
+  const MessageHandle reply(rawReply);
   int descriptor = -1;
   if (sd_bus_message_read(reply.get(), "h", &descriptor) < 0 || descriptor < 0) {
     return -1;

@@ -147,6 +147,13 @@ X11Stream::X11Stream(ConnectionSource connect, std::shared_ptr<AudioCaptureFacto
     : connect_(std::move(connect)), audioFactory_(std::move(audio)), filter_(std::move(filter)),
       configuration_(std::move(configuration)), delegate_(std::move(delegate)) {}
 
+X11Stream::X11Stream(SourceFactory makeSource, std::shared_ptr<AudioCaptureFactory> audio,
+                     SCContentFilter filter, SCStreamConfiguration configuration,
+                     std::weak_ptr<SCStreamDelegate> delegate)
+    : makeSource_(std::move(makeSource)), audioFactory_(std::move(audio)),
+      filter_(std::move(filter)), configuration_(std::move(configuration)),
+      delegate_(std::move(delegate)) {}
+
 X11Stream::~X11Stream() {
   std::unique_ptr<Run> run;
   {
@@ -198,17 +205,21 @@ void X11Stream::startCapture() {
   run->audioOutputs = audioOutputs_;
   run->pool = PixelBufferPool::make(run->queueDepth + 2);
   try {
-    run->connection = connect_();
-    if (!run->connection->hasCapturableImageFormat()) {
-      throwCaptureError(CaptureErrorCode::failedToStart,
-                        "X display \"" + run->connection->displayName() +
-                            "\" does not use 24-bit true colour, the only format captured");
-    }
-    if (filter_.window()) {
-      run->source = makeWindowCaptureSource(run->connection, filter_.window()->windowID);
+    if (makeSource_) {
+      run->source = makeSource_();
     } else {
-      run->source = makeDisplayCaptureSource(run->connection, filter_.display()->displayID,
-                                             configuration_.sourceRect);
+      run->connection = connect_();
+      if (!run->connection->hasCapturableImageFormat()) {
+        throwCaptureError(CaptureErrorCode::failedToStart,
+                          "X display \"" + run->connection->displayName() +
+                              "\" does not use 24-bit true colour, the only format captured");
+      }
+      if (filter_.window()) {
+        run->source = makeWindowCaptureSource(run->connection, filter_.window()->windowID);
+      } else {
+        run->source = makeDisplayCaptureSource(run->connection, filter_.display()->displayID,
+                                               configuration_.sourceRect);
+      }
     }
     const std::int64_t width =
         configuration_.width > 0 ? configuration_.width : run->source->width();
@@ -338,7 +349,7 @@ void X11Stream::captureLoop(Run& run) {
 
 void X11Stream::captureFrames(Run& run) {
   CaptureSource& source = *run.source;
-  XConnection& connection = *run.connection;
+  XConnection* connection = run.connection.get(); // none for a screen cast
   const auto format = FormatDescription::video(run.pixelFormat, run.width, run.height);
   std::shared_ptr<const PixelBuffer> lastPixels;
   std::optional<CursorImage> lastCursor;
@@ -355,11 +366,13 @@ void X11Stream::captureFrames(Run& run) {
       }
     }
 
-    connection.pumpEvents();
-    if (!connection.isAlive()) {
-      return fail(captureError(CaptureErrorCode::connectionInvalid,
-                               "The connection to X display \"" + connection.displayName() +
-                                   "\" was lost"));
+    if (connection) {
+      connection->pumpEvents();
+      if (!connection->isAlive()) {
+        return fail(captureError(CaptureErrorCode::connectionInvalid,
+                                 "The connection to X display \"" + connection->displayName() +
+                                     "\" was lost"));
+      }
     }
     if (ErrorRef error = source.update()) {
       return fail(std::move(error));
@@ -374,8 +387,8 @@ void X11Stream::captureFrames(Run& run) {
     }
 
     std::optional<CursorImage> cursor;
-    if (run.showsCursor) {
-      cursor = readCursor(connection, source.pointerWindow(), source.pointerOffsetX(),
+    if (run.showsCursor && connection) {
+      cursor = readCursor(*connection, source.pointerWindow(), source.pointerOffsetX(),
                           source.pointerOffsetY());
     }
     const bool damaged = source.takeChange();
@@ -415,9 +428,7 @@ void X11Stream::captureFrames(Run& run) {
                                  "The captured content no longer exists"));
       case ImageGrabber::Outcome::failed:
         return fail(captureError(CaptureErrorCode::internalError,
-                                 "Could not read the pixels of the captured content from X "
-                                 "display \"" +
-                                     connection.displayName() + "\""));
+                                 "Could not read the pixels of the captured content"));
       }
     }
     deliver(run, SCStreamOutputType::screen, makeFrame(format, lastPixels, timestamp, status));

@@ -25,11 +25,20 @@
 
 namespace Platform::Linux::X11 {
 
+class CaptureSource;
+
 class X11Stream final : public SCStream, public std::enable_shared_from_this<X11Stream> {
 public:
   using ConnectionSource = std::function<std::shared_ptr<XConnection>()>;
+  // Makes the content of one start; throws Platform::Error.
+  using SourceFactory = std::function<std::unique_ptr<CaptureSource>()>;
 
   X11Stream(ConnectionSource connect, std::shared_ptr<AudioCaptureFactory> audio,
+            SCContentFilter filter, SCStreamConfiguration configuration,
+            std::weak_ptr<SCStreamDelegate> delegate);
+  // Content that is not read from an X display (a screen cast): no X
+  // connection is opened, and the content draws its own cursor.
+  X11Stream(SourceFactory makeSource, std::shared_ptr<AudioCaptureFactory> audio,
             SCContentFilter filter, SCStreamConfiguration configuration,
             std::weak_ptr<SCStreamDelegate> delegate);
   ~X11Stream() override;
@@ -54,6 +63,7 @@ private:
   static void tearDown(std::unique_ptr<Run> run);
 
   const ConnectionSource connect_;
+  const SourceFactory makeSource_;
   const std::shared_ptr<AudioCaptureFactory> audioFactory_;
   const SCContentFilter filter_;
   const SCStreamConfiguration configuration_;

@@ -1,0 +1,315 @@
+#include "Platform/Linux/Wayland/PipeWireFrames.h"
+
+#include "Platform/Error.h"
+
+#include <pipewire/pipewire.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/pod/builder.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+
+#include <unistd.h>
+
+namespace Platform::Linux::Wayland {
+
+namespace {
+
+// Largest frame side offered: beyond what any compositor casts.
+constexpr std::uint32_t largestSide = 16384;
+
+[[noreturn]] void fail(const std::string& description) {
+  throw SystemError(ErrorDomain::screenCapture, -3802, description);
+}
+
+} // namespace
+
+struct PipeWireFrames::Connection {
+  pw_thread_loop* loop = nullptr;
+  pw_context* context = nullptr;
+  pw_core* core = nullptr;
+  pw_stream* stream = nullptr;
+  pw_registry* registry = nullptr;
+  std::uint32_t node = 0;
+  spa_hook coreListener{};
+  spa_hook registryListener{};
+  spa_hook streamListener{};
+  bool streamed = false; // on PipeWire's thread only
+
+  mutable std::mutex mutex;
+  std::condition_variable arrived;
+  Frame newest;                       // guarded by mutex
+  std::optional<std::string> failure; // guarded by mutex
+  std::int32_t width = 0;             // guarded by mutex; of the negotiated format
+  std::int32_t height = 0;            // guarded by mutex
+
+  Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  // Also after a half-done start: whatever was made is taken down.
+  ~Connection() {
+    if (loop != nullptr) {
+      pw_thread_loop_stop(loop);
+    }
+    if (stream != nullptr) {
+      pw_stream_destroy(stream);
+    }
+    if (registry != nullptr) {
+      pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+    }
+    if (core != nullptr) {
+      pw_core_disconnect(core);
+    }
+    if (context != nullptr) {
+      pw_context_destroy(context);
+    }
+    if (loop != nullptr) {
+      pw_thread_loop_destroy(loop);
+    }
+  }
+
+  void end(std::string why) {
+    {
+      std::lock_guard lock(mutex);
+      if (!failure) {
+        failure = std::move(why);
+      }
+    }
+    arrived.notify_all();
+  }
+
+  void formatChanged(const spa_pod* param) {
+    spa_video_info_raw info{};
+    if (param == nullptr || spa_format_video_raw_parse(param, &info) < 0) {
+      return;
+    }
+    {
+      std::lock_guard lock(mutex);
+      width = static_cast<std::int32_t>(info.size.width);
+      height = static_cast<std::int32_t>(info.size.height);
+    }
+    // Memory the CPU can read (no GPU buffers), and the crop a window cast
+    // carries.
+    std::uint8_t storage[512];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
+    const spa_pod* params[2];
+    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
+        SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
+    params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+        SPA_POD_Id(SPA_META_VideoCrop), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
+    pw_stream_update_params(stream, params, 2);
+  }
+
+  void process() {
+    // Only the newest buffer matters: older ones go straight back.
+    pw_buffer* buffer = pw_stream_dequeue_buffer(stream);
+    if (buffer == nullptr) {
+      return;
+    }
+    while (pw_buffer* next = pw_stream_dequeue_buffer(stream)) {
+      pw_stream_queue_buffer(stream, buffer);
+      buffer = next;
+    }
+    copyOut(*buffer->buffer);
+    pw_stream_queue_buffer(stream, buffer);
+  }
+
+  void copyOut(spa_buffer& buffer) {
+    if (buffer.n_datas < 1) {
+      return;
+    }
+    const spa_data& data = buffer.datas[0];
+    // An empty chunk carries only cursor news: the picture did not change.
+    if (data.data == nullptr || data.chunk == nullptr || data.chunk->size == 0 ||
+        (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
+      return;
+    }
+    std::lock_guard lock(mutex);
+    const std::size_t stride =
+        data.chunk->stride > 0 ? static_cast<std::size_t>(data.chunk->stride) : width * 4U;
+    std::int64_t x = 0;
+    std::int64_t y = 0;
+    std::int64_t w = width;
+    std::int64_t h = height;
+    if (auto* crop = static_cast<spa_meta_region*>(
+            spa_buffer_find_meta_data(&buffer, SPA_META_VideoCrop, sizeof(spa_meta_region)));
+        crop != nullptr && crop->region.size.width > 0 && crop->region.size.height > 0) {
+      x = std::clamp<std::int64_t>(crop->region.position.x, 0, width);
+      y = std::clamp<std::int64_t>(crop->region.position.y, 0, height);
+      w = std::min<std::int64_t>(crop->region.size.width, width - x);
+      h = std::min<std::int64_t>(crop->region.size.height, height - y);
+    }
+    // Never read past what the producer filled, whatever it claims.
+    const std::size_t offset = data.chunk->offset % std::max<std::uint32_t>(data.maxsize, 1);
+    const std::size_t available = std::min<std::size_t>(data.maxsize - offset, data.chunk->size);
+    if (w <= 0 || h <= 0 ||
+        (y + h - 1) * stride + static_cast<std::size_t>(x + w) * 4 > available) {
+      return;
+    }
+    const auto* source = static_cast<const std::uint8_t*>(data.data) + offset;
+    newest.width = static_cast<std::int32_t>(w);
+    newest.height = static_cast<std::int32_t>(h);
+    newest.bytesPerRow = static_cast<std::size_t>(w) * 4;
+    newest.pixels.resize(newest.bytesPerRow * static_cast<std::size_t>(h));
+    for (std::int64_t row = 0; row < h; ++row) {
+      std::memcpy(newest.pixels.data() + static_cast<std::size_t>(row) * newest.bytesPerRow,
+                  source + static_cast<std::size_t>(y + row) * stride +
+                      static_cast<std::size_t>(x) * 4,
+                  newest.bytesPerRow);
+    }
+    ++newest.sequence;
+    arrived.notify_all();
+  }
+};
+
+namespace {
+
+const pw_core_events coreEvents = [] {
+  pw_core_events events{};
+  events.version = PW_VERSION_CORE_EVENTS;
+  events.error = [](void* data, std::uint32_t id, int, int, const char* message) {
+    if (id == PW_ID_CORE) {
+      static_cast<PipeWireFrames::Connection*>(data)->end(
+          std::string("The connection to PipeWire was lost: ") + (message ? message : ""));
+    }
+  };
+  return events;
+}();
+
+// A cast that ends takes its node away; our stream itself only pauses.
+const pw_registry_events registryEvents = [] {
+  pw_registry_events events{};
+  events.version = PW_VERSION_REGISTRY_EVENTS;
+  events.global_remove = [](void* data, std::uint32_t id) {
+    auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
+    if (id == connection.node) {
+      connection.end("The desktop ended the screen cast");
+    }
+  };
+  return events;
+}();
+
+const pw_stream_events streamEvents = [] {
+  pw_stream_events events{};
+  events.version = PW_VERSION_STREAM_EVENTS;
+  events.state_changed = [](void* data, pw_stream_state, pw_stream_state state, const char* error) {
+    auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
+    if (state == PW_STREAM_STATE_ERROR) {
+      connection.end(std::string("The screen cast failed: ") + (error ? error : ""));
+    } else if (state == PW_STREAM_STATE_STREAMING) {
+      connection.streamed = true;
+    } else if (state == PW_STREAM_STATE_UNCONNECTED && connection.streamed) {
+      connection.end("The desktop ended the screen cast");
+    }
+  };
+  events.param_changed = [](void* data, std::uint32_t id, const spa_pod* param) {
+    if (id == SPA_PARAM_Format) {
+      static_cast<PipeWireFrames::Connection*>(data)->formatChanged(param);
+    }
+  };
+  events.process = [](void* data) { static_cast<PipeWireFrames::Connection*>(data)->process(); };
+  return events;
+}();
+
+} // namespace
+
+PipeWireFrames::PipeWireFrames(int remote, std::uint32_t node)
+    : connection_(std::make_unique<Connection>()) {
+  pw_init(nullptr, nullptr);
+  Connection& c = *connection_;
+  c.loop = pw_thread_loop_new("screenCast", nullptr);
+  if (c.loop == nullptr) {
+    if (remote >= 0) {
+      close(remote);
+    }
+    fail("Could not start a PipeWire thread");
+  }
+  c.context = pw_context_new(pw_thread_loop_get_loop(c.loop), nullptr, 0);
+  if (c.context == nullptr || pw_thread_loop_start(c.loop) < 0) {
+    if (remote >= 0) {
+      close(remote);
+    }
+    fail("Could not start a PipeWire thread");
+  }
+  pw_thread_loop_lock(c.loop);
+  c.core = remote >= 0 ? pw_context_connect_fd(c.context, remote, nullptr, 0)
+                       : pw_context_connect(c.context, nullptr, 0);
+  if (c.core == nullptr) {
+    pw_thread_loop_unlock(c.loop);
+    fail("Could not connect to PipeWire");
+  }
+  pw_core_add_listener(c.core, &c.coreListener, &coreEvents, &c);
+  c.node = node;
+  c.registry = pw_core_get_registry(c.core, PW_VERSION_REGISTRY, 0);
+  if (c.registry != nullptr) {
+    pw_registry_add_listener(c.registry, &c.registryListener, &registryEvents, &c);
+  }
+  c.stream = pw_stream_new(c.core, "screenCapture",
+                           pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
+                                             "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+  if (c.stream == nullptr) {
+    pw_thread_loop_unlock(c.loop);
+    fail("Could not make a PipeWire stream");
+  }
+  pw_stream_add_listener(c.stream, &c.streamListener, &streamEvents, &c);
+
+  std::uint8_t storage[1024];
+  spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
+  spa_rectangle defaultSize{1280, 720};
+  spa_rectangle smallest{1, 1};
+  spa_rectangle largest{largestSide, largestSide};
+  spa_fraction variableRate{0, 1};
+  spa_fraction fastest{1000, 1};
+  const spa_pod* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+      &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
+      SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
+      SPA_FORMAT_VIDEO_format,
+      SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
+                             SPA_VIDEO_FORMAT_BGRA),
+      SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &smallest, &largest),
+      SPA_FORMAT_VIDEO_framerate,
+      SPA_POD_CHOICE_RANGE_Fraction(&variableRate, &variableRate, &fastest)));
+  const int connected = pw_stream_connect(
+      c.stream, PW_DIRECTION_INPUT, node,
+      static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
+      &format, 1);
+  pw_thread_loop_unlock(c.loop);
+  if (connected < 0) {
+    fail("Could not connect to the screen cast's PipeWire node " + std::to_string(node));
+  }
+}
+
+PipeWireFrames::~PipeWireFrames() = default;
+
+bool PipeWireFrames::waitForFirstFrame(std::chrono::milliseconds timeout) {
+  Connection& c = *connection_;
+  std::unique_lock lock(c.mutex);
+  return c.arrived.wait_for(lock, timeout, [&] {
+    return c.newest.sequence > 0 || c.failure.has_value();
+  }) && c.newest.sequence > 0;
+}
+
+bool PipeWireFrames::takeNewer(Frame& into) {
+  Connection& c = *connection_;
+  std::lock_guard lock(c.mutex);
+  if (c.newest.sequence == into.sequence) {
+    return false;
+  }
+  into.pixels.assign(c.newest.pixels.begin(), c.newest.pixels.end());
+  into.width = c.newest.width;
+  into.height = c.newest.height;
+  into.bytesPerRow = c.newest.bytesPerRow;
+  into.sequence = c.newest.sequence;
+  return true;
+}
+
+std::optional<std::string> PipeWireFrames::failure() const {
+  std::lock_guard lock(connection_->mutex);
+  return connection_->failure;
+}
+
+} // namespace Platform::Linux::Wayland

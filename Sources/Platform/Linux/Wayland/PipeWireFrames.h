@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The frames of one PipeWire video node (a screen cast), as they arrive.
+// PipeWire's buffers go back to the producer at once: the newest frame is
+// copied out, so that a capture thread can read it at its own pace. A
+// compositor sends a buffer only when something changed, which makes a new
+// frame the mark of a change.
+//
+// Thread contract: every member may be called from any thread; PipeWire's
+// own thread fills the frame.
+
+namespace Platform::Linux::Wayland {
+
+class PipeWireFrames {
+public:
+  // B, G, R, X bytes, `bytesPerRow` apart; already cut to the cast's crop.
+  struct Frame {
+    std::vector<std::uint8_t> pixels;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::size_t bytesPerRow = 0;
+    std::uint64_t sequence = 0; // counts the frames received, from 1
+  };
+
+  // Connects through `remote`, a PipeWire connection the portal opened (taken
+  // over), or the default PipeWire daemon when it is -1, and consumes `node`.
+  // Throws Platform::Error when PipeWire cannot be reached.
+  PipeWireFrames(int remote, std::uint32_t node);
+  ~PipeWireFrames();
+  PipeWireFrames(const PipeWireFrames&) = delete;
+  PipeWireFrames& operator=(const PipeWireFrames&) = delete;
+
+  // Waits up to `timeout` for the first frame; false when none came.
+  bool waitForFirstFrame(std::chrono::milliseconds timeout);
+
+  // Copies the newest frame into `into` when it is newer than the one
+  // `into` holds. Returns whether it did.
+  bool takeNewer(Frame& into);
+
+  // Why the cast ended (the compositor stopped it, PipeWire went away);
+  // empty while it runs.
+  std::optional<std::string> failure() const;
+
+  struct Connection; // PipeWire's side, filled on its thread
+
+private:
+  std::unique_ptr<Connection> connection_;
+};
+
+} // namespace Platform::Linux::Wayland

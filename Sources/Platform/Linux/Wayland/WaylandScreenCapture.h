@@ -1,0 +1,36 @@
+#pragma once
+
+#include "Platform/Linux/AudioCapture.h"
+#include "Platform/ScreenCapture.h"
+
+#include <cstdint>
+#include <memory>
+
+// Screen capture on a Wayland desktop. No Wayland client may list or read
+// other clients' windows: what can be recorded without asking is the
+// XWayland windows (through the X11 service, when $DISPLAY names XWayland),
+// and one more window entry stands for "choose with the desktop's picker".
+// A stream of that entry, or of any display (a Wayland output), opens the
+// desktop's ScreenCast portal when it starts and records what the user picks,
+// fitted into the size the stream was configured for.
+
+namespace Platform::Linux {
+
+// The window id of the picker entry: beyond any X11 window id (those use 29
+// bits), so it never names a real window.
+inline constexpr std::uint32_t desktopPickerWindowID = 0xFFFFFFFE;
+inline constexpr const char* desktopPickerWindowTitle =
+    "Choose a window or screen with the desktop's picker";
+
+std::shared_ptr<ScreenCaptureService>
+makeWaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio);
+
+// Whether this process runs in a Wayland session ($WAYLAND_DISPLAY, or
+// $XDG_SESSION_TYPE "wayland").
+bool isWaylandSession();
+
+// Whether the desktop's ScreenCast portal answers: the screen-recording
+// permission of a Wayland session (the user still picks in its dialog).
+bool canCastScreen();
+
+} // namespace Platform::Linux

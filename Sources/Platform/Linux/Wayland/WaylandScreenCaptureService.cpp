@@ -1,0 +1,130 @@
+#include "Platform/Linux/Wayland/WaylandScreenCapture.h"
+
+#include "Platform/Linux/Wayland/PipeWireFrames.h"
+#include "Platform/Linux/Wayland/ScreenCastPortal.h"
+#include "Platform/Linux/Wayland/ScreenCastSource.h"
+#include "Platform/Linux/Wayland/WaylandOutputs.h"
+#include "Platform/Linux/X11/X11ScreenCapture.h"
+#include "Platform/Linux/X11/X11Stream.h"
+#include "Platform/Log.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace Platform::Linux {
+
+namespace {
+
+using Wayland::ScreenCastRequest;
+
+// The size the picker entry claims before anything is picked: the first
+// output's, or a common monitor's when none is known.
+constexpr CGRect fallbackPickerFrame{0, 0, 1920, 1080};
+
+SCDisplay displayOf(const Wayland::WaylandOutput& output) {
+  const double width = output.pixelWidth / output.scale;
+  const double height = output.pixelHeight / output.scale;
+  return SCDisplay{output.id, static_cast<std::int64_t>(width), static_cast<std::int64_t>(height),
+                   CGRect{0, 0, width, height}};
+}
+
+class WaylandScreenCaptureService final : public ScreenCaptureService {
+public:
+  explicit WaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio)
+      : audio_(audio), xwayland_(makeX11ScreenCaptureService(std::move(audio))) {}
+
+  SCShareableContent shareableContent(bool excludeDesktopWindows,
+                                      bool onScreenWindowsOnly) override {
+    SCShareableContent content;
+    if (const char* display = std::getenv("DISPLAY"); display != nullptr && *display != '\0') {
+      try {
+        content.windows =
+            xwayland_->shareableContent(excludeDesktopWindows, onScreenWindowsOnly).windows;
+      } catch (const Error& error) {
+        Platform::log(LogLevel::warning,
+                      std::string("XWayland windows cannot be listed: ") + error.what());
+      }
+    }
+    for (const auto& output : Wayland::readWaylandOutputs()) {
+      content.displays.push_back(displayOf(output));
+    }
+    SCWindow picker;
+    picker.windowID = desktopPickerWindowID;
+    picker.title = desktopPickerWindowTitle;
+    picker.frame = content.displays.empty() ? fallbackPickerFrame : content.displays.front().frame;
+    picker.isOnScreen = true;
+    picker.owningApplication = SCRunningApplication{"Desktop picker", "", 0};
+    content.windows.push_back(std::move(picker));
+    return content;
+  }
+
+  std::shared_ptr<SCStream> makeStream(const SCContentFilter& filter,
+                                       const SCStreamConfiguration& configuration,
+                                       std::weak_ptr<SCStreamDelegate> delegate) override {
+    const bool picked = filter.window() && filter.window()->windowID == desktopPickerWindowID;
+    if (filter.window() && !picked) {
+      return xwayland_->makeStream(filter, configuration, std::move(delegate));
+    }
+    ScreenCastRequest request;
+    request.source =
+        picked ? ScreenCastRequest::Source::window : ScreenCastRequest::Source::monitor;
+    request.showsCursor = configuration.showsCursor;
+    // Only a display is cut: a picked window is recorded whole.
+    std::optional<CGRect> sourceRect = picked ? std::nullopt : configuration.sourceRect;
+    return std::make_shared<X11::X11Stream>(
+        [request, sourceRect] {
+          Wayland::ScreenCastGrant grant = Wayland::requestScreenCast(request);
+          auto frames = std::make_unique<Wayland::PipeWireFrames>(grant.remote, grant.node);
+          return Wayland::makeScreenCastSource(std::move(frames), std::move(grant.lease),
+                                               sourceRect);
+        },
+        audio_, filter, configuration, std::move(delegate));
+  }
+
+  std::uint32_t mainDisplayID() override {
+    const auto outputs = Wayland::readWaylandOutputs();
+    return outputs.empty() ? 0 : outputs.front().id;
+  }
+
+  std::optional<CGDisplayMode> displayMode(std::uint32_t displayID) override {
+    for (const auto& output : Wayland::readWaylandOutputs()) {
+      if (output.id == displayID) {
+        return CGDisplayMode{output.pixelWidth, output.pixelHeight,
+                             output.pixelWidth / output.scale, output.pixelHeight / output.scale};
+      }
+    }
+    return std::nullopt;
+  }
+
+  std::vector<NSScreen> screens() override {
+    std::vector<NSScreen> screens;
+    for (const auto& output : Wayland::readWaylandOutputs()) {
+      screens.push_back(NSScreen{output.id, output.name});
+    }
+    return screens;
+  }
+
+private:
+  const std::shared_ptr<AudioCaptureFactory> audio_;
+  const std::shared_ptr<ScreenCaptureService> xwayland_;
+};
+
+} // namespace
+
+std::shared_ptr<ScreenCaptureService>
+makeWaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio) {
+  return std::make_shared<WaylandScreenCaptureService>(std::move(audio));
+}
+
+bool isWaylandSession() {
+  const char* display = std::getenv("WAYLAND_DISPLAY");
+  const char* type = std::getenv("XDG_SESSION_TYPE");
+  return (display != nullptr && *display != '\0') ||
+         (type != nullptr && std::string_view(type) == "wayland");
+}
+
+bool canCastScreen() {
+  return Wayland::screenCastPortalAvailable();
+}
+
+} // namespace Platform::Linux

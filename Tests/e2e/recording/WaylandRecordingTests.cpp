@@ -1,0 +1,151 @@
+#include "RecordingChecks.h"
+
+#include "support/MediaProbe.h"
+#include "support/Subprocess.h"
+#include "support/VirtualDesktop.h"
+
+#include "Platform/Linux/LinuxPlatform.h"
+#include "Vistrel/Devices.h"
+#include "Vistrel/Recorder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+// Recording on a private Wayland desktop (headless mutter, PipeWire and its
+// PulseAudio server, the desktop portal with a scripted picker): the helper
+// as the parent application runs it, and the library in-process for a
+// display. The desktop's moving content is weston's animated client.
+
+namespace {
+
+using namespace std::chrono_literals;
+using TestSupport::Subprocess;
+
+constexpr const char* pickerID = "4294967294";
+constexpr const char* animatedClient = "/usr/bin/weston-simple-shm";
+
+class WaylandRecording : public testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    desktop_ = TestSupport::VirtualDesktop::waylandIfPossible(skipReason_);
+  }
+  static void TearDownTestSuite() { desktop_.reset(); }
+
+  void SetUp() override {
+    if (!desktop_) {
+      GTEST_SKIP() << "No Wayland test desktop here: " << skipReason_;
+    }
+  }
+
+  static std::string line(Subprocess& helper) { return helper.readLine(20s).value_or("<no line>"); }
+
+  // Checks the tracks of a recording of the whole 1280x720 monitor that
+  // lasted `recorded` seconds: moving pictures and two lossless audio tracks
+  // (system audio and microphone) that last as long.
+  static void expectMonitorRecording(const std::string& file, double recorded, int audioTracks) {
+    const TestSupport::FileInfo info = TestSupport::probeFile(file);
+    int video = 0;
+    int audio = 0;
+    for (const auto& track : info.tracks) {
+      if (track.type == AVMEDIA_TYPE_VIDEO) {
+        ++video;
+        EXPECT_EQ(track.codec, AV_CODEC_ID_H264);
+        EXPECT_EQ(track.width, 1280);
+        EXPECT_EQ(track.height, 720);
+      } else if (track.type == AVMEDIA_TYPE_AUDIO) {
+        ++audio;
+        EXPECT_EQ(track.codec, AV_CODEC_ID_ALAC);
+      }
+      EXPECT_NEAR(track.end, recorded, 0.5) << "track ends with the recording";
+    }
+    EXPECT_EQ(video, 1);
+    EXPECT_EQ(audio, audioTracks);
+    const auto decoded =
+        TestSupport::decodeTrack(file, RecordingChecks::trackIndex(info, AVMEDIA_TYPE_VIDEO));
+    EXPECT_EQ(decoded.errors, 0);
+    // Only changed pictures are written, and the compositor renders in
+    // software here: a still picture would give one frame, a moving one
+    // gives many a second (measured 16 to 24 a second on this machine).
+    EXPECT_GT(decoded.frames, 4 * 6) << "the client's animation shows as new pictures";
+  }
+
+  static inline std::unique_ptr<TestSupport::VirtualDesktop> desktop_;
+  static inline std::string skipReason_;
+  TestSupport::TemporaryDirectory directory_;
+};
+
+TEST_F(WaylandRecording, ThePickerEntryRecordsAMovingWaylandWindowWithSystemAudioAndMicrophone) {
+  Subprocess client({animatedClient}, desktop_->environment());
+  desktop_->pickScreenCast("window");
+
+  const auto listing = TestSupport::run({TARSEL_HELPER, "meetings"}, desktop_->environment());
+  ASSERT_EQ(listing.status, 0) << listing.output;
+  bool listed = false;
+  for (const auto& entry : nlohmann::json::parse(listing.output)) {
+    listed = listed || entry.at("id") == pickerID;
+  }
+  ASSERT_TRUE(listed) << listing.output;
+
+  const std::string file = directory_.path() + "/picked.mp4";
+  Subprocess helper({TARSEL_HELPER, "start", pickerID, "virtual_mic", file},
+                    desktop_->environment());
+  ASSERT_EQ(line(helper), "File path: file://" + file);
+  ASSERT_EQ(line(helper), "Recording started! Press Ctrl+C to stop.");
+  const auto started = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(4s);
+  const double recorded =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  helper.signal(SIGINT);
+  EXPECT_EQ(line(helper), "");
+  EXPECT_EQ(line(helper), "Received interrupt. Stopping recording...");
+  EXPECT_EQ(line(helper), "Finished recording:");
+  EXPECT_EQ(helper.wait(20s), 0);
+
+  expectMonitorRecording(file, recorded, 2);
+}
+
+TEST_F(WaylandRecording, ACancelledPickerIsAnErrorAndLeavesNoFile) {
+  desktop_->pickScreenCast("cancel");
+  const std::string file = directory_.path() + "/cancelled.mp4";
+  Subprocess helper({TARSEL_HELPER, "start", pickerID, "virtual_mic", file},
+                    desktop_->environment());
+  ASSERT_EQ(line(helper), "File path: file://" + file);
+  const std::string error = line(helper);
+  EXPECT_EQ(error.rfind("Vistrel Error: ", 0), 0U) << error;
+  EXPECT_NE(error.find("cancelled"), std::string::npos) << error;
+  EXPECT_EQ(helper.wait(20s), 1);
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(WaylandRecording, ADisplayIsRecordedWithSystemAudioThroughTheLibrary) {
+  Subprocess client({animatedClient}, desktop_->environment());
+  desktop_->pickScreenCast("monitor");
+  desktop_->useInThisProcess();
+  Platform::install(Platform::Linux::makeLinuxServices());
+
+  const auto displays = Vistrel::Devices::screen();
+  ASSERT_EQ(displays.size(), 1U) << "the one virtual monitor";
+  const std::string file = directory_.path() + "/display.mov";
+  const Vistrel::RecordingOptions options({.destination = file,
+                                           .targetID = displays.front().id,
+                                           .framesPerSecond = 24,
+                                           .cropRect = std::nullopt,
+                                           .losslessAudio = true,
+                                           .recordSystemAudio = true,
+                                           .microphoneDeviceID = std::nullopt});
+  Vistrel::Recorder recorder;
+  recorder.start(Vistrel::Target::screen, options);
+  const auto started = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(4s);
+  recorder.stop();
+  const double recorded =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+  expectMonitorRecording(file, recorded, 1);
+}
+
+} // namespace

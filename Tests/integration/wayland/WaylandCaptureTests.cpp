@@ -1,0 +1,241 @@
+#include "support/Subprocess.h"
+#include "support/VirtualDesktop.h"
+
+#include "Platform/Linux/Wayland/PipeWireFrames.h"
+#include "Platform/Linux/Wayland/ScreenCastPortal.h"
+#include "Platform/Linux/Wayland/ScreenCastSource.h"
+#include "Platform/Linux/X11/X11Stream.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Platform::SampleBufferRef;
+using Platform::SCFrameStatus;
+using Platform::SCStreamOutputType;
+using Platform::Linux::Wayland::PipeWireFrames;
+using Platform::Linux::Wayland::requestScreenCast;
+using Platform::Linux::Wayland::ScreenCastGrant;
+using Platform::Linux::Wayland::ScreenCastRequest;
+using TestSupport::Subprocess;
+using TestSupport::VirtualDesktop;
+
+class Collector : public Platform::SCStreamOutput {
+public:
+  void streamDidOutputSampleBuffer(Platform::SCStream&, SampleBufferRef sample,
+                                   SCStreamOutputType) override {
+    std::lock_guard lock(mutex_);
+    samples_.push_back(std::move(sample));
+    changed_.notify_all();
+  }
+  bool waitFor(std::size_t count, std::chrono::milliseconds timeout = 10s) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return samples_.size() >= count; });
+  }
+  std::vector<SampleBufferRef> samples() {
+    std::lock_guard lock(mutex_);
+    return samples_;
+  }
+
+private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<SampleBufferRef> samples_;
+};
+
+class StopWatcher : public Platform::SCStreamDelegate {
+public:
+  void streamDidStopWithError(Platform::SCStream&, Platform::ErrorRef error) override {
+    stopped_.complete(error);
+  }
+  Platform::OneShot<Platform::ErrorRef> stopped_;
+};
+
+SCFrameStatus statusOf(const SampleBufferRef& sample) {
+  return static_cast<SCFrameStatus>(std::get<std::int64_t>(
+      sample->sampleAttachments()->front().at(Platform::SCStreamFrameInfoStatus)));
+}
+
+class WaylandCaptureTest : public testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    desktop_ = VirtualDesktop::waylandIfPossible(skipReason_);
+    if (desktop_) {
+      desktop_->useInThisProcess();
+    }
+  }
+  static void TearDownTestSuite() { desktop_.reset(); }
+
+  void SetUp() override {
+    if (!desktop_) {
+      GTEST_SKIP() << "No Wayland test desktop here: " << skipReason_;
+    }
+    desktop_->pickScreenCast("monitor");
+  }
+
+  // A capture stream of the cast the picker grants.
+  std::shared_ptr<Platform::SCStream>
+  castStream(const Platform::SCStreamConfiguration& config,
+             std::weak_ptr<Platform::SCStreamDelegate> delegate = {}) {
+    return std::make_shared<Platform::Linux::X11::X11Stream>(
+        [config] {
+          ScreenCastGrant grant = requestScreenCast({ScreenCastRequest::Source::monitor, false});
+          return Platform::Linux::Wayland::makeScreenCastSource(
+              std::make_unique<PipeWireFrames>(grant.remote, grant.node), grant.lease,
+              config.sourceRect);
+        },
+        nullptr, Platform::SCContentFilter(Platform::SCDisplay{1, 1280, 720, {}}, {}), config,
+        std::move(delegate));
+  }
+
+  static Platform::SCStreamConfiguration configuration() {
+    Platform::SCStreamConfiguration config;
+    config.minimumFrameInterval = CMTimeMake(1, 20);
+    config.showsCursor = false;
+    return config;
+  }
+
+  static inline std::unique_ptr<VirtualDesktop> desktop_;
+  static inline std::string skipReason_;
+};
+
+TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
+  EXPECT_TRUE(Platform::Linux::Wayland::screenCastPortalAvailable());
+  ScreenCastGrant grant = requestScreenCast({ScreenCastRequest::Source::monitor, true});
+  EXPECT_GT(grant.node, 0U);
+  EXPECT_GE(grant.remote, 0);
+  EXPECT_EQ(grant.width, 1280);
+  EXPECT_EQ(grant.height, 720);
+  EXPECT_NE(grant.lease, nullptr);
+
+  PipeWireFrames frames(grant.remote, grant.node);
+  ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
+  PipeWireFrames::Frame frame;
+  ASSERT_TRUE(frames.takeNewer(frame));
+  EXPECT_EQ(frame.width, 1280);
+  EXPECT_EQ(frame.height, 720);
+  EXPECT_EQ(frame.pixels.size(), frame.bytesPerRow * 720);
+  EXPECT_FALSE(frames.takeNewer(frame)) << "the same frame is not new twice";
+  EXPECT_FALSE(frames.failure());
+
+  // The desktop ends the cast when the session closes: the frames say so.
+  grant.lease.reset();
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!frames.failure() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_TRUE(frames.failure().has_value());
+}
+
+TEST_F(WaylandCaptureTest, ACancelledPickerIsTheUsersRefusal) {
+  desktop_->pickScreenCast("cancel");
+  try {
+    requestScreenCast({ScreenCastRequest::Source::window, true});
+    FAIL() << "a cancelled picker granted a cast";
+  } catch (const Platform::SystemError& error) {
+    EXPECT_EQ(error.code(), Platform::userDeclinedScreenCaptureCode);
+    EXPECT_NE(std::string(error.what()).find("cancelled"), std::string::npos) << error.what();
+  }
+}
+
+TEST_F(WaylandCaptureTest, WithoutASessionBusThereIsNoPortal) {
+  const std::string bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
+  EXPECT_FALSE(Platform::Linux::Wayland::screenCastPortalAvailable());
+  EXPECT_THROW(requestScreenCast({}), Platform::Error);
+  setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
+}
+
+TEST_F(WaylandCaptureTest,
+       AStreamDeliversHostClockFramesOfAMovingClientAndIdleOnesOfAStillDesktop) {
+  Subprocess client({"/usr/bin/weston-simple-shm"});
+  auto collector = std::make_shared<Collector>();
+  auto stream = castStream(configuration());
+  stream->addStreamOutput(collector, SCStreamOutputType::screen, Platform::DispatchQueue::global());
+  const CMTime before = hostTimeNow();
+  stream->startCapture();
+  ASSERT_TRUE(collector->waitFor(20));
+  stream->stopCapture();
+  const CMTime after = hostTimeNow();
+  client.signal(SIGTERM);
+
+  const auto samples = collector->samples();
+  std::size_t complete = 0;
+  CMTime previous = before;
+  for (const auto& sample : samples) {
+    const CMTime time = sample->presentationTimeStamp();
+    EXPECT_GT(CMTimeCompare(time, previous), 0) << "frames in order, on the host clock";
+    EXPECT_LE(CMTimeCompare(time, after), 0);
+    previous = time;
+    const auto& pixels = *sample->imageBuffer();
+    EXPECT_EQ(pixels.width, 1280);
+    EXPECT_EQ(pixels.height, 720);
+    complete += statusOf(sample) == SCFrameStatus::complete ? 1 : 0;
+  }
+  EXPECT_GT(complete, 5U) << "an animated client changes the picture every frame";
+
+  // Nothing moves without the client: frames repeat, marked idle.
+  std::this_thread::sleep_for(300ms);
+  auto still = std::make_shared<Collector>();
+  auto stillStream = castStream(configuration());
+  stillStream->addStreamOutput(still, SCStreamOutputType::screen,
+                               Platform::DispatchQueue::global());
+  stillStream->startCapture();
+  ASSERT_TRUE(still->waitFor(10));
+  stillStream->stopCapture();
+  std::size_t idle = 0;
+  for (const auto& sample : still->samples()) {
+    idle += statusOf(sample) == SCFrameStatus::idle ? 1 : 0;
+  }
+  EXPECT_GE(idle, still->samples().size() - 2);
+}
+
+TEST_F(WaylandCaptureTest, ADisplayCastIsCutToTheSourceRectangle) {
+  auto config = configuration();
+  config.sourceRect = Platform::CGRect{100, 50, 320, 240};
+  auto collector = std::make_shared<Collector>();
+  auto stream = castStream(config);
+  stream->addStreamOutput(collector, SCStreamOutputType::screen, Platform::DispatchQueue::global());
+  stream->startCapture();
+  ASSERT_TRUE(collector->waitFor(2));
+  stream->stopCapture();
+  EXPECT_EQ(collector->samples().front()->imageBuffer()->width, 320);
+  EXPECT_EQ(collector->samples().front()->imageBuffer()->height, 240);
+
+  config.sourceRect = Platform::CGRect{2000, 2000, 10, 10};
+  EXPECT_THROW(castStream(config)->startCapture(), Platform::Error)
+      << "a rectangle beside the display";
+}
+
+TEST_F(WaylandCaptureTest, AStreamWhoseCastEndsTellsItsDelegate) {
+  // The compositor's cast ends when its session does: closing the portal's
+  // session from outside stands for the desktop ending it.
+  auto watcher = std::make_shared<StopWatcher>();
+  std::shared_ptr<void> lease;
+  auto stream = std::make_shared<Platform::Linux::X11::X11Stream>(
+      [&lease] {
+        ScreenCastGrant grant = requestScreenCast({ScreenCastRequest::Source::monitor, false});
+        lease = grant.lease;
+        return Platform::Linux::Wayland::makeScreenCastSource(
+            std::make_unique<PipeWireFrames>(grant.remote, grant.node), nullptr, std::nullopt);
+      },
+      nullptr, Platform::SCContentFilter(Platform::SCDisplay{1, 1280, 720, {}}, {}),
+      configuration(), watcher);
+  auto collector = std::make_shared<Collector>();
+  stream->addStreamOutput(collector, SCStreamOutputType::screen, Platform::DispatchQueue::global());
+  stream->startCapture();
+  ASSERT_TRUE(collector->waitFor(2));
+  lease.reset();
+  const auto error = watcher->stopped_.waitFor(10s);
+  ASSERT_TRUE(error.has_value()) << "the delegate was not told";
+  ASSERT_NE(*error, nullptr);
+}
+
+} // namespace
