@@ -62,7 +62,8 @@ int PulseServerTest::pactl(const std::vector<std::string>& arguments) {
   return TestSupport::run(command, {}, std::chrono::seconds(10)).status;
 }
 
-std::unique_ptr<TestSupport::Subprocess> PulseServerTest::playTone(const std::string& sink) {
+std::unique_ptr<TestSupport::Subprocess> PulseServerTest::playTone(const std::string& sink,
+                                                                   bool lowLatency) {
   constexpr int rate = 44100;
   constexpr int seconds = 5;
   const std::string path = files_.path() + "/tone-" + sink + ".raw";
@@ -75,9 +76,16 @@ std::unique_ptr<TestSupport::Subprocess> PulseServerTest::playTone(const std::st
       file.write(reinterpret_cast<const char*>(&value), sizeof value);
     }
   }
-  return std::make_unique<TestSupport::Subprocess>(std::vector<std::string>{
-      "/usr/bin/env", "pacat", "--playback", "--device=" + sink, "--format=float32le",
-      "--rate=44100", "--channels=2", "--raw", path});
+  // Low latency, as a meeting's player: the sink renders small blocks, so
+  // the tone reaches its monitor at once, not after pacat's default 2 s.
+  std::vector<std::string> command{
+      "/usr/bin/env",       "pacat",        "--playback",   "--device=" + sink,
+      "--format=float32le", "--rate=44100", "--channels=2", "--raw"};
+  if (lowLatency) {
+    command.emplace_back("--latency-msec=20");
+  }
+  command.push_back(path);
+  return std::make_unique<TestSupport::Subprocess>(command);
 }
 
 float peakOf(const Platform::CMSampleBuffer& sample) {

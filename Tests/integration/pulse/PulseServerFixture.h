@@ -28,8 +28,10 @@ protected:
   // Loads a module; its index, or empty when the server refused.
   std::string loadModule(const std::vector<std::string>& arguments);
   // Plays a 440 Hz tone into `sink` for a few seconds; stops when the
-  // returned process goes away.
-  std::unique_ptr<TestSupport::Subprocess> playTone(const std::string& sink);
+  // returned process goes away. A low-latency player, as a meeting's, is
+  // heard at once; pacat's default buffers about 2 s first.
+  std::unique_ptr<TestSupport::Subprocess> playTone(const std::string& sink,
+                                                    bool lowLatency = false);
 
   std::string server_;
   std::string pid_;

@@ -66,6 +66,9 @@ public:
   // buffer.
   Rejoin rejoin(std::int64_t nowNanoseconds, std::size_t frames);
 
+  // How long `frames` frames last, in nanoseconds.
+  std::int64_t durationOf(std::size_t frames) const { return framesToNanoseconds(frames); }
+
   // How many times the anchor was moved after the first buffer.
   std::uint64_t reanchorCount() const { return reanchors_; }
 

@@ -11,9 +11,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace Platform::Linux::Pulse {
 
@@ -21,15 +23,27 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// What the server is asked to send at a time: small, so that the sink's
+// latency, which a monitor's request sets, stays low.
 constexpr pa_usec_t fragmentMicroseconds = 10'000;
-// Above the jitter of when our reads are scheduled (about a fragment).
+// Reads are gathered up to this much before they are passed on: every buffer
+// passed on wakes the threads down to the file, and for a still window those
+// wake-ups are most of what recording costs.
+constexpr pa_usec_t batchMicroseconds = 40'000;
+// Stamps that follow each other differ by rounding only; a moved timeline
+// moves them by milliseconds.
+constexpr std::int64_t contiguityNanoseconds = 1'000;
+// Above the jitter of when our reads are scheduled.
 constexpr std::int64_t timelineToleranceNanoseconds = 15'000'000;
 constexpr std::size_t bytesPerSample = sizeof(float);
-// How often the watcher fills silence and looks for a lost source.
-constexpr std::chrono::milliseconds watchPeriod{20};
+// How often the watcher looks for a stalled source and a moved default sink
+// while recording, and how often it fills silence and tries to record again
+// while the source is away.
+constexpr std::chrono::milliseconds recordingWatchPeriod{100};
+constexpr std::chrono::milliseconds awayWatchPeriod{20};
 // Silence stays this far behind the clock, so that the returning source's
-// first buffer, which starts about a fragment before it is read, finds room
-// in front of it instead of overlapping the silence.
+// first buffer, which starts about a fragment before it is read, finds
+// room in front of it instead of overlapping the silence.
 constexpr std::int64_t silenceLagNanoseconds = 30'000'000;
 // Between attempts to record again; together with connecting, well within
 // the 2 s in which a restarted server should be heard again.
@@ -86,6 +100,7 @@ public:
       watcher_.join();
     }
     closeStream();
+    passOnBatch();
     delivery_->close();
   }
 
@@ -109,6 +124,7 @@ private:
     format_ = FormatDescription::audioPCM(
         {static_cast<double>(spec_.rate), spec_.channels, AudioSampleFormat::float32});
     frameBytes_ = spec_.channels * bytesPerSample;
+    framesPerBatch_ = pa_usec_to_bytes(batchMicroseconds, &spec_) / frameBytes_;
     timeline_.emplace(spec_.rate, timelineToleranceNanoseconds);
   }
 
@@ -200,7 +216,16 @@ private:
   // The watcher's thread: silence while the source is gone, and the way back.
   void watch() {
     std::unique_lock lock(watchMutex_);
-    while (!watchWake_.wait_for(lock, watchPeriod, [this] { return stopping_; })) {
+    for (;;) {
+      // connection_ is the watcher's own: no other thread changes it now.
+      const bool recording = connection_ != nullptr;
+      const auto period = recording ? recordingWatchPeriod : awayWatchPeriod;
+      if (watchWake_.wait_for(lock, period,
+                              [&] { return stopping_ || (recording && lost_.load()); })) {
+        if (stopping_) {
+          return;
+        }
+      }
       lock.unlock();
       tend(SteadyClock::now());
       lock.lock();
@@ -320,7 +345,7 @@ private:
   void deliverSilence() {
     const auto span = timeline_->silenceUntil(hostTimeNow().value - silenceLagNanoseconds);
     if (span.frames > 0) {
-      post(std::vector<std::uint8_t>(span.frames * frameBytes_, 0), span.frames, span.start);
+      gather(std::vector<std::uint8_t>(span.frames * frameBytes_, 0), span.frames, span.start);
     }
   }
 
@@ -348,8 +373,8 @@ private:
     }
   }
 
-  // Sends the whole frames gathered so far as one buffer; a partial frame
-  // waits for the rest of its bytes.
+  // Stamps the whole frames read so far as one buffer; a partial frame waits
+  // for the rest of its bytes.
   void deliverWholeFrames() {
     const std::size_t frames = pending_.size() / frameBytes_;
     if (frames == 0 || !leadKnown_) {
@@ -361,27 +386,49 @@ private:
     lastRead_ = hostTimeNow().value;
     const std::int64_t now = lastRead_ + monitorLead_;
     if (!rejoining_) {
-      post(std::move(bytes), frames, timeline_->stamp(now, frames));
+      gather(bytes, frames, timeline_->stamp(now, frames));
       return;
     }
     rejoining_ = false;
     const auto placed = timeline_->rejoin(now, frames);
     if (placed.silenceFrames > 0) {
-      post(std::vector<std::uint8_t>(placed.silenceFrames * frameBytes_, 0), placed.silenceFrames,
-           placed.silenceStart);
+      gather(std::vector<std::uint8_t>(placed.silenceFrames * frameBytes_, 0), placed.silenceFrames,
+             placed.silenceStart);
     }
     const std::size_t kept = frames - placed.droppedFrames;
     if (kept > 0) {
       bytes.erase(bytes.begin(),
                   bytes.begin() + static_cast<std::ptrdiff_t>(placed.droppedFrames * frameBytes_));
-      post(std::move(bytes), kept, placed.start);
+      gather(bytes, kept, placed.start);
     }
   }
 
-  void post(std::vector<std::uint8_t> bytes, std::size_t frames, std::int64_t start) {
+  // Adds stamped frames to the batch, which is passed on once it is long
+  // enough or when these frames do not follow it (the timeline moved).
+  void gather(const std::vector<std::uint8_t>& bytes, std::size_t frames, std::int64_t start) {
+    if (batchFrames_ > 0 && std::abs(start - batchEnd_) > contiguityNanoseconds) {
+      passOnBatch();
+    }
+    if (batchFrames_ == 0) {
+      batchStart_ = start;
+    }
+    batch_.insert(batch_.end(), bytes.begin(), bytes.end());
+    batchFrames_ += frames;
+    batchEnd_ = start + timeline_->durationOf(frames);
+    if (batchFrames_ >= framesPerBatch_) {
+      passOnBatch();
+    }
+  }
+
+  void passOnBatch() {
+    if (batchFrames_ == 0) {
+      return;
+    }
     auto audio = std::make_shared<AudioBuffer>();
-    audio->frameCount = frames;
-    audio->bytes = std::move(bytes);
+    audio->frameCount = std::exchange(batchFrames_, 0);
+    audio->bytes = std::exchange(batch_, {});
+    const auto frames = audio->frameCount;
+    const std::int64_t start = batchStart_;
     CMSampleBuffer::Contents contents;
     contents.formatDescription = format_;
     contents.timing.push_back(CMSampleTimingInfo{
@@ -402,6 +449,7 @@ private:
   pa_channel_map map_{};
   std::shared_ptr<const FormatDescription> format_;
   std::size_t frameBytes_ = 0;
+  std::size_t framesPerBatch_ = 1;
 
   // The watcher's: it alone opens and closes streams once recording runs.
   std::string sourceName_;
@@ -421,6 +469,10 @@ private:
   pa_stream* stream_ = nullptr;
   std::optional<AudioTimeline> timeline_;
   std::vector<std::uint8_t> pending_;
+  std::vector<std::uint8_t> batch_;
+  std::size_t batchFrames_ = 0;
+  std::int64_t batchStart_ = 0;
+  std::int64_t batchEnd_ = 0;
   bool rejoining_ = false;
   bool leadKnown_ = false;
   std::int64_t lastRead_ = 0;
