@@ -18,10 +18,11 @@ constexpr AVRational nominalFrameRate{30, 1};
 // How long the closing frame lasts, and the last one when nothing tells.
 constexpr std::int64_t nominalFrameDuration = videoTimeBase.den / nominalFrameRate.num;
 constexpr int defaultKeyFrameInterval = 60;
-// One thread encodes a 1080p frame at veryfast in about a sixth of a frame
-// period at 24 fps; a second thread would only add wake-ups and slice
-// overhead to every frame. Larger frames are split between two.
-constexpr int largestSingleThreadPixels = 1920 * 1088;
+// One thread encodes a window-sized frame at veryfast in a few milliseconds;
+// a second thread would only add wake-ups and slice overhead to every frame.
+// Larger frames are split between two, so that key frames of a busy full
+// screen still leave within a frame period.
+constexpr int largestSingleThreadPixels = 1280 * 1024;
 
 const char* encoderName(VideoCodec codec) {
   switch (codec) {
