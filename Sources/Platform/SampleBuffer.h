@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/PixelMemory.h"
 #include "Platform/Time.h"
 
 #include <cstddef>
@@ -64,7 +65,7 @@ struct PixelBuffer {
   std::int32_t width = 0;
   std::int32_t height = 0;
   std::size_t bytesPerRow = 0;
-  std::vector<std::uint8_t> bytes; // height * bytesPerRow
+  PixelMemory bytes; // height * bytesPerRow
 };
 
 // Interleaved PCM frames in the sample's AudioStreamDescription.

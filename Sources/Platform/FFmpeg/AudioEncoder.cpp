@@ -9,8 +9,11 @@ namespace Platform::FFmpeg {
 namespace {
 
 // Below this, a difference between a buffer's time and where the track has
-// got to is capture jitter, not a gap.
-constexpr int jitterToleranceMilliseconds = 40;
+// got to is capture jitter, not a gap. Captures smooth their stamps, so what
+// is above it is real: lost audio, or a buffer that started before a resume
+// and was dropped whole. Placed where they belong, the following sound stays
+// in step with the picture.
+constexpr int jitterToleranceMilliseconds = 10;
 constexpr int silenceChunkFrames = 4096;
 constexpr std::int64_t defaultBitRatePerChannel = 64000;
 

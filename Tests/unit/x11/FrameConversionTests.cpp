@@ -30,7 +30,7 @@ PixelBuffer destination(std::uint32_t format, std::int32_t width, std::int32_t h
   buffer.width = width;
   buffer.height = height;
   buffer.bytesPerRow = static_cast<std::size_t>(width) * 4;
-  buffer.bytes.assign(buffer.bytesPerRow * height, 0xEE);
+  buffer.bytes = std::vector<std::uint8_t>(buffer.bytesPerRow * height, 0xEE);
   return buffer;
 }
 

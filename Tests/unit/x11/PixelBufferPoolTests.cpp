@@ -41,5 +41,29 @@ TEST(PixelBufferPool, BufferMayOutliveThePool) {
   held.reset(); // freed, not returned: must not touch the dead pool
 }
 
+// A frame made of memory the X server drew into holds that memory until the
+// frame is gone; a copy of such a frame has bytes of its own.
+TEST(PixelMemory, LentMemoryLivesWithTheFrameAndCopiesOwnTheirBytes) {
+  std::vector<std::uint8_t> segment{1, 2, 3, 4};
+  auto returned = std::make_shared<bool>(false);
+  std::shared_ptr<void> lease(segment.data(), [returned](void*) { *returned = true; });
+  auto frame = std::make_unique<PixelBuffer>();
+  frame->bytes = PixelMemory(segment.data(), segment.size(), std::move(lease));
+  EXPECT_EQ(frame->bytes.data(), segment.data());
+
+  PixelBuffer copy = *frame;
+  copy.bytes.data()[0] = 9;
+  EXPECT_NE(copy.bytes.data(), segment.data());
+  EXPECT_EQ(segment[0], 1);
+  PixelMemory moved = std::move(frame->bytes);
+  frame.reset();
+  EXPECT_FALSE(*returned) << "the memory went back while still in use";
+  EXPECT_EQ(moved.data()[3], 4);
+  moved.resize(2); // owned from here on
+  EXPECT_TRUE(*returned);
+  EXPECT_EQ(moved.size(), 2U);
+  EXPECT_EQ(moved.data()[1], 2);
+}
+
 } // namespace
 } // namespace Platform::Linux::X11

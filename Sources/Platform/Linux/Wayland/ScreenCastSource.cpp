@@ -51,13 +51,14 @@ public:
   X11::ImageGrabber::Grab grab() override {
     const X11::Placement area = cut();
     if (area.width <= 0 || area.height <= 0) {
-      return {X11::ImageGrabber::Outcome::unavailable, {}};
+      return {X11::ImageGrabber::Outcome::unavailable, {}, {}};
     }
     std::uint8_t* start = frame_.pixels.data() +
                           static_cast<std::size_t>(area.y) * frame_.bytesPerRow +
                           static_cast<std::size_t>(area.x) * 4;
     return {X11::ImageGrabber::Outcome::grabbed,
-            X11::MutableImage{start, area.width, area.height, frame_.bytesPerRow}};
+            X11::MutableImage{start, area.width, area.height, frame_.bytesPerRow},
+            {}};
   }
 
   std::int32_t width() const override { return cut().width; }

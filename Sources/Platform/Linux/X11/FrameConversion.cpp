@@ -14,15 +14,6 @@ namespace {
 
 constexpr std::uint32_t opaqueBlack = 0xFF000000;
 
-void makeOpaque(const MutableImage& image) {
-  for (std::int32_t row = 0; row < image.height; ++row) {
-    auto* pixel = reinterpret_cast<std::uint32_t*>(image.pixels + row * image.bytesPerRow);
-    for (std::int32_t column = 0; column < image.width; ++column) {
-      pixel[column] |= opaqueBlack;
-    }
-  }
-}
-
 // Copies with the alpha forced in the same pass: no extra sweep over memory.
 void copyOpaque(const MutableImage& source, std::uint8_t* destination, std::size_t bytesPerRow) {
   for (std::int32_t row = 0; row < source.height; ++row) {
@@ -60,6 +51,15 @@ std::uint32_t blendChannel(std::uint32_t cursor, std::uint32_t under, std::uint3
 }
 
 } // namespace
+
+void makeOpaque(const MutableImage& image) {
+  for (std::int32_t row = 0; row < image.height; ++row) {
+    auto* pixel = reinterpret_cast<std::uint32_t*>(image.pixels + row * image.bytesPerRow);
+    for (std::int32_t column = 0; column < image.width; ++column) {
+      pixel[column] |= opaqueBlack;
+    }
+  }
+}
 
 Placement fitInside(std::int32_t sourceWidth, std::int32_t sourceHeight,
                     std::int32_t destinationWidth, std::int32_t destinationHeight) {

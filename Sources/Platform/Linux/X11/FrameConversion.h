@@ -46,6 +46,9 @@ struct CursorImage {
   std::uint32_t serial = 0;          // changes when the cursor's shape does
 };
 
+// Sets every pixel's alpha byte, which servers leave undefined for depth 24.
+void makeOpaque(const MutableImage& image);
+
 // Composites the cursor over the image, clipped to the image.
 void drawCursor(const MutableImage& image, const CursorImage& cursor);
 

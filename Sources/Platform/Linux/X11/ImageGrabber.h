@@ -33,6 +33,10 @@ public:
   struct Grab {
     Outcome outcome = Outcome::failed;
     MutableImage image; // B, G, R, X pixels when grabbed
+    // Holds the image's memory for as long as it is kept, so a frame can be
+    // made of it without a copy; empty when the image is valid only until
+    // the next grab.
+    std::shared_ptr<void> lease;
   };
 
   Grab grab(xcb_drawable_t drawable, std::int16_t x, std::int16_t y, std::uint16_t width,
@@ -42,11 +46,16 @@ public:
 
 private:
   struct Segment;
+  struct Shelf;
+  std::unique_ptr<Segment> makeSegment(std::size_t size);
+  std::unique_ptr<Segment> takeSegment(std::size_t size);
+  std::shared_ptr<void> lend(std::unique_ptr<Segment> segment);
   bool ensureSegment(std::size_t size);
   static Outcome outcomeOf(const xcb_generic_error_t* error);
 
   std::shared_ptr<XConnection> connection_;
-  std::unique_ptr<Segment> segment_;
+  std::shared_ptr<Shelf> shelf_;
+  std::unique_ptr<Segment> segment_; // when every segment is lent out
   bool shmRefused_ = false;
   XReply<xcb_get_image_reply_t> lastReply_; // pixels of the last GetImage grab
 };

@@ -72,7 +72,7 @@ public:
     std::int16_t y = 0;
     if (redirected_) {
       if (pixmap_ == 0 && !namePixmap()) {
-        return ImageGrabber::Grab{pixmapOutcome_, {}};
+        return ImageGrabber::Grab{pixmapOutcome_, {}, {}};
       }
       // The window's pixmap includes its border.
       drawable = pixmap_;

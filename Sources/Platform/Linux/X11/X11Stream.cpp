@@ -62,6 +62,31 @@ std::shared_ptr<const PixelBuffer> blackFrame(PixelBufferPool& pool, std::uint32
   return pixels;
 }
 
+// The frame of a grab. When the grab lends its memory and the frame needs no
+// scaling or other format, the frame is that memory: the X server drew it
+// straight into the frame, and only the alpha bytes are set here.
+std::shared_ptr<const PixelBuffer> framePixels(PixelBufferPool& pool, std::uint32_t pixelFormat,
+                                               std::int32_t width, std::int32_t height,
+                                               const ImageGrabber::Grab& grabbed,
+                                               std::vector<std::uint8_t>& scratch) {
+  const MutableImage& image = grabbed.image;
+  if (grabbed.lease && pixelFormat == kCVPixelFormatType_32BGRA && image.width == width &&
+      image.height == height) {
+    makeOpaque(image);
+    auto pixels = std::make_shared<PixelBuffer>();
+    pixels->pixelFormat = pixelFormat;
+    pixels->width = width;
+    pixels->height = height;
+    pixels->bytesPerRow = image.bytesPerRow;
+    pixels->bytes = PixelMemory(image.pixels, image.bytesPerRow * static_cast<std::size_t>(height),
+                                grabbed.lease);
+    return pixels;
+  }
+  auto pixels = pool.acquire(pixelFormat, width, height);
+  renderFrame(image, *pixels, scratch);
+  return pixels;
+}
+
 // A steady-clock instant on the host clock that sample times use.
 CMTime hostTimeAt(std::chrono::steady_clock::time_point instant) {
   const auto ago = std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -407,9 +432,8 @@ void X11Stream::captureFrames(Run& run) {
         if (cursor) {
           drawCursor(grabbed.image, *cursor);
         }
-        auto pixels = run.pool->acquire(run.pixelFormat, run.width, run.height);
-        renderFrame(grabbed.image, *pixels, scratch);
-        lastPixels = std::move(pixels);
+        lastPixels =
+            framePixels(*run.pool, run.pixelFormat, run.width, run.height, grabbed, scratch);
         lastCursor = std::move(cursor);
         status = SCFrameStatus::complete;
         break;
