@@ -13,7 +13,9 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace {
@@ -227,6 +229,34 @@ TEST_F(X11CaptureTest, WindowCaptureDeliversScaledCompleteFramesInOrderUntilStop
   // 320x200 fitted into 160x120 leaves black bars of 10 rows above and below.
   EXPECT_EQ(pixelAt(*samples.back()->imageBuffer(), 80, 2), 0xFF000000U);
   EXPECT_THROW(stream->stopCapture(), Platform::Error);
+}
+
+// Frames at the window's own size are the memory the server drew into, lent
+// out with the frame: a frame still held must never be drawn over by a later
+// grab, however many are held.
+TEST_F(X11CaptureTest, HeldFramesKeepTheirPixelsWhileLaterOnesAreCaptured) {
+  DemoWindow moving({"--size", "320x200"});
+  auto stream = windowStream(moving.id(), configuration(0, 0));
+
+  stream->startCapture();
+  ASSERT_TRUE(collector_->waitFor(30)); // the collector holds every frame
+  stream->stopCapture();
+
+  std::set<std::string> contents;
+  int complete = 0;
+  for (const auto& sample : collector_->samples()) {
+    if (statusOf(sample) != Platform::SCFrameStatus::complete) {
+      continue;
+    }
+    const auto& pixels = *sample->imageBuffer();
+    ASSERT_EQ(pixels.bytes.size(), 320U * 200 * 4);
+    EXPECT_EQ(pixelAt(pixels, 0, 0) >> 24, 0xFFU) << "every pixel opaque";
+    contents.emplace(reinterpret_cast<const char*>(pixels.bytes.data()), pixels.bytes.size());
+    ++complete;
+  }
+  ASSERT_GE(complete, 20);
+  // The bar moves between frames, so each held frame shows it elsewhere.
+  EXPECT_GE(static_cast<int>(contents.size()), complete - 1);
 }
 
 TEST_F(X11CaptureTest, StillWindowYieldsIdleFramesReusingThePixels) {
