@@ -255,8 +255,9 @@ TEST_F(X11CaptureTest, HeldFramesKeepTheirPixelsWhileLaterOnesAreCaptured) {
     ++complete;
   }
   ASSERT_GE(complete, 20);
-  // The bar moves between frames, so each held frame shows it elsewhere.
-  EXPECT_GE(static_cast<int>(contents.size()), complete - 1);
+  // The bar moves between frames, so held frames show it in different places
+  // (a few may catch the same one); drawn over, they would all show the last.
+  EXPECT_GE(static_cast<int>(contents.size()), complete * 3 / 4);
 }
 
 TEST_F(X11CaptureTest, StillWindowYieldsIdleFramesReusingThePixels) {
