@@ -345,7 +345,7 @@ private:
   void deliverSilence() {
     const auto span = timeline_->silenceUntil(hostTimeNow().value - silenceLagNanoseconds);
     if (span.frames > 0) {
-      gather(std::vector<std::uint8_t>(span.frames * frameBytes_, 0), span.frames, span.start);
+      gather(nullptr, span.frames, span.start);
     }
   }
 
@@ -380,41 +380,42 @@ private:
     if (frames == 0 || !leadKnown_) {
       return;
     }
-    const auto used = static_cast<std::ptrdiff_t>(frames * frameBytes_);
-    std::vector<std::uint8_t> bytes(pending_.begin(), pending_.begin() + used);
-    pending_.erase(pending_.begin(), pending_.begin() + used);
     lastRead_ = hostTimeNow().value;
     const std::int64_t now = lastRead_ + monitorLead_;
     if (!rejoining_) {
-      gather(bytes, frames, timeline_->stamp(now, frames));
-      return;
+      gather(pending_.data(), frames, timeline_->stamp(now, frames));
+    } else {
+      rejoining_ = false;
+      const auto placed = timeline_->rejoin(now, frames);
+      if (placed.silenceFrames > 0) {
+        gather(nullptr, placed.silenceFrames, placed.silenceStart);
+      }
+      if (const std::size_t kept = frames - placed.droppedFrames; kept > 0) {
+        gather(pending_.data() + placed.droppedFrames * frameBytes_, kept, placed.start);
+      }
     }
-    rejoining_ = false;
-    const auto placed = timeline_->rejoin(now, frames);
-    if (placed.silenceFrames > 0) {
-      gather(std::vector<std::uint8_t>(placed.silenceFrames * frameBytes_, 0), placed.silenceFrames,
-             placed.silenceStart);
-    }
-    const std::size_t kept = frames - placed.droppedFrames;
-    if (kept > 0) {
-      bytes.erase(bytes.begin(),
-                  bytes.begin() + static_cast<std::ptrdiff_t>(placed.droppedFrames * frameBytes_));
-      gather(bytes, kept, placed.start);
-    }
+    pending_.erase(pending_.begin(),
+                   pending_.begin() + static_cast<std::ptrdiff_t>(frames * frameBytes_));
   }
 
-  // Adds stamped frames to the batch, which is passed on once it is long
-  // enough or when these frames do not follow it (the timeline moved).
-  void gather(const std::vector<std::uint8_t>& bytes, std::size_t frames, std::int64_t start) {
-    if (batchFrames_ > 0 && std::abs(start - batchEnd_) > contiguityNanoseconds) {
+  // Adds `frames` stamped frames (silence when `bytes` is null) to the batch,
+  // which is passed on once it is long enough or when these frames do not
+  // follow it (the timeline moved).
+  void gather(const std::uint8_t* bytes, std::size_t frames, std::int64_t start) {
+    const std::int64_t batchEnd = batchStart_ + timeline_->durationOf(batchFrames_);
+    if (batchFrames_ > 0 && std::abs(start - batchEnd) > contiguityNanoseconds) {
       passOnBatch();
     }
     if (batchFrames_ == 0) {
       batchStart_ = start;
     }
-    batch_.insert(batch_.end(), bytes.begin(), bytes.end());
+    const std::size_t length = frames * frameBytes_;
+    if (bytes == nullptr) {
+      batch_.resize(batch_.size() + length, 0);
+    } else {
+      batch_.insert(batch_.end(), bytes, bytes + length);
+    }
     batchFrames_ += frames;
-    batchEnd_ = start + timeline_->durationOf(frames);
     if (batchFrames_ >= framesPerBatch_) {
       passOnBatch();
     }
@@ -472,7 +473,6 @@ private:
   std::vector<std::uint8_t> batch_;
   std::size_t batchFrames_ = 0;
   std::int64_t batchStart_ = 0;
-  std::int64_t batchEnd_ = 0;
   bool rejoining_ = false;
   bool leadKnown_ = false;
   std::int64_t lastRead_ = 0;

@@ -50,6 +50,15 @@ struct ImageGrabber::Shelf {
   std::mutex mutex;
   std::vector<std::unique_ptr<Segment>> free; // guarded by mutex
   std::size_t lent = 0;                       // guarded by mutex
+
+  // Keeps a segment for the next grabs while there is room; detaches it
+  // otherwise.
+  void put(std::unique_ptr<Segment> segment) {
+    std::lock_guard lock(mutex);
+    if (free.size() < mostShelvedSegments) {
+      free.push_back(std::move(segment));
+    }
+  }
 };
 
 ImageGrabber::ImageGrabber(std::shared_ptr<XConnection> connection)
@@ -124,11 +133,11 @@ std::shared_ptr<void> ImageGrabber::lend(std::unique_ptr<Segment> segment) {
                                  if (!alive) {
                                    return; // the grabber is gone: detached here
                                  }
-                                 std::lock_guard lock(alive->mutex);
-                                 --alive->lent;
-                                 if (alive->free.size() < mostShelvedSegments) {
-                                   alive->free.push_back(std::move(returned));
+                                 {
+                                   std::lock_guard lock(alive->mutex);
+                                   --alive->lent;
                                  }
+                                 alive->put(std::move(returned));
                                });
 }
 
@@ -176,7 +185,7 @@ ImageGrabber::Grab ImageGrabber::grab(xcb_drawable_t drawable, std::int16_t x, s
     if (!reply) {
       result.outcome = error ? outcomeOf(error.get()) : Outcome::failed;
       if (lent) {
-        lend(std::move(lent)); // straight back to the shelf
+        shelf_->put(std::move(lent));
       }
       return result;
     }
