@@ -7,8 +7,9 @@ namespace TestSupport {
 
 namespace {
 
-std::vector<std::string> demoArguments(const std::vector<std::string>& options) {
-  std::vector<std::string> arguments{DEMO_WINDOW_PATH};
+std::vector<std::string> demoArguments(const char* program,
+                                       const std::vector<std::string>& options) {
+  std::vector<std::string> arguments{program};
   arguments.insert(arguments.end(), options.begin(), options.end());
   return arguments;
 }
@@ -17,12 +18,20 @@ std::vector<std::string> demoArguments(const std::vector<std::string>& options) 
 
 DemoWindow::DemoWindow(const std::vector<std::string>& options,
                        const std::map<std::string, std::string>& environment)
-    : process_(demoArguments(options), environment) {
+    : process_(demoArguments(DEMO_WINDOW_PATH, options), environment) {
   const auto line = process_.readLine(std::chrono::seconds(10));
   if (!line) {
     throw std::runtime_error("demo-window did not map its window");
   }
   id_ = static_cast<std::uint32_t>(std::stoul(*line));
+}
+
+DemoWindow::DemoWindow(Wayland, const std::vector<std::string>& options,
+                       const std::map<std::string, std::string>& environment)
+    : process_(demoArguments(WAYLAND_DEMO_WINDOW_PATH, options), environment) {
+  if (process_.readLine(std::chrono::seconds(10)) != "shown") {
+    throw std::runtime_error("wayland-demo-window did not show its window");
+  }
 }
 
 DemoWindow::~DemoWindow() {

@@ -16,6 +16,11 @@ class DemoWindow {
 public:
   explicit DemoWindow(const std::vector<std::string>& options,
                       const std::map<std::string, std::string>& environment = {});
+  // Its Wayland twin, once its first picture is shown; Wayland windows have
+  // no id a client may know (id() is 0).
+  struct Wayland {};
+  DemoWindow(Wayland, const std::vector<std::string>& options,
+             const std::map<std::string, std::string>& environment);
   ~DemoWindow();
   DemoWindow(const DemoWindow&) = delete;
   DemoWindow& operator=(const DemoWindow&) = delete;

@@ -1,8 +1,11 @@
 #include "RecordingChecks.h"
 
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <optional>
+
+#include <unistd.h>
 
 namespace RecordingChecks {
 
@@ -73,6 +76,24 @@ std::vector<double> flashToToneDistances(const std::vector<double>& flashes,
     distances.push_back(nearest);
   }
   return distances;
+}
+
+std::string whyTimingIsUnreliable() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return "built with a sanitizer";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  return "built with a sanitizer";
+#endif
+#endif
+  double load = 0;
+  std::ifstream("/proc/loadavg") >> load;
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  if (load > 2.0 * static_cast<double>(cores)) {
+    return "the machine is overloaded (load " + std::to_string(load) + " on " +
+           std::to_string(cores) + " cores)";
+  }
+  return {};
 }
 
 int trackIndex(const TestSupport::FileInfo& file, AVMediaType type) {

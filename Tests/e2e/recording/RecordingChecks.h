@@ -23,6 +23,11 @@ std::vector<double> toneOnsets(const std::vector<float>& samples, int sampleRate
 std::vector<double> flashToToneDistances(const std::vector<double>& flashes,
                                          const std::vector<double>& tones);
 
+// Why timing cannot be judged here, or empty: sanitizers slow every thread,
+// and on a machine already busier than its cores the capture threads are
+// scheduled tens of milliseconds late.
+std::string whyTimingIsUnreliable();
+
 // The index of the first track of a media type and codec; -1 when none.
 int trackIndex(const TestSupport::FileInfo& file, AVMediaType type);
 

@@ -11,9 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <thread>
-#include <unistd.h>
 
 // Sound and picture of a real recording stay together, also across pauses:
 // the demo window flashes and beeps at the same instants, and the beeps must
@@ -47,29 +45,8 @@ void sleepUntilBetweenFlashes(Clock::time_point flashesStart, Clock::duration at
   std::this_thread::sleep_until(target);
 }
 
-// Why timing cannot be judged here, or empty: sanitizers slow every thread,
-// and on a machine already busier than its cores the capture threads are
-// scheduled tens of milliseconds late.
-std::string whyTimingIsUnreliable() {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  return "built with a sanitizer";
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-  return "built with a sanitizer";
-#endif
-#endif
-  double load = 0;
-  std::ifstream("/proc/loadavg") >> load;
-  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-  if (load > 2.0 * static_cast<double>(cores)) {
-    return "the machine is overloaded (load " + std::to_string(load) + " on " +
-           std::to_string(cores) + " cores)";
-  }
-  return {};
-}
-
 TEST(AudioVideoSync, EveryFlashHasItsBeepWithin15msAcrossTwoPauses) {
-  if (const auto reason = whyTimingIsUnreliable(); !reason.empty()) {
+  if (const auto reason = RecordingChecks::whyTimingIsUnreliable(); !reason.empty()) {
     GTEST_SKIP() << "sync is not measurable: " << reason;
   }
   TestSupport::VirtualDesktop desktop;

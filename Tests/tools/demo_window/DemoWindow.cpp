@@ -8,205 +8,22 @@
 // the window turns white for 100 ms at each period, and with --beep a 100 ms
 // 1 kHz tone plays at the same instants, so audio/video sync can be measured.
 
+#include "DemoContent.h"
+
 #include <xcb/xcb.h>
 
-#include <pulse/error.h>
-#include <pulse/simple.h>
-
 #include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr auto flashLength = std::chrono::milliseconds(100);
-constexpr auto framePeriod = std::chrono::milliseconds(33);
-
-struct Options {
-  std::optional<std::string> title = std::string("Demo Window");
-  std::string windowClass = "demo-window";
-  std::uint16_t width = 640;
-  std::uint16_t height = 360;
-  std::int16_t x = 0;
-  std::int16_t y = 0;
-  bool still = false;
-  std::optional<double> flashEvery;
-  bool beep = false;
-  std::optional<std::uint32_t> solid;
-};
-
-[[noreturn]] void usage(const char* problem) {
-  std::fprintf(stderr,
-               "demo-window: %s\nusage: demo-window [--title TEXT | --no-title] [--class NAME] "
-               "[--size WxH] [--position X,Y] [--still] [--flash-every SECONDS] [--beep] "
-               "[--solid RRGGBB]\n",
-               problem);
-  std::exit(2);
-}
-
-Options parse(int argc, char** argv) {
-  Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    const auto value = [&]() -> std::string {
-      if (i + 1 >= argc) {
-        usage(("missing value after " + argument).c_str());
-      }
-      return argv[++i];
-    };
-    if (argument == "--title") {
-      options.title = value();
-    } else if (argument == "--no-title") {
-      options.title.reset();
-    } else if (argument == "--class") {
-      options.windowClass = value();
-    } else if (argument == "--size") {
-      unsigned width = 0;
-      unsigned height = 0;
-      if (std::sscanf(value().c_str(), "%ux%u", &width, &height) != 2 || width == 0 ||
-          height == 0 || width > 8192 || height > 8192) {
-        usage("--size takes WxH");
-      }
-      options.width = static_cast<std::uint16_t>(width);
-      options.height = static_cast<std::uint16_t>(height);
-    } else if (argument == "--position") {
-      int x = 0;
-      int y = 0;
-      if (std::sscanf(value().c_str(), "%d,%d", &x, &y) != 2 || std::abs(x) > 30000 ||
-          std::abs(y) > 30000) {
-        usage("--position takes X,Y");
-      }
-      options.x = static_cast<std::int16_t>(x);
-      options.y = static_cast<std::int16_t>(y);
-    } else if (argument == "--still") {
-      options.still = true;
-    } else if (argument == "--flash-every") {
-      const double seconds = std::atof(value().c_str());
-      if (!(seconds >= 0.2)) {
-        usage("--flash-every takes seconds, at least 0.2");
-      }
-      options.flashEvery = seconds;
-    } else if (argument == "--beep") {
-      options.beep = true;
-    } else if (argument == "--solid") {
-      const std::string colour = value();
-      char* end = nullptr;
-      const unsigned long rgb = std::strtoul(colour.c_str(), &end, 16);
-      if (colour.size() != 6 || *end != '\0') {
-        usage("--solid takes RRGGBB");
-      }
-      options.solid = static_cast<std::uint32_t>(rgb);
-    } else {
-      usage(("unknown argument " + argument).c_str());
-    }
-  }
-  if (options.beep && !options.flashEvery) {
-    usage("--beep needs --flash-every");
-  }
-  return options;
-}
-
-// The flash schedule both the picture and the tone follow.
-class Flashes {
-public:
-  Flashes(Clock::time_point start, std::optional<double> period) : start_(start), period_(period) {}
-
-  bool isOn(Clock::time_point at) const {
-    if (!period_ || at < start_) {
-      return false;
-    }
-    const auto elapsed = std::chrono::duration<double>(at - start_).count();
-    return std::fmod(elapsed, *period_) < std::chrono::duration<double>(flashLength).count();
-  }
-
-private:
-  Clock::time_point start_;
-  std::optional<double> period_;
-};
-
-// Plays the tone through the audio server in 10 ms chunks, silence between
-// flashes; each chunk is chosen for the instant it will be heard.
-class Beeper {
-public:
-  explicit Beeper(const Flashes& flashes) : flashes_(flashes) {
-    pa_sample_spec spec{PA_SAMPLE_S16LE, sampleRate, 1};
-    pa_buffer_attr attributes{};
-    attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = chunkFrames * 2 * 4; // about 40 ms queued
-    attributes.prebuf = static_cast<std::uint32_t>(-1);
-    attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(-1);
-    int error = 0;
-    stream_ = pa_simple_new(nullptr, "demo-window", PA_STREAM_PLAYBACK, nullptr, "beep", &spec,
-                            nullptr, &attributes, &error);
-    if (stream_ == nullptr) {
-      std::fprintf(stderr, "demo-window: no audio: %s\n", pa_strerror(error));
-      return;
-    }
-    thread_ = std::thread([this] { play(); });
-  }
-
-  ~Beeper() {
-    stop_ = true;
-    if (thread_.joinable()) {
-      thread_.join();
-    }
-    if (stream_ != nullptr) {
-      pa_simple_free(stream_);
-    }
-  }
-
-  Beeper(const Beeper&) = delete;
-  Beeper& operator=(const Beeper&) = delete;
-
-private:
-  static constexpr std::uint32_t sampleRate = 48000;
-  static constexpr std::uint32_t chunkFrames = sampleRate / 100;
-
-  void play() {
-    std::vector<std::int16_t> chunk(chunkFrames);
-    std::uint64_t phase = 0;
-    while (!stop_) {
-      int error = 0;
-      const pa_usec_t latency = pa_simple_get_latency(stream_, &error);
-      const auto heardAt = Clock::now() + std::chrono::microseconds(latency);
-      const bool on = flashes_.isOn(heardAt);
-      for (std::uint32_t i = 0; i < chunkFrames; ++i, ++phase) {
-        chunk[i] =
-            on ? static_cast<std::int16_t>(
-                     12000 * std::sin(2 * M_PI * 1000.0 * static_cast<double>(phase) / sampleRate))
-               : 0;
-      }
-      if (pa_simple_write(stream_, chunk.data(), chunk.size() * sizeof(std::int16_t), &error) < 0) {
-        std::fprintf(stderr, "demo-window: audio failed: %s\n", pa_strerror(error));
-        return;
-      }
-    }
-  }
-
-  const Flashes& flashes_;
-  pa_simple* stream_ = nullptr;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
+using namespace DemoWindow;
 
 void setProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
                  std::uint8_t format, std::uint32_t length, const void* data) {
@@ -229,19 +46,9 @@ public:
   }
 
   void paint(bool flash, std::uint64_t frame) {
-    const std::uint16_t width = options_.width;
-    const std::uint16_t height = options_.height;
-    if (flash) {
-      fill(0xFFFFFF, 0, 0, width, height);
-    } else if (options_.solid) {
-      fill(*options_.solid, 0, 0, width, height);
-    } else {
-      fill(0x202830, 0, 0, width, height);
-      const std::uint16_t barWidth = std::max<std::uint16_t>(8, width / 16);
-      const auto span = static_cast<std::uint64_t>(width) + barWidth;
-      const auto x = options_.still ? static_cast<std::int64_t>(width / 2)
-                                    : static_cast<std::int64_t>((frame * 8) % span) - barWidth;
-      fill(0xF0A020, static_cast<std::int16_t>(x), 0, barWidth, height);
+    for (const Fill& area : picture(options_, flash, frame)) {
+      fill(area.rgb, static_cast<std::int16_t>(area.x), static_cast<std::int16_t>(area.y),
+           static_cast<std::uint16_t>(area.width), static_cast<std::uint16_t>(area.height));
     }
     xcb_flush(c_);
   }
@@ -263,14 +70,8 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-  const Options options = parse(argc, argv);
-
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGINT);
-  sigprocmask(SIG_BLOCK, &signals, nullptr);
-  const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+  const Options options = parse(argc, argv, "demo-window");
+  const int signalFd = blockStopSignals();
 
   int screenNumber = 0;
   xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
@@ -312,18 +113,13 @@ int main(int argc, char** argv) {
   xcb_flush(c);
 
   Painter painter(c, window, options);
-  const Flashes flashes(Clock::now(), options.flashEvery);
+  PaintSchedule schedule(options);
   std::unique_ptr<Beeper> beeper;
   if (options.beep) {
-    beeper = std::make_unique<Beeper>(flashes);
+    beeper = std::make_unique<Beeper>(schedule.flashes());
   }
 
-  const bool animated = !options.still && !options.solid;
   bool announced = false;
-  bool drawn = false;
-  bool lastFlash = false;
-  std::uint64_t frame = 0;
-  auto nextPaint = Clock::now();
   pollfd watched[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {signalFd, POLLIN, 0}};
   for (;;) {
     while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
@@ -334,7 +130,7 @@ int main(int argc, char** argv) {
         announced = true;
       }
       if (type == XCB_EXPOSE || type == XCB_MAP_NOTIFY) {
-        drawn = false;
+        schedule.invalidate();
       }
       std::free(event);
     }
@@ -343,25 +139,10 @@ int main(int argc, char** argv) {
       xcb_disconnect(c); // frees the connection even when broken
       return 1;
     }
-    const auto now = Clock::now();
-    const bool flashing = flashes.isOn(now);
-    if (!drawn || flashing != lastFlash || (animated && now >= nextPaint)) {
-      painter.paint(flashing, frame++);
-      drawn = true;
-      lastFlash = flashing;
-      nextPaint = now + framePeriod;
+    if (const auto paint = schedule.due(Clock::now())) {
+      painter.paint(paint->flash, paint->frame);
     }
-    int timeout = -1;
-    if (animated) {
-      timeout = static_cast<int>(
-          std::chrono::ceil<std::chrono::milliseconds>(nextPaint - Clock::now()).count());
-      timeout = std::max(timeout, 0);
-    }
-    if (options.flashEvery) {
-      // Flash edges are caught within a few milliseconds.
-      timeout = timeout < 0 ? 5 : std::min(timeout, 5);
-    }
-    if (poll(watched, 2, timeout) < 0 && errno != EINTR) {
+    if (poll(watched, 2, schedule.pollTimeoutMilliseconds()) < 0 && errno != EINTR) {
       return 1;
     }
     if ((watched[1].revents & POLLIN) != 0) {

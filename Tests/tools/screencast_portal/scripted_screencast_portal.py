@@ -6,12 +6,13 @@ a desktop would show its picker dialog, this backend reads the answer from a
 file the test writes, and casts through mutter's own ScreenCast API, so the
 client's portal and PipeWire code runs unchanged.
 
-The pick file holds one word:
-  monitor   cast the primary monitor (also the default when there is no file)
-  window    cast a window; mutter gives out window ids only to gnome-shell,
-            so this casts the monitor and calls it a window: tests show a
-            single window filling the monitor
-  cancel    the user closed the dialog
+The pick file holds one line:
+  monitor         cast the primary monitor (also the default when there is
+                  no file)
+  window [TITLE]  cast the window with that title, or the focused window, or
+                  the newest one; the shell lists them only to GNOME's own
+                  portal backend, whose bus name this backend also holds
+  cancel          the user closed the dialog
 
 Usage: scripted_screencast_portal.py <pick file>
 """
@@ -21,6 +22,9 @@ import sys
 from gi.repository import Gio, GLib
 
 BUS_NAME = "org.freedesktop.impl.portal.desktop.scripted"
+# The name under which GNOME Shell answers window listings; no GNOME portal
+# backend runs on the test desktop.
+SHELL_TRUSTED_NAME = "org.freedesktop.impl.portal.desktop.gnome"
 OBJECT_PATH = "/org/freedesktop/portal/desktop"
 
 INTERFACES = """
@@ -160,28 +164,47 @@ class Backend:
             if session is None or choice == "cancel":
                 invocation.return_value(GLib.Variant("(ua{sv})", (RESPONSE_CANCELLED, {})))
                 return
-            if choice == "window":
+            window_title = None
+            if choice == "window" or choice.startswith("window "):
                 session.source_type = SOURCE_WINDOW
-            self.start_cast(session, invocation)
+                window_title = choice[len("window "):] or None
+            self.start_cast(session, window_title, invocation)
 
-    def start_cast(self, session, invocation):
+    def window_id(self, title):
+        """The id of the window titled so, else the focused one, else the newest."""
+        (windows,) = self.bus.call_sync(
+            "org.gnome.Shell.Introspect", "/org/gnome/Shell/Introspect",
+            "org.gnome.Shell.Introspect", "GetWindows", None, GLib.VariantType("(a{ta{sv}})"),
+            Gio.DBusCallFlags.NONE, 5000, None).unpack()
+        if title is not None:
+            windows = {id: window for id, window in windows.items() if window.get("title") == title}
+        if not windows:
+            raise LookupError("no window" + (" titled " + title if title else ""))
+        focused = [id for id, window in windows.items() if window.get("has-focus")]
+        return focused[0] if focused else max(windows)
+
+    def start_cast(self, session, window_title, invocation):
         def fail(error):
             log("the cast did not start: " + str(error))
             invocation.return_value(GLib.Variant("(ua{sv})", (RESPONSE_FAILED, {})))
 
         try:
+            properties = {"cursor-mode": GLib.Variant("u", MUTTER_CURSOR_MODES.get(session.cursor_mode, 0))}
+            if session.source_type == SOURCE_WINDOW:
+                properties["window-id"] = GLib.Variant("t", self.window_id(window_title))
+                method, target = "RecordWindow", GLib.Variant("(a{sv})", (properties,))
+            else:
+                method, target = "RecordMonitor", GLib.Variant("(sa{sv})", ("", properties))
             (mutter_session,) = self.bus.call_sync(
                 "org.gnome.Mutter.ScreenCast", "/org/gnome/Mutter/ScreenCast",
                 "org.gnome.Mutter.ScreenCast", "CreateSession", GLib.Variant("(a{sv})", ({},)),
                 GLib.VariantType("(o)"), Gio.DBusCallFlags.NONE, 5000, None).unpack()
             session.mutter_session = mutter_session
-            properties = {"cursor-mode": GLib.Variant("u", MUTTER_CURSOR_MODES.get(session.cursor_mode, 0))}
             (stream,) = self.bus.call_sync(
                 "org.gnome.Mutter.ScreenCast", mutter_session, "org.gnome.Mutter.ScreenCast.Session",
-                "RecordMonitor", GLib.Variant("(sa{sv})", ("", properties)), GLib.VariantType("(o)"),
-                Gio.DBusCallFlags.NONE, 5000, None).unpack()
-        except GLib.Error as error:
-            fail(error.message)
+                method, target, GLib.VariantType("(o)"), Gio.DBusCallFlags.NONE, 5000, None).unpack()
+        except (GLib.Error, LookupError) as error:
+            fail(getattr(error, "message", error))
             return
 
         subscription = None
@@ -230,6 +253,7 @@ def main():
         loop.quit()
 
     Gio.bus_own_name_on_connection(bus, BUS_NAME, Gio.BusNameOwnerFlags.NONE, None, on_lost)
+    Gio.bus_own_name_on_connection(bus, SHELL_TRUSTED_NAME, Gio.BusNameOwnerFlags.NONE, None, on_lost)
     loop.run()
     return 1
 
