@@ -164,9 +164,9 @@ TEST_F(WaylandRecording, ACancelledPickerIsAnErrorAndLeavesNoFile) {
   EXPECT_FALSE(std::filesystem::exists(file));
 }
 
-TEST_F(WaylandRecording, ADisplayIsRecordedWithSystemAudioThroughTheLibrary) {
+TEST_F(WaylandRecording, ADisplayIsRecordedWithSystemAudioAndMicrophoneThroughTheLibrary) {
   Subprocess client({animatedClient}, desktop_->environment());
-  desktop_->pickScreenCast("window Weekly sync");
+  desktop_->pickScreenCast("monitor");
   desktop_->useInThisProcess();
   Platform::install(Platform::Linux::makeLinuxServices());
 
@@ -179,7 +179,7 @@ TEST_F(WaylandRecording, ADisplayIsRecordedWithSystemAudioThroughTheLibrary) {
                                            .cropRect = std::nullopt,
                                            .losslessAudio = true,
                                            .recordSystemAudio = true,
-                                           .microphoneDeviceID = std::nullopt});
+                                           .microphoneDeviceID = "virtual_mic"});
   Vistrel::Recorder recorder;
   recorder.start(Vistrel::Target::screen, options);
   const auto started = std::chrono::steady_clock::now();
@@ -188,7 +188,7 @@ TEST_F(WaylandRecording, ADisplayIsRecordedWithSystemAudioThroughTheLibrary) {
   const double recorded =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-  expectMonitorRecording(file, recorded, 1);
+  expectMonitorRecording(file, recorded, 2);
 }
 
 } // namespace

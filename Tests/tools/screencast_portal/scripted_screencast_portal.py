@@ -152,8 +152,6 @@ class Backend:
             if session is None:
                 invocation.return_value(GLib.Variant("(ua{sv})", (RESPONSE_FAILED, {})))
                 return
-            types = options.get("types", SOURCE_MONITOR)
-            session.source_type = SOURCE_WINDOW if types == SOURCE_WINDOW else SOURCE_MONITOR
             session.cursor_mode = options.get("cursor_mode", CURSOR_HIDDEN)
             invocation.return_value(GLib.Variant("(ua{sv})", (RESPONSE_SUCCESS, {})))
         elif method == "Start":
@@ -164,7 +162,9 @@ class Backend:
             if session is None or choice == "cancel":
                 invocation.return_value(GLib.Variant("(ua{sv})", (RESPONSE_CANCELLED, {})))
                 return
+            # What the user picked, whatever kinds of source were offered.
             window_title = None
+            session.source_type = SOURCE_MONITOR
             if choice == "window" or choice.startswith("window "):
                 session.source_type = SOURCE_WINDOW
                 window_title = choice[len("window "):] or None
