@@ -56,8 +56,9 @@ VirtualDesktop::VirtualDesktop(WindowManager windowManager) : script_(script("vi
 
 VirtualDesktop::VirtualDesktop(Wayland) : script_(script("wayland-desktop")) {
   start({});
-  // Without XWayland: no X display of the caller's may show through.
-  environment_["DISPLAY"] = "";
+  // No X display of the caller's may show through, only the desktop's own
+  // XWayland.
+  environment_.try_emplace("DISPLAY", "");
 }
 
 std::unique_ptr<VirtualDesktop> VirtualDesktop::waylandIfPossible(std::string& whyNot) {

@@ -151,6 +151,40 @@ TEST_F(WaylandRecording, ThePickerEntryRecordsTheWaylandWindowPickedWithSoundInS
   EXPECT_LE(std::fabs(median), 0.015) << "median offset " << median * 1000 << " ms";
 }
 
+TEST_F(WaylandRecording, XWaylandWindowsAreListedBeforeThePickerAndRecordedWithoutADialog) {
+  const TestSupport::DemoWindow window({"--title", "Stand-up", "--size", "400x300"},
+                                       desktop_->environment());
+  desktop_->pickScreenCast("cancel"); // no dialog may be asked
+
+  const auto listing = TestSupport::run({TARSEL_HELPER, "meetings"}, desktop_->environment());
+  ASSERT_EQ(listing.status, 0) << listing.output;
+  std::vector<std::string> ids;
+  for (const auto& entry : nlohmann::json::parse(listing.output)) {
+    ids.push_back(entry.at("id"));
+    if (entry.at("id") == window.idText()) {
+      EXPECT_EQ(entry.at("title"), "demo-window | Stand-up");
+    }
+  }
+  ASSERT_EQ(ids, (std::vector<std::string>{window.idText(), pickerID})) << listing.output;
+
+  const std::string file = directory_.path() + "/xwayland.mp4";
+  Subprocess helper({TARSEL_HELPER, "start", window.idText(), "virtual_mic", file},
+                    desktop_->environment());
+  ASSERT_EQ(line(helper), "File path: file://" + file);
+  ASSERT_EQ(line(helper), "Recording started! Press Ctrl+C to stop.");
+  std::this_thread::sleep_for(2s);
+  helper.signal(SIGINT);
+  EXPECT_EQ(helper.wait(20s), 0);
+
+  const auto info = TestSupport::probeFile(file);
+  const int video = RecordingChecks::trackIndex(info, AVMEDIA_TYPE_VIDEO);
+  ASSERT_GE(video, 0);
+  EXPECT_EQ(info.tracks[static_cast<std::size_t>(video)].width, 400) << "the window's own size";
+  EXPECT_EQ(info.tracks[static_cast<std::size_t>(video)].height, 300);
+  EXPECT_EQ(info.tracks.size(), 3U) << "system audio and microphone beside the picture";
+  EXPECT_GT(TestSupport::decodeTrack(file, video).frames, 12) << "the bar moves";
+}
+
 TEST_F(WaylandRecording, ACancelledPickerIsAnErrorAndLeavesNoFile) {
   desktop_->pickScreenCast("cancel");
   const std::string file = directory_.path() + "/cancelled.mp4";
