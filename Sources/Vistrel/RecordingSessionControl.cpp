@@ -200,8 +200,12 @@ void RecordingSession::recordError(const Error& error) {
     endResumeWait();
   }
   // The parent may not ask for the outcome for a long time: say it now.
-  Platform::log(Platform::LogLevel::error, "Recording ended: " + error.localizedDescription() +
-                                               " The file keeps what was recorded.");
+  std::string cause = error.localizedDescription();
+  if (!cause.empty() && cause.back() != '.') {
+    cause += '.'; // the platform's descriptions are not always sentences
+  }
+  Platform::log(Platform::LogLevel::error,
+                "Recording ended: " + cause + " The file keeps what was recorded.");
   if (onError) {
     try {
       onError(error);

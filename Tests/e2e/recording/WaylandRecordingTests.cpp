@@ -185,6 +185,33 @@ TEST_F(WaylandRecording, XWaylandWindowsAreListedBeforeThePickerAndRecordedWitho
   EXPECT_GT(TestSupport::decodeTrack(file, video).frames, 12) << "the bar moves";
 }
 
+TEST_F(WaylandRecording, APickedWindowThatClosesEndsTheCastAndTheFileKeepsWhatWasRecorded) {
+  auto window = std::make_unique<TestSupport::DemoWindow>(
+      TestSupport::DemoWindow::Wayland{}, std::vector<std::string>{"--title", "Closing"},
+      desktop_->environment());
+  desktop_->pickScreenCast("window Closing");
+  const std::string file = directory_.path() + "/closed.mp4";
+  Subprocess helper({TARSEL_HELPER, "start", pickerID, "virtual_mic", file},
+                    desktop_->environment());
+  ASSERT_EQ(line(helper), "File path: file://" + file);
+  ASSERT_EQ(line(helper), "Recording started! Press Ctrl+C to stop.");
+  std::this_thread::sleep_for(2s);
+  window.reset();
+  // Finished at once: whole and readable before the parent says stop.
+  std::this_thread::sleep_for(2s);
+  const auto info = TestSupport::probeFile(file);
+  const int video = RecordingChecks::trackIndex(info, AVMEDIA_TYPE_VIDEO);
+  ASSERT_GE(video, 0);
+  EXPECT_GT(info.tracks[static_cast<std::size_t>(video)].end, 1.5);
+  EXPECT_EQ(TestSupport::decodeTrack(file, video).errors, 0);
+
+  helper.signal(SIGINT);
+  EXPECT_EQ(line(helper), "");
+  EXPECT_EQ(line(helper), "Received interrupt. Stopping recording...");
+  EXPECT_EQ(line(helper).rfind("Error stopping recorder: ", 0), 0U);
+  EXPECT_EQ(helper.wait(20s), 1);
+}
+
 TEST_F(WaylandRecording, ACancelledPickerIsAnErrorAndLeavesNoFile) {
   desktop_->pickScreenCast("cancel");
   const std::string file = directory_.path() + "/cancelled.mp4";
