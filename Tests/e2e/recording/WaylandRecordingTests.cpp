@@ -17,6 +17,7 @@
 #include <csignal>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 // Recording on a private Wayland desktop (headless mutter, PipeWire and its
 // PulseAudio server, the desktop portal with a scripted picker): the helper
@@ -48,11 +49,18 @@ protected:
 
   static std::string line(Subprocess& helper) { return helper.readLine(20s).value_or("<no line>"); }
 
-  // Checks the tracks of a recording of the whole 1280x720 monitor that
-  // lasted `recorded` seconds: moving pictures and two lossless audio tracks
-  // (system audio and microphone) that last as long.
-  static void expectMonitorRecording(const std::string& file, double recorded, int audioTracks) {
-    const TestSupport::FileInfo info = TestSupport::probeFile(file);
+  struct Recording {
+    TestSupport::FileInfo info;
+    TestSupport::DecodedTrack video;
+  };
+
+  // Checks the tracks of a recording at the 1280x720 monitor's size (the
+  // monitor, or a picked window fitted into it) that lasted `recorded`
+  // seconds: moving pictures and `audioTracks` lossless audio tracks that
+  // last as long. Returns what it read, for further checks.
+  static Recording expectMonitorSizedRecording(const std::string& file, double recorded,
+                                               int audioTracks) {
+    TestSupport::FileInfo info = TestSupport::probeFile(file);
     int video = 0;
     int audio = 0;
     for (const auto& track : info.tracks) {
@@ -69,13 +77,14 @@ protected:
     }
     EXPECT_EQ(video, 1);
     EXPECT_EQ(audio, audioTracks);
-    const auto decoded =
+    auto decoded =
         TestSupport::decodeTrack(file, RecordingChecks::trackIndex(info, AVMEDIA_TYPE_VIDEO));
     EXPECT_EQ(decoded.errors, 0);
     // Only changed pictures are written, and the compositor renders in
     // software here: a still picture would give one frame, a moving one
     // gives many a second (measured 16 to 24 a second on this machine).
     EXPECT_GT(decoded.frames, 4 * 6) << "the client's animation shows as new pictures";
+    return {std::move(info), std::move(decoded)};
   }
 
   static inline std::unique_ptr<TestSupport::VirtualDesktop> desktop_;
@@ -119,13 +128,10 @@ TEST_F(WaylandRecording, ThePickerEntryRecordsTheWaylandWindowPickedWithSoundInS
   EXPECT_EQ(line(helper), "Finished recording:");
   EXPECT_EQ(helper.wait(20s), 0);
 
-  expectMonitorRecording(file, recorded, 2);
-  const auto info = TestSupport::probeFile(file);
+  const auto [info, video] = expectMonitorSizedRecording(file, recorded, 2);
   const int audio = RecordingChecks::trackIndex(info, AVMEDIA_TYPE_AUDIO);
-  const auto pictures =
-      TestSupport::decodeTrack(file, RecordingChecks::trackIndex(info, AVMEDIA_TYPE_VIDEO))
-          .pictures;
-  // A white flash fills three quarters of the picture and the bars stay
+  const auto& pictures = video.pictures;
+  // A white flash fills seven eighths of the picture and the bars stay
   // black (video-range luma 235 and 16): the window alone, fitted, and not
   // the screen it is on.
   double brightest = 0;
@@ -249,7 +255,7 @@ TEST_F(WaylandRecording, ADisplayIsRecordedWithSystemAudioAndMicrophoneThroughTh
   const double recorded =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-  expectMonitorRecording(file, recorded, 2);
+  expectMonitorSizedRecording(file, recorded, 2);
 }
 
 } // namespace
