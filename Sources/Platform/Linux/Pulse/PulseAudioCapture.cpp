@@ -23,11 +23,9 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// What the server is asked to send at a time. A monitor's request sets the
-// sink's latency: small enough that the lead a monitor's buffers are moved
-// by stays small, large enough that neither the server nor our reading
-// thread wakes a hundred times a second for each source.
-constexpr pa_usec_t fragmentMicroseconds = 40'000;
+// What the server is asked to send at a time: small, so that the sink's
+// latency, which a monitor's request sets, stays low.
+constexpr pa_usec_t fragmentMicroseconds = 10'000;
 // Reads are gathered up to this much before they are passed on: every buffer
 // passed on wakes the threads down to the file, and for a still window those
 // wake-ups are most of what recording costs.
@@ -46,7 +44,7 @@ constexpr std::chrono::milliseconds awayWatchPeriod{20};
 // Silence stays this far behind the clock, so that the returning source's
 // first buffer, which starts about a fragment before it is read, finds
 // room in front of it instead of overlapping the silence.
-constexpr std::int64_t silenceLagNanoseconds = 60'000'000;
+constexpr std::int64_t silenceLagNanoseconds = 30'000'000;
 // Between attempts to record again; together with connecting, well within
 // the 2 s in which a restarted server should be heard again.
 constexpr std::chrono::milliseconds retryPeriod{250};
