@@ -3,6 +3,7 @@
 #include "Platform/Error.h"
 #include "Platform/SampleBuffer.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,13 +20,21 @@ public:
 
   // Blocks until recording runs; throws Platform::Error when it cannot start.
   // `deliver` is called one buffer at a time, in capture order, on a thread of
-  // the capture. Once running, a capture does not fail: a source or server
-  // that goes away is heard as silence until it is back.
+  // the capture that reads the sound: it must hand the buffer on (queue it)
+  // and return, and must not stop the capture itself. Once running, a capture
+  // does not fail: a source or server that goes away is heard as silence
+  // until it is back.
   virtual void start(std::function<void(SampleBufferRef)> deliver) = 0;
 
-  // Blocks until `deliver` will not be called again.
+  // Passes on the sound it holds, then blocks until `deliver` will not be
+  // called again.
   virtual void stop() = 0;
 };
+
+// How long a stopping capture waits for the sound it passed on to reach its
+// outputs: the end of a recording is kept, and a stuck output cannot hold the
+// stop for long.
+inline constexpr std::chrono::milliseconds finalAudioPatience{500};
 
 class AudioCaptureFactory {
 public:

@@ -86,28 +86,28 @@ TEST_F(CaptureTest, SystemAudioIsStampedContinuouslyOnTheHostClockAndHearsWhatPl
     }
   }
   EXPECT_GT(peak, 0.3F);
-  // Gathered into buffers of about 40 ms, though the monitor sends 10 ms at a
-  // time: each buffer wakes every thread down to the file.
+  // Buffers of about 40 ms: each buffer wakes every thread down to the file.
   std::vector<std::size_t> lengths;
   for (const auto& sample : samples) {
     lengths.push_back(sample->audioBuffer()->frameCount);
   }
   std::nth_element(lengths.begin(), lengths.begin() + lengths.size() / 2, lengths.end());
   EXPECT_GE(lengths[lengths.size() / 2], 44100U * 40 / 1000);
-  // On the host clock: each buffer was captured before it reached us (give or
-  // take the jitter the timeline smooths over, 15 ms), and the stamps keep up
-  // with the clock instead of drifting away from it.
+  // On the host clock: a monitor's buffer is stamped when the sink plays it,
+  // at most the sink's latency (no more than the 40 ms fragment asked for)
+  // after it reached us, give or take the jitter the timeline smooths over
+  // (15 ms); and the stamps keep up with the clock instead of drifting away.
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const CMTimeValue end =
         nanoseconds(samples[i]->presentationTimeStamp()) + nanoseconds(samples[i]->duration());
-    ASSERT_LE(end, received.arrivals[i] + 15'000'000)
+    ASSERT_LE(end, received.arrivals[i] + 55'000'000)
         << "buffer " << i << " is stamped in the future";
   }
   const CMTimeValue lastEnd = nanoseconds(samples.back()->presentationTimeStamp()) +
                               nanoseconds(samples.back()->duration());
   EXPECT_GT(lastEnd, received.arrivals.back() - 300'000'000);
   EXPECT_GT(nanoseconds(samples.front()->presentationTimeStamp()), before - 500'000'000);
-  EXPECT_LT(lastEnd, after + 15'000'000);
+  EXPECT_LT(lastEnd, after + 55'000'000);
 }
 
 class RecordingDelegate final : public AVCaptureDataOutputSampleBufferDelegate {

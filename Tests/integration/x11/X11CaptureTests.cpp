@@ -485,23 +485,17 @@ TEST_F(X11CaptureTest, CursorIsDrawnOnlyWhenAsked) {
   EXPECT_LT(redPixelsNearPointer(true), 400);
 }
 
-// Delivers a few silent buffers from a thread of its own.
+// Delivers a few silent buffers of 10 ms from a thread of its own, and a last
+// one of 20 ms, which it held, as it stops.
 class FakeSystemAudio : public Platform::Linux::AudioCapture {
 public:
   ~FakeSystemAudio() override { stop(); }
 
   void start(std::function<void(SampleBufferRef)> deliver) override {
-    thread_ = std::thread([this, deliver = std::move(deliver)] {
+    deliver_ = std::move(deliver);
+    thread_ = std::thread([this] {
       for (int i = 0; i < 5 && !stopping_; ++i) {
-        Platform::CMSampleBuffer::Contents contents;
-        contents.formatDescription =
-            Platform::FormatDescription::audioPCM(Platform::AudioStreamDescription{});
-        contents.timing = {{CMTimeMake(480, 48000), hostTimeNow(), kCMTimeInvalid}};
-        auto audio = std::make_shared<Platform::AudioBuffer>();
-        audio->frameCount = 480;
-        audio->bytes.resize(480 * 8);
-        contents.audioBuffer = audio;
-        deliver(Platform::CMSampleBuffer::make(std::move(contents)));
+        deliver_(silence(480));
         std::this_thread::sleep_for(10ms);
       }
     });
@@ -511,10 +505,25 @@ public:
     stopping_ = true;
     if (thread_.joinable()) {
       thread_.join();
+      deliver_(silence(960));
     }
   }
 
 private:
+  static SampleBufferRef silence(std::size_t frames) {
+    Platform::CMSampleBuffer::Contents contents;
+    contents.formatDescription =
+        Platform::FormatDescription::audioPCM(Platform::AudioStreamDescription{});
+    contents.timing = {
+        {CMTimeMake(static_cast<CMTimeValue>(frames), 48000), hostTimeNow(), kCMTimeInvalid}};
+    auto audio = std::make_shared<Platform::AudioBuffer>();
+    audio->frameCount = frames;
+    audio->bytes.resize(frames * 8);
+    contents.audioBuffer = audio;
+    return Platform::CMSampleBuffer::make(std::move(contents));
+  }
+
+  std::function<void(SampleBufferRef)> deliver_;
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
@@ -546,9 +555,11 @@ TEST_F(X11CaptureTest, SystemAudioArrivesOnItsOutput) {
   ASSERT_TRUE(audio->waitFor(5));
   stream->stopCapture();
   EXPECT_FALSE(watcher_->stopped_.isCompleted());
-  for (const auto& sample : audio->samples()) {
-    EXPECT_TRUE(sample->audioBuffer());
-  }
+  // The sound the capture still held when the stream stopped has arrived by
+  // the time the stop returns: a recording keeps its last moments.
+  const auto samples = audio->samples();
+  ASSERT_EQ(samples.size(), 6U);
+  EXPECT_EQ(samples.back()->audioBuffer()->frameCount, 960U);
 }
 
 TEST_F(X11CaptureTest, AudioWithoutAnAudioSourceFailsToStart) {

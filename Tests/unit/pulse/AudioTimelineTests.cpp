@@ -12,29 +12,38 @@ constexpr std::int64_t millisecond = 1'000'000;
 constexpr std::int64_t tolerance = 15 * millisecond;
 constexpr std::size_t framesOf10ms = 480; // at 48 kHz
 
-// Feeds 10 ms buffers read every 10 ms from `fromMs`; returns the stamps.
-std::vector<std::int64_t> feed(AudioTimeline& timeline, std::int64_t fromMs, int count) {
+// Feeds 10 ms buffers read every 10 ms from `fromMs`; returns where each
+// buffer's kept frames start.
+std::vector<std::int64_t> feed(AudioTimeline& timeline, std::int64_t fromMs, int count,
+                               std::size_t* droppedFrames = nullptr) {
   std::vector<std::int64_t> stamps;
   for (int i = 0; i < count; ++i) {
-    stamps.push_back(timeline.stamp((fromMs + 10 * i) * millisecond, framesOf10ms));
+    const auto placed = timeline.stamp((fromMs + 10 * i) * millisecond, framesOf10ms);
+    stamps.push_back(placed.start);
+    if (droppedFrames != nullptr) {
+      *droppedFrames += placed.droppedFrames;
+    }
   }
   return stamps;
 }
 
+std::int64_t startOf(AudioTimeline& timeline, std::int64_t readMs, std::size_t frames) {
+  return timeline.stamp(readMs * millisecond, frames).start;
+}
+
 TEST(AudioTimeline, FirstBufferStartsItsDurationBeforeItWasRead) {
   AudioTimeline timeline(48000, tolerance);
-  EXPECT_EQ(timeline.stamp(1000 * millisecond, framesOf10ms), 990 * millisecond);
+  EXPECT_EQ(startOf(timeline, 1000, framesOf10ms), 990 * millisecond);
 }
 
 TEST(AudioTimeline, JitterWithinToleranceKeepsBuffersBackToBack) {
   AudioTimeline timeline(48000, tolerance);
-  const std::int64_t first = timeline.stamp(1000 * millisecond, framesOf10ms);
+  const std::int64_t first = startOf(timeline, 1000, framesOf10ms);
   // Reads arrive late and early by several milliseconds; the stamps still
   // advance by exactly 10 ms.
   const std::int64_t readTimes[] = {1013, 1018, 1034, 1039, 1052};
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(timeline.stamp(readTimes[i] * millisecond, framesOf10ms),
-              first + (i + 1) * 10 * millisecond)
+    EXPECT_EQ(startOf(timeline, readTimes[i], framesOf10ms), first + (i + 1) * 10 * millisecond)
         << "buffer " << i + 1;
   }
   EXPECT_EQ(timeline.reanchorCount(), 0U);
@@ -42,7 +51,7 @@ TEST(AudioTimeline, JitterWithinToleranceKeepsBuffersBackToBack) {
 
 TEST(AudioTimeline, FollowsAMeasureThatStaysAheadForAWholeWindow) {
   AudioTimeline timeline(48000, tolerance);
-  EXPECT_EQ(timeline.stamp(1000 * millisecond, framesOf10ms), 990 * millisecond);
+  EXPECT_EQ(startOf(timeline, 1000, framesOf10ms), 990 * millisecond);
   // 100 ms of audio never reached us (an overrun): from here on every read
   // says the buffers began 100 ms later than the count does.
   const auto stamps = feed(timeline, 1110, 70);
@@ -53,41 +62,70 @@ TEST(AudioTimeline, FollowsAMeasureThatStaysAheadForAWholeWindow) {
 
 TEST(AudioTimeline, LateReadsNeverPushTheSoundLater) {
   AudioTimeline timeline(48000, tolerance);
-  const std::int64_t first = timeline.stamp(1000 * millisecond, framesOf10ms);
+  const std::int64_t first = startOf(timeline, 1000, framesOf10ms);
   // The reading thread is scheduled late, by up to 150 ms at a time and most
   // of the time, though a few reads in every window come on time.
   for (int i = 1; i <= 100; ++i) {
     const std::int64_t late = i % 7 == 0 ? 0 : (i % 4) * 50;
-    EXPECT_EQ(timeline.stamp((1000 + 10 * i + late) * millisecond, framesOf10ms),
-              first + i * 10 * millisecond);
+    EXPECT_EQ(startOf(timeline, 1000 + 10 * i + late, framesOf10ms), first + i * 10 * millisecond);
   }
   EXPECT_EQ(timeline.reanchorCount(), 0U);
 }
 
-TEST(AudioTimeline, ALateFirstReadIsCorrectedBackOnceTheReadsAgree) {
+TEST(AudioTimeline, ALateFirstReadIsCorrectedBackByDroppingWhatWouldOverlap) {
   AudioTimeline timeline(48000, tolerance);
   // The first read came 80 ms late; every later one is on time.
-  EXPECT_EQ(timeline.stamp(1080 * millisecond, framesOf10ms), 1070 * millisecond);
-  const auto stamps = feed(timeline, 1010, 70);
+  EXPECT_EQ(startOf(timeline, 1080, framesOf10ms), 1070 * millisecond);
+  std::size_t dropped = 0;
+  const auto stamps = feed(timeline, 1010, 70, &dropped);
   EXPECT_EQ(timeline.reanchorCount(), 1U);
-  EXPECT_EQ(stamps.back(), (1010 + 690 - 10) * millisecond);
+  EXPECT_EQ(stamps.back(), (1010 + 690 - 10) * millisecond) << "back on the measure";
+  // Sound already stamped stays where it is: the 80 ms the timeline ran ahead
+  // are dropped from the buffers that follow, and no stamp goes back.
+  EXPECT_EQ(dropped, 80U * 48);
+  for (std::size_t i = 1; i < stamps.size(); ++i) {
+    ASSERT_GE(stamps[i], stamps[i - 1]) << "buffer " << i;
+  }
+  EXPECT_EQ(timeline.end(), (1010 + 690) * millisecond);
+}
+
+TEST(AudioTimeline, ALeadThatShrinksDropsTheOverlapEvenAcrossAHole) {
+  AudioTimeline timeline(48000, tolerance);
+  feed(timeline, 1000, 50); // on time, up to 1490 ms
+  // A monitor's lead shrinks by 30 ms: from here on each buffer measures 30 ms
+  // before where the count puts it.
+  std::size_t dropped = 0;
+  feed(timeline, 1470, 50, &dropped);
+  EXPECT_EQ(timeline.reanchorCount(), 1U);
+  EXPECT_EQ(dropped, 30U * 48);
+  EXPECT_EQ(timeline.end(), 1960 * millisecond);
+
+  // 20 ms back again; the first buffer after the move is dropped whole, and
+  // then a hole: it covers the 10 ms still to drop, and the rest of it
+  // delays the next buffer as a hole does.
+  feed(timeline, 1950, 1, &dropped);
+  EXPECT_EQ(dropped, 40U * 48);
+  timeline.skip(framesOf10ms * 3);
+  const auto next = timeline.stamp(1990 * millisecond, framesOf10ms);
+  EXPECT_EQ(next.droppedFrames, 0U);
+  EXPECT_EQ(next.start, 1980 * millisecond);
 }
 
 TEST(AudioTimeline, HoleDelaysTheNextBufferByItsLength) {
   AudioTimeline timeline(48000, tolerance);
-  const std::int64_t first = timeline.stamp(1000 * millisecond, framesOf10ms);
+  const std::int64_t first = startOf(timeline, 1000, framesOf10ms);
   timeline.skip(framesOf10ms * 3);
-  EXPECT_EQ(timeline.stamp(1040 * millisecond, framesOf10ms), first + 40 * millisecond);
+  EXPECT_EQ(startOf(timeline, 1040, framesOf10ms), first + 40 * millisecond);
 }
 
 TEST(AudioTimeline, UnevenRatesAccumulateWithoutDrift) {
   // 441 frames at 44.1 kHz is exactly 10 ms; 100 buffers are exactly 1 s even
   // though a single frame is not a whole number of nanoseconds.
   AudioTimeline timeline(44100, tolerance);
-  const std::int64_t first = timeline.stamp(1000 * millisecond, 441);
+  const std::int64_t first = startOf(timeline, 1000, 441);
   std::int64_t last = first;
   for (int i = 1; i <= 100; ++i) {
-    last = timeline.stamp((1000 + 10 * i) * millisecond, 441);
+    last = startOf(timeline, 1000 + 10 * i, 441);
   }
   EXPECT_EQ(last - first, 1000 * millisecond);
 }
@@ -95,12 +133,13 @@ TEST(AudioTimeline, UnevenRatesAccumulateWithoutDrift) {
 TEST(AudioTimeline, DaysOfAudioDoNotOverflow) {
   AudioTimeline timeline(192000, tolerance);
   const std::int64_t start = 5 * millisecond;
-  EXPECT_EQ(timeline.stamp(start + 10 * millisecond, 1920), start);
+  EXPECT_EQ(timeline.stamp(start + 10 * millisecond, 1920).start, start);
   // Three days at 192 kHz: frames * 1e9 is far beyond 64 bits.
   const std::size_t threeDays = std::size_t{192000} * 3 * 24 * 3600;
   timeline.skip(threeDays - 1920);
   const std::int64_t threeDaysNs = std::int64_t{3} * 24 * 3600 * 1000 * millisecond;
-  EXPECT_EQ(timeline.stamp(start + threeDaysNs + 10 * millisecond, 1920), start + threeDaysNs);
+  EXPECT_EQ(timeline.stamp(start + threeDaysNs + 10 * millisecond, 1920).start,
+            start + threeDaysNs);
 }
 
 // A source that goes away and comes back: silence keeps the track running on
@@ -126,8 +165,8 @@ TEST(AudioTimeline, SilenceCoversALossAndTheReturningSourceMeetsIt) {
   const auto back = timeline.rejoin(1760 * millisecond, framesOf10ms);
   EXPECT_EQ(back.silenceStart, 1700 * millisecond);
   EXPECT_EQ(back.silenceFrames, 50U * 48);
-  EXPECT_EQ(back.droppedFrames, 0U);
-  EXPECT_EQ(back.start, 1750 * millisecond);
+  EXPECT_EQ(back.placement.droppedFrames, 0U);
+  EXPECT_EQ(back.placement.start, 1750 * millisecond);
   // From there on it is stamped on the count again, without a move.
   const auto after = feed(timeline, 1770, 60);
   EXPECT_EQ(after.front(), 1760 * millisecond);
@@ -142,15 +181,15 @@ TEST(AudioTimeline, ReturningSoundThatOverlapsTheSilenceLosesOnlyTheOverlap) {
   // Read at 1305 ms, 40 ms long: it began at 1265 ms, inside the silence.
   const auto back = timeline.rejoin(1305 * millisecond, 4 * framesOf10ms);
   EXPECT_EQ(back.silenceFrames, 0U);
-  EXPECT_EQ(back.droppedFrames, 35U * 48);
-  EXPECT_EQ(back.start, 1300 * millisecond);
+  EXPECT_EQ(back.placement.droppedFrames, 35U * 48);
+  EXPECT_EQ(back.placement.start, 1300 * millisecond);
   EXPECT_EQ(timeline.end(), 1305 * millisecond);
 
   // A buffer entirely inside the silence is dropped whole, and the timeline
   // does not move.
   timeline.silenceUntil(1500 * millisecond);
   const auto inside = timeline.rejoin(1450 * millisecond, framesOf10ms);
-  EXPECT_EQ(inside.droppedFrames, framesOf10ms);
+  EXPECT_EQ(inside.placement.droppedFrames, framesOf10ms);
   EXPECT_EQ(timeline.end(), 1500 * millisecond);
 }
 

@@ -26,6 +26,8 @@ struct CaptureScript {
   std::function<void(SampleBufferRef)> deliver;
   bool stopped = false;
   std::optional<SystemError> startError;
+  // What the capture still holds when it stops, passed on then.
+  std::optional<SampleBufferRef> held;
 };
 
 class FakeCapture final : public AudioCapture {
@@ -42,6 +44,9 @@ public:
   }
   void stop() override {
     std::lock_guard lock(script_->mutex);
+    if (script_->held) {
+      script_->deliver(*script_->held);
+    }
     script_->stopped = true;
   }
 
@@ -154,24 +159,28 @@ TEST_F(CaptureSessionTest, RunsTheInputsSourceIntoTheDelegateInOrder) {
   EXPECT_EQ(delegate->outputs.front(), output.get());
 }
 
-TEST_F(CaptureSessionTest, NoSampleReachesTheDelegateAfterStopReturns) {
+TEST_F(CaptureSessionTest, WhatWasCapturedBeforeStopArrivesBeforeItReturnsAndNothingAfter) {
   configure(DispatchQueue::serial("microphoneQueue"));
   session->startRunning();
   for (CMTimeValue i = 0; i < 500; ++i) {
     script->deliver(sampleAt(i));
   }
+  script->held = sampleAt(500);
   session->stopRunning();
   EXPECT_FALSE(session->isRunning());
   EXPECT_TRUE(script->stopped);
-  std::size_t countAtStop = 0;
   {
+    // The end of a recording is kept: the queued samples and the one the
+    // capture still held have all reached the delegate.
     std::lock_guard lock(delegate->mutex);
-    countAtStop = delegate->times.size();
+    ASSERT_EQ(delegate->times.size(), 501U);
+    EXPECT_EQ(delegate->times.back(), 500);
   }
-  // Items still queued drain without reaching the delegate.
+  // A late sample from a capture that is gone never arrives.
+  script->deliver(sampleAt(501));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::lock_guard lock(delegate->mutex);
-  EXPECT_EQ(delegate->times.size(), countAtStop);
+  EXPECT_EQ(delegate->times.size(), 501U);
 }
 
 TEST_F(CaptureSessionTest, DelegateMayStopTheSessionFromInsideADelivery) {

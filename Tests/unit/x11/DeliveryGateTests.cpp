@@ -1,4 +1,4 @@
-#include "Platform/Linux/X11/DeliveryGate.h"
+#include "Platform/DeliveryGate.h"
 
 #include <gtest/gtest.h>
 

@@ -51,10 +51,10 @@ AudioTimeline::Span AudioTimeline::silenceUntil(std::int64_t untilNanoseconds) {
 
 AudioTimeline::Rejoin AudioTimeline::rejoin(std::int64_t nowNanoseconds, std::size_t frames) {
   forgetReads();
+  framesToDrop_ = 0; // the rejoin places the buffer by its own read
   const auto from = end();
   if (!from) {
-    const std::int64_t start = stamp(nowNanoseconds, frames);
-    return {0, start, 0, start};
+    return {0, 0, stamp(nowNanoseconds, frames)};
   }
   const std::int64_t measured = nowNanoseconds - framesToNanoseconds(frames);
   Rejoin placed;
@@ -62,41 +62,51 @@ AudioTimeline::Rejoin AudioTimeline::rejoin(std::int64_t nowNanoseconds, std::si
   if (measured >= *from) {
     placed.silenceFrames = nanosecondsToFrames(measured - *from);
   } else {
-    placed.droppedFrames = std::min(frames, nanosecondsToFrames(*from - measured));
+    placed.placement.droppedFrames = std::min(frames, nanosecondsToFrames(*from - measured));
   }
   framesSinceAnchor_ += placed.silenceFrames;
-  placed.start = *end();
-  framesSinceAnchor_ += frames - placed.droppedFrames;
+  placed.placement.start = *end();
+  framesSinceAnchor_ += frames - placed.placement.droppedFrames;
   return placed;
 }
 
-std::int64_t AudioTimeline::stamp(std::int64_t nowNanoseconds, std::size_t frames) {
+AudioTimeline::Placement AudioTimeline::stamp(std::int64_t nowNanoseconds, std::size_t frames) {
   const std::int64_t duration = framesToNanoseconds(frames);
   const std::int64_t measured = nowNanoseconds - duration;
   if (!anchor_) {
     anchor_ = measured;
     framesSinceAnchor_ = 0;
   } else {
-    const std::int64_t lead = measured - (*anchor_ + framesToNanoseconds(framesSinceAnchor_));
+    // Measured against where the buffer belongs, which is before the end by
+    // the frames still to drop.
+    const std::int64_t lead = measured - (*end() - framesToNanoseconds(framesToDrop_));
     smallestLead_ = std::min(smallestLead_.value_or(lead), lead);
     windowCovered_ += duration;
     if (windowCovered_ >= window_) {
-      if (*smallestLead_ > tolerance_ || *smallestLead_ < -tolerance_) {
+      if (*smallestLead_ > tolerance_) {
         *anchor_ += *smallestLead_;
         ++reanchors_;
+      } else if (*smallestLead_ < -tolerance_) {
+        framesToDrop_ += nanosecondsToFrames(-*smallestLead_);
+        ++reanchors_;
       }
-      smallestLead_.reset();
-      windowCovered_ = 0;
+      forgetReads();
     }
   }
-  const std::int64_t start = *anchor_ + framesToNanoseconds(framesSinceAnchor_);
-  framesSinceAnchor_ += frames;
-  return start;
+  Placement placed;
+  placed.droppedFrames = static_cast<std::size_t>(std::min<std::uint64_t>(framesToDrop_, frames));
+  framesToDrop_ -= placed.droppedFrames;
+  placed.start = *end();
+  framesSinceAnchor_ += frames - placed.droppedFrames;
+  return placed;
 }
 
 void AudioTimeline::skip(std::size_t frames) {
   if (anchor_) {
-    framesSinceAnchor_ += frames;
+    // Missing frames the timeline had already passed leave nothing to drop.
+    const std::uint64_t passed = std::min<std::uint64_t>(framesToDrop_, frames);
+    framesToDrop_ -= passed;
+    framesSinceAnchor_ += frames - passed;
   }
 }
 

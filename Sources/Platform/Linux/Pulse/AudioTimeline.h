@@ -15,8 +15,11 @@
 // read can come late but never early, so over each window of audio the
 // smallest lead of the measure over the count (the least delayed read) is
 // kept; when even that one says the count is off by more than the
-// tolerance, the anchor moves by it: ahead after lost audio or a source clock
-// slower than ours, back when the anchor was set by a late read. Late reads
+// tolerance, the timeline follows it. Ahead (after lost audio, or a source
+// clock slower than ours) leaves a gap. Back (the count was set by a late
+// read, or a monitor's lead shrank) cannot move sound already stamped: the
+// frames that would overlap it are dropped instead, so stamps never go back
+// and every buffer starts where the one before ended or later. Late reads
 // move nothing as long as one read in a window came on time, so scheduling
 // hiccups cannot push the sound out of step with the picture.
 //
@@ -35,9 +38,14 @@ public:
   AudioTimeline(std::uint32_t sampleRate, std::int64_t toleranceNanoseconds,
                 std::int64_t windowNanoseconds = 500'000'000);
 
-  // The presentation time, in host nanoseconds, of a buffer of `frames`
-  // frames read at `nowNanoseconds`.
-  std::int64_t stamp(std::int64_t nowNanoseconds, std::size_t frames);
+  struct Placement {
+    std::size_t droppedFrames = 0; // to cut from the buffer's front
+    std::int64_t start = 0;        // of the buffer's first kept frame
+  };
+  // Places a buffer of `frames` frames read at `nowNanoseconds`: the host
+  // time its kept frames start at, after the frames the timeline has already
+  // passed are cut from its front.
+  Placement stamp(std::int64_t nowNanoseconds, std::size_t frames);
 
   // Frames that never arrived (a hole in the stream): the next buffer starts
   // that much later.
@@ -58,8 +66,7 @@ public:
   struct Rejoin {
     std::size_t silenceFrames = 0; // to insert before the buffer
     std::int64_t silenceStart = 0;
-    std::size_t droppedFrames = 0; // to cut from the buffer's front
-    std::int64_t start = 0;        // of the buffer's first kept frame
+    Placement placement;
   };
   // Places the first buffer of `frames` frames, read at `nowNanoseconds`,
   // after the source was gone; the stamps go on from it as from a first
@@ -82,6 +89,8 @@ private:
   std::int64_t window_;
   std::optional<std::int64_t> anchor_;
   std::uint64_t framesSinceAnchor_ = 0;
+  // Frames still to drop after the timeline moved back.
+  std::uint64_t framesToDrop_ = 0;
   std::optional<std::int64_t> smallestLead_;
   std::int64_t windowCovered_ = 0;
   std::uint64_t reanchors_ = 0;

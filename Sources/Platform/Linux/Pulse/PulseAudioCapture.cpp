@@ -1,7 +1,6 @@
 #include "Platform/Linux/Pulse/PulseAudioCapture.h"
 
 #include "Platform/Linux/Pulse/AudioTimeline.h"
-#include "Platform/Linux/Pulse/OrderedDelivery.h"
 #include "Platform/Linux/Pulse/PulseConnection.h"
 #include "Platform/Linux/Pulse/PulseSources.h"
 #include "Platform/Log.h"
@@ -23,9 +22,11 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// What the server is asked to send at a time: small, so that the sink's
-// latency, which a monitor's request sets, stays low.
-constexpr pa_usec_t fragmentMicroseconds = 10'000;
+// What the server is asked to send at a time. A monitor's request sets the
+// sink's latency: small enough that the lead a monitor's buffers are moved
+// by stays small, large enough that neither the server nor our reading
+// thread wakes a hundred times a second for each source.
+constexpr pa_usec_t fragmentMicroseconds = 40'000;
 // Reads are gathered up to this much before they are passed on: every buffer
 // passed on wakes the threads down to the file, and for a still window those
 // wake-ups are most of what recording costs.
@@ -44,7 +45,7 @@ constexpr std::chrono::milliseconds awayWatchPeriod{20};
 // Silence stays this far behind the clock, so that the returning source's
 // first buffer, which starts about a fragment before it is read, finds
 // room in front of it instead of overlapping the silence.
-constexpr std::int64_t silenceLagNanoseconds = 30'000'000;
+constexpr std::int64_t silenceLagNanoseconds = 60'000'000;
 // Between attempts to record again; together with connecting, well within
 // the 2 s in which a restarted server should be heard again.
 constexpr std::chrono::milliseconds retryPeriod{250};
@@ -63,7 +64,7 @@ public:
   ~RecordStreamCapture() override { stop(); }
 
   void start(std::function<void(SampleBufferRef)> deliver) override {
-    if (delivery_) {
+    if (deliver_) {
       throw SystemError(ErrorDomain::mediaCapture, PA_ERR_BADSTATE,
                         "The audio capture has already been started");
     }
@@ -76,11 +77,10 @@ public:
     }
     chooseFormat(*source);
     deliver_ = std::move(deliver);
-    delivery_ = std::make_unique<OrderedDelivery>();
     try {
       openStream(std::move(connection));
     } catch (...) {
-      delivery_.reset();
+      deliver_ = nullptr;
       throw;
     }
     followLatency(*source);
@@ -88,7 +88,7 @@ public:
   }
 
   void stop() override {
-    if (!delivery_) {
+    if (!deliver_) {
       return;
     }
     {
@@ -101,7 +101,7 @@ public:
     }
     closeStream();
     passOnBatch();
-    delivery_->close();
+    deliver_ = nullptr;
   }
 
 private:
@@ -382,17 +382,19 @@ private:
     }
     lastRead_ = hostTimeNow().value;
     const std::int64_t now = lastRead_ + monitorLead_;
+    AudioTimeline::Placement placed;
     if (!rejoining_) {
-      gather(pending_.data(), frames, timeline_->stamp(now, frames));
+      placed = timeline_->stamp(now, frames);
     } else {
       rejoining_ = false;
-      const auto placed = timeline_->rejoin(now, frames);
-      if (placed.silenceFrames > 0) {
-        gather(nullptr, placed.silenceFrames, placed.silenceStart);
+      const auto rejoined = timeline_->rejoin(now, frames);
+      if (rejoined.silenceFrames > 0) {
+        gather(nullptr, rejoined.silenceFrames, rejoined.silenceStart);
       }
-      if (const std::size_t kept = frames - placed.droppedFrames; kept > 0) {
-        gather(pending_.data() + placed.droppedFrames * frameBytes_, kept, placed.start);
-      }
+      placed = rejoined.placement;
+    }
+    if (const std::size_t kept = frames - placed.droppedFrames; kept > 0) {
+      gather(pending_.data() + placed.droppedFrames * frameBytes_, kept, placed.start);
     }
     pending_.erase(pending_.begin(),
                    pending_.begin() + static_cast<std::ptrdiff_t>(frames * frameBytes_));
@@ -436,14 +438,15 @@ private:
         CMTimeMake(static_cast<CMTimeValue>(frames), static_cast<CMTimeScale>(spec_.rate)),
         CMTimeMake(start, hostTimeScale), kCMTimeInvalid});
     contents.audioBuffer = std::move(audio);
-    delivery_->post(
-        [this, sample = CMSampleBuffer::make(std::move(contents))] { deliver_(sample); });
+    deliver_(CMSampleBuffer::make(std::move(contents)));
   }
 
   const std::shared_ptr<AudioServer> server_;
   const std::optional<std::string> requestedSource_;
+  // Called on the main loop's thread with its lock held, or by the watcher
+  // while no stream runs: one buffer at a time, in order. The receivers only
+  // queue the buffers, so the main loop is not held up.
   std::function<void(SampleBufferRef)> deliver_;
-  std::unique_ptr<OrderedDelivery> delivery_;
 
   // Set at the start, then read only.
   pa_sample_spec spec_{};

@@ -23,14 +23,6 @@ std::optional<DataOutput::Target> DataOutput::target() const {
   return target_;
 }
 
-// Closed when the session stops, so that samples still queued for the
-// delegate are dropped. Recursive: the delegate may stop the session from
-// inside a delivery.
-struct CaptureSession::DeliveryGate {
-  std::recursive_mutex mutex;
-  bool open = true;
-};
-
 CaptureSession::CaptureSession(CaptureMaker makeCapture) : makeCapture_(std::move(makeCapture)) {}
 
 CaptureSession::~CaptureSession() {
@@ -92,6 +84,8 @@ void CaptureSession::startRunning() {
     return;
   }
 
+  // Closed when the session stops, so that samples still queued for the
+  // delegate then are dropped.
   auto gate = std::make_shared<DeliveryGate>();
   // Without a delegate the samples have nowhere to go and are dropped.
   const auto target = output->target();
@@ -101,14 +95,13 @@ void CaptureSession::startRunning() {
     if (target == nullptr) {
       return;
     }
-    target->queue.async([gate, delegate = target->delegate, weakOutput, sample] {
-      std::lock_guard lock(gate->mutex);
+    target->queue.async(gate->wrap([delegate = target->delegate, weakOutput, sample] {
       auto receiver = delegate.lock();
       auto output = weakOutput.lock();
-      if (gate->open && receiver && output) {
+      if (receiver && output) {
         receiver->captureOutputDidOutputSampleBuffer(*output, sample);
       }
-    });
+    }));
   };
 
   {
@@ -145,22 +138,26 @@ bool CaptureSession::isRunning() const {
 }
 
 void CaptureSession::stopRunning() {
-  // The gate closes first and outside the control lock: a delivery in
-  // progress holds the gate, and its delegate may be stopping us itself.
   std::shared_ptr<DeliveryGate> gate;
   {
     std::lock_guard lock(stateMutex_);
     running_ = false;
     gate = std::move(gate_);
   }
-  if (gate) {
-    std::lock_guard lock(gate->mutex);
-    gate->open = false;
+  {
+    // The capture passes on what it holds as it stops.
+    std::lock_guard control(controlMutex_);
+    if (capture_) {
+      capture_->stop();
+      capture_.reset();
+    }
   }
-  std::lock_guard control(controlMutex_);
-  if (capture_) {
-    capture_->stop();
-    capture_.reset();
+  if (gate) {
+    // What was captured before the stop reaches the delegate before it
+    // returns, nothing after. From inside a delivery the delegate is stopping
+    // us itself: the samples queued behind it are dropped.
+    gate->drain(finalAudioPatience);
+    gate->close();
   }
 }
 

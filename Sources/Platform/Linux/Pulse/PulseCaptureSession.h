@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/DeliveryGate.h"
 #include "Platform/Linux/AudioCapture.h"
 #include "Platform/MediaCapture.h"
 
@@ -78,8 +79,6 @@ public:
   void startRunning() override;
   bool isRunning() const override;
   void stopRunning() override;
-
-  struct DeliveryGate;
 
 private:
   const CaptureMaker makeCapture_;

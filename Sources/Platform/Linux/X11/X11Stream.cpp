@@ -1,9 +1,9 @@
 #include "Platform/Linux/X11/X11Stream.h"
 
+#include "Platform/DeliveryGate.h"
 #include "Platform/Linux/X11/CaptureErrors.h"
 #include "Platform/Linux/X11/CaptureSource.h"
 #include "Platform/Linux/X11/CursorReader.h"
-#include "Platform/Linux/X11/DeliveryGate.h"
 #include "Platform/Linux/X11/FrameConversion.h"
 #include "Platform/Linux/X11/FramePacer.h"
 #include "Platform/Linux/X11/PixelBufferPool.h"
@@ -292,12 +292,15 @@ void X11Stream::tearDown(std::unique_ptr<Run> run) {
   if (!run) {
     return;
   }
-  // Closed first: whatever is still queued is dropped, not delivered late.
+  // Frames still queued are dropped, not delivered late. Sound captured
+  // before the stop still arrives: the capture passes on what it holds, and
+  // its deliveries run before the gate closes.
   run->screenGate->close();
-  run->audioGate->close();
   if (run->audio) {
     run->audio->stop();
+    run->audioGate->drain(finalAudioPatience);
   }
+  run->audioGate->close();
   {
     std::lock_guard lock(run->mutex);
     run->stopping = true;

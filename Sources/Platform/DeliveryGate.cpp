@@ -1,6 +1,6 @@
-#include "Platform/Linux/X11/DeliveryGate.h"
+#include "Platform/DeliveryGate.h"
 
-namespace Platform::Linux::X11 {
+namespace Platform {
 
 namespace {
 
@@ -16,13 +16,16 @@ std::function<void()> DeliveryGate::wrap(std::function<void()> deliver) {
   }
   // The work keeps the gate alive: it may run after its stream is gone.
   return [gate = shared_from_this(), deliver = std::move(deliver)] {
+    bool open = false;
     {
       std::lock_guard lock(gate->mutex_);
       --gate->queued_;
-      if (!gate->open_) {
-        return;
-      }
-      ++gate->running_;
+      open = gate->open_;
+      gate->running_ += open ? 1 : 0;
+    }
+    if (!open) {
+      gate->idle_.notify_all(); // one fewer for a drain to wait for
+      return;
     }
     // Leaves the delivery even if the output throws, so close() cannot hang.
     struct Leave {
@@ -47,6 +50,15 @@ std::size_t DeliveryGate::outstanding() const {
   return queued_ + running_;
 }
 
+bool DeliveryGate::drain(std::chrono::milliseconds patience) {
+  if (deliveringGate == this) {
+    return false;
+  }
+  std::unique_lock lock(mutex_);
+  // Every delivery ends by notifying, whether it ran or was skipped.
+  return idle_.wait_for(lock, patience, [&] { return queued_ + running_ == 0; });
+}
+
 void DeliveryGate::close() {
   const std::size_t own = deliveringGate == this ? 1 : 0;
   std::unique_lock lock(mutex_);
@@ -61,4 +73,4 @@ bool DeliveryGate::isOpen() const {
   return open_;
 }
 
-} // namespace Platform::Linux::X11
+} // namespace Platform
