@@ -53,9 +53,12 @@ std::uint32_t blendChannel(std::uint32_t cursor, std::uint32_t under, std::uint3
 } // namespace
 
 void makeOpaque(const MutableImage& image) {
+  // Read once: a pixel store could alias the width (signed and unsigned
+  // integers may), which would keep the loop from being vectorised.
+  const std::int32_t width = image.width;
   for (std::int32_t row = 0; row < image.height; ++row) {
     auto* pixel = reinterpret_cast<std::uint32_t*>(image.pixels + row * image.bytesPerRow);
-    for (std::int32_t column = 0; column < image.width; ++column) {
+    for (std::int32_t column = 0; column < width; ++column) {
       pixel[column] |= opaqueBlack;
     }
   }
