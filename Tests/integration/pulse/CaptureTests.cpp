@@ -227,10 +227,17 @@ TEST_F(CaptureTest, UnpluggedMicrophoneIsSilenceUntilItComesBackInTheSameTimelin
   const auto back = waitForSound(received, beforeReturn);
   ASSERT_TRUE(back) << "the returned microphone was never heard";
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const CMTimeValue stopping = hostTimeNow().value;
   capture->stop();
 
   std::lock_guard lock(received.mutex);
   const auto& samples = received.samples;
+  // The stop waited for the fragment still on its way: the sound reaches the
+  // instant it was asked to stop.
+  EXPECT_GE(nanoseconds(samples.back()->presentationTimeStamp()) +
+                nanoseconds(samples.back()->duration()),
+            stopping);
+  EXPECT_TRUE(isLoud(samples.back()));
   // One timeline from the first buffer to the last: silence fills the loss.
   expectOneTimeline(samples);
   EXPECT_GE(silentNanoseconds(samples, atLoss, beforeReturn, 1e-6F), 600'000'000)

@@ -55,6 +55,10 @@ constexpr std::chrono::milliseconds retryPeriod{250};
 constexpr std::int64_t stallNanoseconds = 250'000'000;
 // How often system audio checks which sink is the default one.
 constexpr std::chrono::milliseconds defaultSinkCheckPeriod{500};
+// A stop waits this long at most for the fragment that holds its instant:
+// three fragments, so that one sent late, or stamped a little early, still
+// arrives.
+constexpr std::chrono::milliseconds lastFragmentPatience{3 * fragmentMicroseconds / 1000};
 
 class RecordStreamCapture final : public AudioCapture {
 public:
@@ -91,6 +95,7 @@ public:
     if (!deliver_) {
       return;
     }
+    const std::int64_t stoppedAt = hostTimeNow().value;
     {
       std::lock_guard lock(watchMutex_);
       stopping_ = true;
@@ -99,6 +104,7 @@ public:
     if (watcher_.joinable()) {
       watcher_.join();
     }
+    awaitSoundUntil(stoppedAt);
     closeStream();
     passOnBatch();
     deliver_ = nullptr;
@@ -190,6 +196,23 @@ private:
     pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;
+  }
+
+  // The server sends a fragment only once it is full: the sound of the last
+  // moments before a stop is still on its way, and is waited for.
+  void awaitSoundUntil(std::int64_t instant) {
+    if (!connection_) {
+      return;
+    }
+    const Connection::Lock lock(*connection_);
+    awaitingSound_ = true;
+    connection_->waitUntil(
+        [&] {
+          const auto end = timeline_->end();
+          return lost_ || (end && *end >= instant);
+        },
+        lastFragmentPatience);
+    awaitingSound_ = false;
   }
 
   // Ends the current stream, if any, and lets its connection go.
@@ -370,6 +393,9 @@ private:
       pending_.insert(pending_.end(), bytes, bytes + length);
       pa_stream_drop(stream);
       deliverWholeFrames();
+      if (awaitingSound_) {
+        connection_->signal();
+      }
     }
   }
 
@@ -478,6 +504,7 @@ private:
   std::int64_t batchStart_ = 0;
   bool rejoining_ = false;
   bool leadKnown_ = false;
+  bool awaitingSound_ = false; // a stop waits for the last fragment
   std::int64_t lastRead_ = 0;
 };
 
