@@ -50,13 +50,13 @@ std::size_t DeliveryGate::outstanding() const {
   return queued_ + running_;
 }
 
-bool DeliveryGate::drain(std::chrono::milliseconds patience) {
+void DeliveryGate::drain(std::chrono::milliseconds patience) {
   if (deliveringGate == this) {
-    return false;
+    return;
   }
   std::unique_lock lock(mutex_);
   // Every delivery ends by notifying, whether it ran or was skipped.
-  return idle_.wait_for(lock, patience, [&] { return queued_ + running_ == 0; });
+  idle_.wait_for(lock, patience, [&] { return queued_ + running_ == 0; });
 }
 
 void DeliveryGate::close() {

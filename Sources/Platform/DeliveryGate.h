@@ -33,8 +33,8 @@ public:
   std::size_t outstanding() const;
 
   // Waits until every delivery queued so far has run, for at most
-  // `patience`; returns whether they all did.
-  bool drain(std::chrono::milliseconds patience);
+  // `patience`.
+  void drain(std::chrono::milliseconds patience);
 
   // No delivery starts after this returns, and none is running.
   void close();
