@@ -3,27 +3,25 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
-#include <optional>
 
 #include <unistd.h>
 
 namespace RecordingChecks {
 
-std::vector<double> flashOnsets(const std::vector<TestSupport::PictureSample>& pictures) {
+std::vector<double> flashOnsets(const std::vector<TestSupport::PictureSample>& pictures,
+                                double framePeriod) {
   // The demo window is dark with a moving bar; a flash turns it white.
   constexpr double brightLuma = 180;
   std::vector<double> onsets;
   // A recording that opens mid-flash has no onset there.
-  std::optional<double> lastDark;
+  bool seenDark = false;
   bool bright = false;
   for (const auto& picture : pictures) {
     const bool nowBright = picture.meanLuma > brightLuma;
-    if (nowBright && !bright && lastDark) {
-      onsets.push_back((*lastDark + picture.time) / 2);
+    if (nowBright && !bright && seenDark) {
+      onsets.push_back(picture.time - framePeriod / 2);
     }
-    if (!nowBright) {
-      lastDark = picture.time;
-    }
+    seenDark = seenDark || !nowBright;
     bright = nowBright;
   }
   return onsets;

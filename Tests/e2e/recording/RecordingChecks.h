@@ -9,11 +9,15 @@
 
 namespace RecordingChecks {
 
-// Times (seconds) at which the pictures turn bright after being dark: the
-// midpoint between the last dark and the first bright picture, where the
-// change happened on average. (The first bright picture alone would put
-// every flash late by half a frame period on average, up to a whole one.)
-std::vector<double> flashOnsets(const std::vector<TestSupport::PictureSample>& pictures);
+// Times (seconds) at which the pictures turn bright after being dark: half a
+// frame period before the first bright picture, where the change happened on
+// average. (The first bright picture alone would put every flash late by
+// half a period on average, up to a whole one.) Frames lie on a grid of
+// `framePeriod` and only changed ones are written: the grid point before the
+// first bright picture was dark even when it left no picture, so the midpoint
+// with the last dark picture written would put the flash too early.
+std::vector<double> flashOnsets(const std::vector<TestSupport::PictureSample>& pictures,
+                                double framePeriod);
 
 // Times (seconds, on the file's timeline) at which the sound rises out of
 // silence; `samples` begin at `startTime`, the track's first packet.

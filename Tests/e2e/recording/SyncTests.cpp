@@ -92,7 +92,7 @@ TEST(AudioVideoSync, EveryFlashHasItsBeepWithin15msAcrossTwoPauses) {
   ASSERT_FALSE(audioTrack.times.empty());
   const auto pictures = TestSupport::decodeTrack(file, video).pictures;
   const auto sound = TestSupport::decodeTrack(file, audio).firstChannel;
-  const auto flashes = RecordingChecks::flashOnsets(pictures);
+  const auto flashes = RecordingChecks::flashOnsets(pictures, 1.0 / framesPerSecond);
   const auto tones =
       RecordingChecks::toneOnsets(sound, audioTrack.sampleRate, audioTrack.times.front());
 
