@@ -120,19 +120,22 @@ int main(int argc, char** argv) {
   }
 
   bool announced = false;
+  const auto handle = [&](xcb_generic_event_t* event) {
+    const std::uint8_t type = event->response_type & 0x7F;
+    if (type == XCB_MAP_NOTIFY && !announced) {
+      std::printf("%u\n", window);
+      std::fflush(stdout);
+      announced = true;
+    }
+    if (type == XCB_EXPOSE || type == XCB_MAP_NOTIFY) {
+      schedule.invalidate();
+    }
+    std::free(event);
+  };
   pollfd watched[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {signalFd, POLLIN, 0}};
   for (;;) {
     while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-      const std::uint8_t type = event->response_type & 0x7F;
-      if (type == XCB_MAP_NOTIFY && !announced) {
-        std::printf("%u\n", window);
-        std::fflush(stdout);
-        announced = true;
-      }
-      if (type == XCB_EXPOSE || type == XCB_MAP_NOTIFY) {
-        schedule.invalidate();
-      }
-      std::free(event);
+      handle(event);
     }
     if (xcb_connection_has_error(c) != 0) {
       std::fprintf(stderr, "demo-window: the X connection broke\n");
@@ -141,6 +144,17 @@ int main(int argc, char** argv) {
     }
     if (const auto paint = schedule.due(Clock::now())) {
       painter.paint(paint->flash, paint->frame);
+    }
+    // Sending the paint may have read events off the socket into xcb's own
+    // queue, where poll() cannot see them: a still window would then never
+    // announce its map.
+    bool queued = false;
+    while (xcb_generic_event_t* event = xcb_poll_for_queued_event(c)) {
+      handle(event);
+      queued = true;
+    }
+    if (queued) {
+      continue;
     }
     if (poll(watched, 2, schedule.pollTimeoutMilliseconds()) < 0 && errno != EINTR) {
       return 1;
