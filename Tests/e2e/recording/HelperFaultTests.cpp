@@ -128,9 +128,9 @@ TEST_F(HelperFaults, LaterSignalsDuringTheStopNeitherCutItShortNorStopTwice) {
   EXPECT_EQ(decodingErrors(file), "");
 }
 
-// Whether the process holds SIGINT off, blocked or handled. Nothing can: the
-// kernel finishes an exec after the spawn has returned, and a signal that comes
-// before the new program's first instruction ends it.
+// Whether the process holds SIGINT off, blocked or handled. No program can
+// before its first instruction: the kernel finishes an exec after the spawn
+// has returned, and a signal that comes meanwhile ends the process.
 bool holdsInterruptOff(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   const unsigned long interruptBit = 1UL << (SIGINT - 1);
