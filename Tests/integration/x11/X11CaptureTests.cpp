@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -453,13 +454,24 @@ TEST_F(X11CaptureTest, StartingOnAWindowThatNoLongerExistsThrows) {
   EXPECT_THROW(stream->stopCapture(), Platform::Error);
 }
 
-TEST_F(X11CaptureTest, CursorIsDrawnOnlyWhenAsked) {
+// Which pixels around (100, 100) are not the red of the window: the cursor.
+std::vector<bool> cursorAroundPointer(const Platform::PixelBuffer& frame) {
+  std::vector<bool> covered;
+  for (int y = 80; y < 120; ++y) {
+    for (int x = 80; x < 120; ++x) {
+      covered.push_back(pixelAt(frame, x, y) != 0xFFFF0000U);
+    }
+  }
+  return covered;
+}
+
+TEST_F(X11CaptureTest, CursorIsDrawnOnlyWhenAskedAndTakesEachNewShape) {
   DemoWindow red({"--solid", "FF0000", "--position", "0,0", "--size", "200x200"});
   xcb_connection_t* c = xcb_connect(nullptr, nullptr);
   xcb_warp_pointer(c, XCB_NONE, red.id(), 0, 0, 0, 0, 100, 100);
-  syncAndClose(c);
+  xcb_flush(c);
 
-  const auto redPixelsNearPointer = [&](bool showsCursor) {
+  const auto capture = [&](bool showsCursor, const std::function<void()>& meanwhile) {
     auto collector = std::make_shared<Collector>();
     auto config = configuration(0, 0);
     config.showsCursor = showsCursor;
@@ -468,21 +480,38 @@ TEST_F(X11CaptureTest, CursorIsDrawnOnlyWhenAsked) {
     stream->addStreamOutput(collector, SCStreamOutputType::screen,
                             Platform::DispatchQueue::global());
     stream->startCapture();
-    std::this_thread::sleep_for(300ms);
-    EXPECT_TRUE(collector->waitFor(collector->count() + 1));
-    stream->stopCapture();
-    const auto frame = collector->samples().back()->imageBuffer();
-    int red = 0;
-    for (int y = 90; y < 110; ++y) {
-      for (int x = 90; x < 110; ++x) {
-        red += pixelAt(*frame, x, y) == 0xFFFF0000U ? 1 : 0;
-      }
+    std::vector<std::vector<bool>> cursors;
+    for (const auto& step : {std::function<void()>([] {}), meanwhile}) {
+      step();
+      std::this_thread::sleep_for(300ms);
+      EXPECT_TRUE(collector->waitFor(collector->count() + 1));
+      cursors.push_back(cursorAroundPointer(*collector->samples().back()->imageBuffer()));
     }
-    return red;
+    stream->stopCapture();
+    return cursors;
+  };
+  const auto covers = [](const std::vector<bool>& cursor) {
+    return std::count(cursor.begin(), cursor.end(), true);
   };
 
-  EXPECT_EQ(redPixelsNearPointer(false), 400);
-  EXPECT_LT(redPixelsNearPointer(true), 400);
+  EXPECT_EQ(covers(capture(false, [] {}).back()), 0);
+
+  // The window takes a crosshair while it is captured: the next frames
+  // draw the crosshair where the server's default cursor was.
+  const xcb_font_t font = xcb_generate_id(c);
+  xcb_open_font(c, font, 6, "cursor");
+  const xcb_cursor_t crosshair = xcb_generate_id(c);
+  constexpr std::uint16_t crosshairGlyph = 34;
+  xcb_create_glyph_cursor(c, crosshair, font, font, crosshairGlyph, crosshairGlyph + 1, 0, 0, 0,
+                          0xFFFF, 0xFFFF, 0xFFFF);
+  const auto cursors = capture(true, [&] {
+    xcb_change_window_attributes(c, red.id(), XCB_CW_CURSOR, &crosshair);
+    xcb_flush(c);
+  });
+  EXPECT_GT(covers(cursors.front()), 0);
+  EXPECT_GT(covers(cursors.back()), 0);
+  EXPECT_NE(cursors.front(), cursors.back()) << "the new shape is drawn";
+  syncAndClose(c);
 }
 
 // Delivers a few silent buffers of 10 ms from a thread of its own, and a last

@@ -381,6 +381,10 @@ void X11Stream::captureFrames(Run& run) {
   const auto format = FormatDescription::video(run.pixelFormat, run.width, run.height);
   std::shared_ptr<const PixelBuffer> lastPixels;
   std::optional<CursorImage> lastCursor;
+  std::optional<CursorReader> cursorReader;
+  if (run.showsCursor && connection) {
+    cursorReader.emplace(run.connection);
+  }
   std::vector<std::uint8_t> scratch;
   const auto fail = [&](ErrorRef error) { reportFailure(run.number, std::move(error)); };
 
@@ -415,9 +419,9 @@ void X11Stream::captureFrames(Run& run) {
     }
 
     std::optional<CursorImage> cursor;
-    if (run.showsCursor && connection) {
-      cursor = readCursor(*connection, source.pointerWindow(), source.pointerOffsetX(),
-                          source.pointerOffsetY());
+    if (cursorReader) {
+      cursor = cursorReader->read(source.pointerWindow(), source.pointerOffsetX(),
+                                  source.pointerOffsetY());
     }
     const bool damaged = source.takeChange();
     const bool changed = damaged || !lastPixels ||

@@ -151,7 +151,7 @@ void XConnection::probeExtensions() {
   };
   const bool hasComposite = present(&xcb_composite_id) != nullptr;
   const bool hasShm = present(&xcb_shm_id) != nullptr;
-  const bool hasXfixes = present(&xcb_xfixes_id) != nullptr;
+  const xcb_query_extension_reply_t* xfixes = present(&xcb_xfixes_id);
   const xcb_query_extension_reply_t* damage = present(&xcb_damage_id);
   const xcb_query_extension_reply_t* randr = present(&xcb_randr_id);
 
@@ -167,7 +167,7 @@ void XConnection::probeExtensions() {
   if (hasShm) {
     shmCookie = xcb_shm_query_version(connection_);
   }
-  if (hasXfixes) {
+  if (xfixes != nullptr) {
     xfixesCookie = xcb_xfixes_query_version(connection_, 4, 0);
   }
   if (damage != nullptr) {
@@ -186,10 +186,12 @@ void XConnection::probeExtensions() {
         xcb_shm_query_version_reply(connection_, shmCookie, nullptr));
     extensions_.shm = reply != nullptr;
   }
-  if (hasXfixes) {
+  if (xfixes != nullptr) {
     XReply<xcb_xfixes_query_version_reply_t> reply(
         xcb_xfixes_query_version_reply(connection_, xfixesCookie, nullptr));
-    extensions_.xfixes = reply && reply->major_version >= 1;
+    // Cursor images and their change events came with version 2.
+    extensions_.xfixes = reply && reply->major_version >= 2;
+    extensions_.xfixesFirstEvent = xfixes->first_event;
   }
   if (damage != nullptr) {
     XReply<xcb_damage_query_version_reply_t> reply(

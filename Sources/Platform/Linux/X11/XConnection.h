@@ -68,6 +68,7 @@ struct Extensions {
   bool composite = false; // 0.2 or later: NameWindowPixmap
   bool shm = false;
   bool xfixes = false; // cursor images
+  std::uint8_t xfixesFirstEvent = 0;
   bool damage = false;
   std::uint8_t damageFirstEvent = 0;
   bool randrMonitors = false; // RandR 1.5
