@@ -109,7 +109,7 @@ CursorImage cursor(std::int32_t x, std::int32_t y, std::uint32_t argb) {
   image.y = y;
   image.width = 2;
   image.height = 2;
-  image.pixels.assign(4, argb);
+  image.pixels = std::make_shared<const std::vector<std::uint32_t>>(4, argb);
   return image;
 }
 

@@ -51,7 +51,8 @@ std::optional<CursorImage> CursorReader::read(xcb_window_t window, std::int32_t 
       shape.height = image->height;
       shape.serial = image->cursor_serial;
       const std::uint32_t* pixels = xcb_xfixes_get_cursor_image_cursor_image(image.get());
-      shape.pixels.assign(pixels, pixels + image->width * image->height);
+      shape.pixels = std::make_shared<const std::vector<std::uint32_t>>(
+          pixels, pixels + image->width * image->height);
     }
   }
   XReply<xcb_query_pointer_reply_t> pointer(xcb_query_pointer_reply(c, pointerCookie, nullptr));

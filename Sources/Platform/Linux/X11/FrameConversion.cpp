@@ -96,7 +96,7 @@ void drawCursor(const MutableImage& image, const CursorImage& cursor) {
   for (std::int32_t y = top; y < bottom; ++y) {
     auto* row = reinterpret_cast<std::uint32_t*>(image.pixels + y * image.bytesPerRow);
     const std::uint32_t* cursorRow =
-        cursor.pixels.data() + static_cast<std::size_t>(y - cursor.y) * cursor.width;
+        cursor.pixels->data() + static_cast<std::size_t>(y - cursor.y) * cursor.width;
     for (std::int32_t x = left; x < right; ++x) {
       const std::uint32_t over = cursorRow[x - cursor.x];
       const std::uint32_t alpha = over >> 24;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Turning grabbed pixels into delivered frames: the cursor drawn in, scaled to
@@ -42,8 +43,9 @@ struct CursorImage {
   std::int32_t y = 0;
   std::int32_t width = 0;
   std::int32_t height = 0;
-  std::vector<std::uint32_t> pixels; // width * height
-  std::uint32_t serial = 0;          // changes when the cursor's shape does
+  // width * height; shared, as every reading of the same shape holds it
+  std::shared_ptr<const std::vector<std::uint32_t>> pixels;
+  std::uint32_t serial = 0; // changes when the cursor's shape does
 };
 
 // Sets every pixel's alpha byte, which servers leave undefined for depth 24.
