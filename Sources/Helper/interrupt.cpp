@@ -5,7 +5,11 @@
 
 #include "Platform/Dispatch.h"
 #include "Platform/Error.h"
+#include "Platform/Log.h"
 #include "Vistrel/Error.h"
+
+#include <mutex>
+#include <utility>
 
 namespace App {
 
@@ -16,6 +20,10 @@ enum class Phase { starting, recording, stopping };
 // Main queue only.
 Phase phase = Phase::starting;
 int signalsDuringStart = 0;
+
+// The recorder whose start a signal cancels, while it waits on the user.
+std::mutex cancellableMutex;
+std::shared_ptr<Vistrel::Recorder> cancellableStart; // guarded by cancellableMutex
 
 void finishAndExit(const std::shared_ptr<Vistrel::Recorder>& current) {
   std::string failure;
@@ -57,6 +65,35 @@ void recordingDidStart() {
   phase = Phase::recording;
   for (; signalsDuringStart > 0; --signalsDuringStart) {
     handleInterrupt();
+  }
+}
+
+void cancelStartOnInterrupt(std::shared_ptr<Vistrel::Recorder> recorder) {
+  std::lock_guard lock(cancellableMutex);
+  cancellableStart = std::move(recorder);
+}
+
+void startDidSettle() {
+  std::lock_guard lock(cancellableMutex);
+  cancellableStart.reset();
+}
+
+void interruptArrived() {
+  std::shared_ptr<Vistrel::Recorder> recorder;
+  {
+    std::lock_guard lock(cancellableMutex);
+    recorder = std::exchange(cancellableStart, nullptr);
+  }
+  if (recorder) {
+    // The start fails as cancelled and prints its error on the main queue.
+    Platform::startTask([recorder] {
+      try {
+        recorder->stop();
+      } catch (const std::exception& error) {
+        Platform::log(Platform::LogLevel::warning,
+                      "The start could not be cancelled: " + Platform::describe(error));
+      }
+    });
   }
 }
 

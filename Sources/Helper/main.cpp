@@ -44,6 +44,9 @@ void dispatch(std::vector<std::string> arguments) {
       App::print("Missing screenId or file path for start");
       App::exitProcess(1);
     }
+    if (startWaitsForUser(args[2])) {
+      App::cancelStartOnInterrupt(tarsel_helper::recorder);
+    }
     // The recording task runs after the dispatcher has handed the main thread
     // to the main queue for good.
     Platform::DispatchQueue::main().async(
@@ -111,7 +114,7 @@ void catchStopSignalsEarly(int argc, char** argv, char** /*environment*/) {
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv, argv + argc);
   if (isRecordingCommand(argc, argv)) {
-    App::deliverStopSignals(App::handleInterrupt);
+    App::deliverStopSignals(App::handleInterrupt, App::interruptArrived);
   }
   installPlatform();
   Platform::DispatchQueue::main().async(

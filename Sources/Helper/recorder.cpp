@@ -79,6 +79,7 @@ void startRecording(const std::string& screenId, const std::optional<std::string
     print({"Unknown Error:", Platform::describe(error)});
     exitProcess(1);
   }
+  startDidSettle();
   print("Recording started! Press Ctrl+C to stop.");
   recordingDidStart();
 }

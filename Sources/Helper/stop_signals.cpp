@@ -28,11 +28,12 @@ extern "C" void forwardSignal(int) {
   errno = savedErrno;
 }
 
-void watchSignals(const std::function<void()>& onSignal) {
+void watchSignals(const std::function<void()>& onSignal, const std::function<void()>& atOnce) {
   for (;;) {
     char signalled = 0;
     const ssize_t count = read(signalPipe[0], &signalled, 1);
     if (count == 1) {
+      atOnce();
       Platform::DispatchQueue::main().async(onSignal);
     } else if (count == 0 || errno != EINTR) {
       return;
@@ -75,13 +76,13 @@ void releaseStopSignals() {
   sigprocmask(SIG_UNBLOCK, &stopSignals, nullptr);
 }
 
-void deliverStopSignals(std::function<void()> onSignal) {
+void deliverStopSignals(std::function<void()> onSignal, std::function<void()> atOnce) {
   if (signalPipe[0] < 0) {
     Platform::log(Platform::LogLevel::error,
                   std::string("Stop signals cannot be caught: ") + std::strerror(errno));
     return;
   }
-  std::thread(watchSignals, std::move(onSignal)).detach();
+  std::thread(watchSignals, std::move(onSignal), std::move(atOnce)).detach();
 }
 
 } // namespace App

@@ -22,7 +22,9 @@ void releaseStopSignals();
 
 // deliverStopSignals, from main, runs `onSignal` on the main queue once per
 // signal caught, those caught before included. A signal that comes while the
-// main queue is busy waits for it.
-void deliverStopSignals(std::function<void()> onSignal);
+// main queue is busy waits for it; `atOnce` runs first, on the thread that
+// watches the signals, for what cannot wait (a start blocking the main
+// queue while it waits on the user).
+void deliverStopSignals(std::function<void()> onSignal, std::function<void()> atOnce);
 
 } // namespace App

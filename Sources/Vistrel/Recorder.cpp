@@ -34,6 +34,18 @@ void Recorder::start(Target target, const RecordingOptions& options) {
 }
 
 void Recorder::stop() {
+  std::shared_ptr<RecordingSession> starting;
+  {
+    std::lock_guard lock(mutex_);
+    if (!recordingSession_) {
+      starting = startingSession_;
+    }
+  }
+  if (starting) {
+    // The start gives up and fails: nothing was recorded, nothing finishes.
+    starting->stop();
+    return;
+  }
   const auto session = requireSession();
   session->stop();
   Callback onFinish;

@@ -136,6 +136,8 @@ private:
   // Stops every source and finishes the file, one clean-up at a time; the
   // writer's failure, if the file could not be written.
   std::optional<Error> cleanUp();
+  // Stops the stream, or cancels its start when one is under way.
+  void stopStream(Platform::SCStream& stream);
   void recordError(const Error& error);
   // unknown, carrying the writer's error.
   static Error writerFailure(const Platform::AVAssetWriter& writer);
@@ -169,6 +171,9 @@ private:
 
   // Guarded by mutex_.
   std::shared_ptr<Platform::SCStream> stream_;
+  // The stream's start is under way (it may wait on the user's pick): a
+  // stop cancels it.
+  bool isStreamStarting_ = false;
   bool isStreamRecording_ = false;
   Platform::AssetWriterRef assetWriter_;
   Track video_;
@@ -193,6 +198,8 @@ private:
   std::optional<Error> error_;
   // A failure reported while start-up had not begun its wait yet.
   std::optional<Error> startFailure_;
+  // A stop came while starting: the start fails without reporting it.
+  bool isStartCancelled_ = false;
   std::optional<RecordingOptions> options_;
   std::optional<Target> target_;
   ErrorCallback onError_;

@@ -4,6 +4,7 @@
 #include "Platform/Platform.h"
 
 #include <algorithm>
+#include <thread>
 
 // Pause, resume, stop, clean-up and the recording of failures.
 
@@ -64,6 +65,9 @@ void RecordingSession::stop() {
   {
     std::lock_guard lock(mutex_);
     recorded = error_;
+    if (phase_ == Phase::idle || phase_ == Phase::starting) {
+      isStartCancelled_ = true; // the start fails, and says so only to its caller
+    }
   }
   if (recorded) {
     // The failure's own clean-up may still be finishing the file: the caller
@@ -117,7 +121,7 @@ std::optional<Error> RecordingSession::cleanUp() {
     }
     ending = phase_;
     endResumeWait();
-    if (isStreamRecording_) {
+    if (isStreamRecording_ || isStreamStarting_) {
       stream = stream_;
     }
     microphoneSession = microphoneCaptureSession_;
@@ -136,11 +140,7 @@ std::optional<Error> RecordingSession::cleanUp() {
   } endOfCleanUp{*this};
 
   if (stream) {
-    try {
-      stream->stopCapture();
-    } catch (const std::exception&) {
-      // Already stopped (or failed): the sessions and the file still need ending.
-    }
+    stopStream(*stream);
   }
   for (const auto& session : {microphoneSession, deviceSession}) {
     if (session && session->isRunning()) {
@@ -174,6 +174,26 @@ std::optional<Error> RecordingSession::cleanUp() {
     return writerFailure(*writer);
   }
   return std::nullopt;
+}
+
+void RecordingSession::stopStream(Platform::SCStream& stream) {
+  for (;;) {
+    try {
+      stream.stopCapture();
+      return;
+    } catch (const std::exception&) {
+      // Already stopped (or failed): the sessions and the file still need
+      // ending. Or its start is only about to begin, and a stop then would
+      // be lost: the start may wait on the user for minutes.
+    }
+    {
+      std::lock_guard lock(mutex_);
+      if (!isStreamStarting_) {
+        return;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void RecordingSession::recordError(const Error& error) {

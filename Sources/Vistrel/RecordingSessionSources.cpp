@@ -180,6 +180,7 @@ void RecordingSession::startSources() {
     microphoneSession = microphoneCaptureSession_;
     deviceSession = externalDeviceCaptureSession_;
     stream = stream_;
+    isStreamStarting_ = stream != nullptr;
   }
   if (microphoneSession) {
     microphoneSession->startRunning();
@@ -188,9 +189,19 @@ void RecordingSession::startSources() {
     deviceSession->startRunning();
   }
   if (stream) {
-    stream->startCapture();
+    try {
+      stream->startCapture();
+    } catch (...) {
+      std::lock_guard lock(mutex_);
+      isStreamStarting_ = false;
+      if (phase_ != Phase::starting) {
+        throw startFailure_.value_or(stoppedBeforeStart()); // a stop cancelled it
+      }
+      throw;
+    }
   }
   std::lock_guard lock(mutex_);
+  isStreamStarting_ = false;
   isStreamRecording_ = true;
 }
 

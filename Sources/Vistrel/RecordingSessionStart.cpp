@@ -200,7 +200,10 @@ void RecordingSession::failStart(const Error& error) {
   ErrorCallback onError;
   {
     std::lock_guard lock(mutex_);
-    onError = onError_;
+    // A start cancelled by its caller's stop is no failure to report.
+    if (!isStartCancelled_) {
+      onError = onError_;
+    }
   }
   if (onError) {
     onError(error);

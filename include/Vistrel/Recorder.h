@@ -61,7 +61,10 @@ public:
   ///   also reported to onError() (on a platform thread) before it is thrown.
   void start(Target target, const RecordingOptions& options);
   /// Stops capturing, finishes the file and returns to idle; then calls
-  /// onFinish() on this thread.
+  /// onFinish() on this thread. Called on another thread while start() is
+  /// under way (a desktop's picker may wait on the user for minutes), it
+  /// cancels the start instead: start() throws couldNotStartStream, no file
+  /// is left, and no onFinish() follows.
   /// @throws Error recorderNotStarted when idle; the failure kept from the
   ///   recording (usually unknown) when it ended on a failure, every time.
   void stop();

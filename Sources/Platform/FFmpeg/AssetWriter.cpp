@@ -7,8 +7,8 @@
 
 namespace Platform::FFmpeg {
 
-AssetWriter::AssetWriter(std::unique_ptr<OutputFile> file, AVFileType fileType)
-    : fileType_(fileType), file_(std::move(file)) {}
+AssetWriter::AssetWriter(std::string path, AVFileType fileType)
+    : fileType_(fileType), path_(std::move(path)) {}
 
 AssetWriter::~AssetWriter() {
   finishWriting();
@@ -55,7 +55,7 @@ std::vector<AssetWriterInputRef> AssetWriter::inputs() const {
 }
 
 void AssetWriter::openTracks() {
-  muxer_ = std::make_shared<Muxer>(std::move(file_), fileType_);
+  muxer_ = std::make_shared<Muxer>(OutputFile::create(path_), fileType_);
   std::vector<std::unique_ptr<TrackEncoder>> encoders;
   for (const auto& input : inputs_) {
     auto encoder = input->makeEncoder();
@@ -73,7 +73,7 @@ void AssetWriter::openTracks() {
 
 bool AssetWriter::startWriting() {
   std::lock_guard lock(mutex_);
-  if (state_->status() != AVAssetWriterStatus::unknown || !file_) {
+  if (state_->status() != AVAssetWriterStatus::unknown || finished_) {
     return false;
   }
   try {
@@ -82,8 +82,6 @@ bool AssetWriter::startWriting() {
     state_->fail(std::make_shared<SystemError>(error));
     if (muxer_) {
       muxer_->discard();
-    } else if (file_) {
-      file_->discardIfUnused();
     }
     return false;
   }
@@ -128,11 +126,7 @@ void AssetWriter::finishWriting() {
     inputs = inputs_;
     muxer = muxer_;
     if (!muxer) {
-      // Never started: nothing was recorded, and the empty file goes.
-      if (file_) {
-        file_->discardIfUnused();
-        file_.reset();
-      }
+      // Never started: nothing was recorded, and no file was made.
       if (state_->status() == AVAssetWriterStatus::unknown) {
         state_->setStatus(AVAssetWriterStatus::cancelled);
       }
@@ -172,7 +166,7 @@ void AssetWriter::finishWriting() {
 }
 
 void AssetWriter::cancelWriting() {
-  // Finishing a writer that never started already discards its unused file.
+  // A writer that never started made no file: finishing it leaves none.
   finishWriting();
 }
 

@@ -25,7 +25,8 @@ namespace Platform::FFmpeg {
 
 class AssetWriter final : public AVAssetWriter {
 public:
-  AssetWriter(std::unique_ptr<OutputFile> file, AVFileType fileType);
+  // The file is created when writing starts; `path` must be free then.
+  AssetWriter(std::string path, AVFileType fileType);
   ~AssetWriter() override;
 
   bool canAddInput(const AssetWriterInputRef& input) override;
@@ -46,10 +47,10 @@ private:
   void openTracks();
 
   const AVFileType fileType_;
+  const std::string path_;
   const std::shared_ptr<WriterState> state_ = std::make_shared<WriterState>();
 
-  mutable std::mutex mutex_;         // guards everything below; never held while encoding
-  std::unique_ptr<OutputFile> file_; // until startWriting hands it to the muxer
+  mutable std::mutex mutex_; // guards everything below; never held while encoding
   std::shared_ptr<Muxer> muxer_;
   std::vector<std::shared_ptr<WriterInput>> inputs_;
   std::optional<CMTime> sessionStart_;

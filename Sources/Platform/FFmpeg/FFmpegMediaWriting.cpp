@@ -15,7 +15,8 @@ public:
   MediaWriting() { routeLibraryLog(); }
 
   AssetWriterRef makeAssetWriter(const std::string& path, AVFileType fileType) override {
-    return std::make_shared<AssetWriter>(OutputFile::create(path), fileType);
+    OutputFile::checkCreatable(path);
+    return std::make_shared<AssetWriter>(path, fileType);
   }
 
   AssetWriterInputRef makeAssetWriterInput(MediaType mediaType,

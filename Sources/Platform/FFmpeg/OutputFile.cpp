@@ -25,22 +25,45 @@ std::string quotedPath(const std::string& path) {
   return "\u201C" + path + "\u201D";
 }
 
+namespace {
+
+[[noreturn]] void throwCreationError(const std::string& path, int error) {
+  if (error == EEXIST || error == ELOOP) {
+    throw SystemError(ErrorDomain::mediaWriting, error,
+                      "The file " + quotedPath(path) + " already exists.");
+  }
+  throw SystemError(ErrorDomain::mediaWriting, error,
+                    "Could not create the file " + quotedPath(path) + ": " +
+                        systemErrorText(error) + ".");
+}
+
+} // namespace
+
 std::unique_ptr<OutputFile> OutputFile::create(const std::string& path) {
   // O_EXCL refuses any existing name, a dangling symlink included; O_NOFOLLOW
   // keeps that true on systems where O_EXCL alone would follow one.
   const int descriptor =
       ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (descriptor < 0) {
-    const int error = errno;
-    if (error == EEXIST || error == ELOOP) {
-      throw SystemError(ErrorDomain::mediaWriting, error,
-                        "The file " + quotedPath(path) + " already exists.");
-    }
-    throw SystemError(ErrorDomain::mediaWriting, error,
-                      "Could not create the file " + quotedPath(path) + ": " +
-                          systemErrorText(error) + ".");
+    throwCreationError(path, errno);
   }
   return std::unique_ptr<OutputFile>(new OutputFile(path, descriptor));
+}
+
+void OutputFile::checkCreatable(const std::string& path) {
+  struct stat named {};
+  if (::lstat(path.c_str(), &named) == 0) {
+    throwCreationError(path, EEXIST);
+  }
+  if (errno != ENOENT) {
+    throwCreationError(path, errno);
+  }
+  const std::size_t slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    throwCreationError(path, errno);
+  }
 }
 
 OutputFile::OutputFile(std::string path, int descriptor)

@@ -26,6 +26,10 @@ public:
   // Creates `path` exclusively. Throws Platform::SystemError naming the path
   // when it exists (a symlink included) or cannot be created.
   static std::unique_ptr<OutputFile> create(const std::string& path);
+  // Throws as create would for a name that exists or a folder that does not
+  // take files, and creates nothing: the name is taken only once there is
+  // something to write (a start may wait on the user for minutes).
+  static void checkCreatable(const std::string& path);
 
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

@@ -20,12 +20,17 @@ using namespace std::chrono_literals;
 using Platform::SampleBufferRef;
 using Platform::SCFrameStatus;
 using Platform::SCStreamOutputType;
+using Platform::Linux::Wayland::Cast;
+using Platform::Linux::Wayland::CastSource;
 using Platform::Linux::Wayland::PipeWireFrames;
 using Platform::Linux::Wayland::requestScreenCast;
 using Platform::Linux::Wayland::ScreenCastGrant;
 using Platform::Linux::Wayland::ScreenCastRequest;
 using TestSupport::Subprocess;
 using TestSupport::VirtualDesktop;
+
+constexpr std::uint32_t windowOrMonitor = static_cast<std::uint32_t>(CastSource::window) |
+                                          static_cast<std::uint32_t>(CastSource::monitor);
 
 class Collector : public Platform::SCStreamOutput {
 public:
@@ -85,14 +90,23 @@ protected:
   castStream(const Platform::SCStreamConfiguration& config,
              std::weak_ptr<Platform::SCStreamDelegate> delegate = {}) {
     return std::make_shared<Platform::Linux::X11::X11Stream>(
-        [config] {
-          ScreenCastGrant grant = requestScreenCast({ScreenCastRequest::Source::monitor, false});
+        [config](std::stop_token stop) {
           return Platform::Linux::Wayland::makeScreenCastSource(
-              std::make_unique<PipeWireFrames>(grant.remote, grant.node), grant.lease,
-              config.sourceRect);
+              [](std::stop_token stop, bool) {
+                ScreenCastGrant grant = requestScreenCast(monitorRequest(), stop);
+                return Cast{grant.lease,
+                            std::make_unique<PipeWireFrames>(grant.remote, grant.node)};
+              },
+              config.sourceRect, stop);
         },
         nullptr, Platform::SCContentFilter(Platform::SCDisplay{1, 1280, 720, {}}, {}), config,
         std::move(delegate));
+  }
+
+  static ScreenCastRequest monitorRequest(bool showsCursor = false) {
+    ScreenCastRequest request;
+    request.showsCursor = showsCursor;
+    return request;
   }
 
   static Platform::SCStreamConfiguration configuration() {
@@ -108,7 +122,7 @@ protected:
 
 TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
   EXPECT_TRUE(Platform::Linux::Wayland::screenCastPortalAvailable());
-  ScreenCastGrant grant = requestScreenCast({ScreenCastRequest::Source::monitor, true});
+  ScreenCastGrant grant = requestScreenCast(monitorRequest(true));
   EXPECT_GT(grant.node, 0U);
   EXPECT_GE(grant.remote, 0);
   EXPECT_EQ(grant.width, 1280);
@@ -137,7 +151,9 @@ TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
 TEST_F(WaylandCaptureTest, ACancelledPickerIsTheUsersRefusal) {
   desktop_->pickScreenCast("cancel");
   try {
-    requestScreenCast({ScreenCastRequest::Source::window, true});
+    ScreenCastRequest request;
+    request.sources = windowOrMonitor;
+    requestScreenCast(request);
     FAIL() << "a cancelled picker granted a cast";
   } catch (const Platform::SystemError& error) {
     EXPECT_EQ(error.code(), Platform::userDeclinedScreenCaptureCode);
@@ -220,11 +236,14 @@ TEST_F(WaylandCaptureTest, AStreamWhoseCastEndsTellsItsDelegate) {
   auto watcher = std::make_shared<StopWatcher>();
   std::shared_ptr<void> lease;
   auto stream = std::make_shared<Platform::Linux::X11::X11Stream>(
-      [&lease] {
-        ScreenCastGrant grant = requestScreenCast({ScreenCastRequest::Source::monitor, false});
-        lease = grant.lease;
+      [&lease](std::stop_token stop) {
         return Platform::Linux::Wayland::makeScreenCastSource(
-            std::make_unique<PipeWireFrames>(grant.remote, grant.node), nullptr, std::nullopt);
+            [&lease](std::stop_token stop, bool) {
+              ScreenCastGrant grant = requestScreenCast(monitorRequest(), stop);
+              lease = grant.lease;
+              return Cast{nullptr, std::make_unique<PipeWireFrames>(grant.remote, grant.node)};
+            },
+            std::nullopt, stop);
       },
       nullptr, Platform::SCContentFilter(Platform::SCDisplay{1, 1280, 720, {}}, {}),
       configuration(), watcher);

@@ -62,16 +62,27 @@ TEST(WriterDestination, ExistingFileOrSymlinkIsRefusedAndLeftAlone) {
             std::string::npos);
 }
 
-TEST(WriterDestination, WriterThatNeverStartsLeavesNoFile) {
+// The file is made when writing starts: a start that waits on the user, and
+// a process killed meanwhile, leave nothing behind.
+TEST(WriterDestination, TheFileIsMadeOnlyWhenWritingStartsAndNeverOverAnother) {
   ScratchDirectory directory;
   const std::string path = directory.file("unused.mov");
   {
     auto writer = writing().makeAssetWriter(path, AVFileType::quickTimeMovie);
-    EXPECT_TRUE(exists(path)) << "the name is taken while the writer lives";
+    EXPECT_FALSE(exists(path)) << "nothing is made before writing starts";
     writer->finishWriting();
     EXPECT_EQ(writer->status(), AVAssetWriterStatus::cancelled);
+    EXPECT_FALSE(writer->startWriting()) << "a finished writer never starts";
   }
   EXPECT_FALSE(exists(path));
+
+  const std::string raced = directory.file("raced.m4a");
+  auto writer = writing().makeAssetWriter(raced, AVFileType::appleM4A);
+  ASSERT_TRUE(addInput(*writer, MediaType::audio, audioSettings(false, 2)));
+  std::ofstream(raced) << "appeared meanwhile";
+  EXPECT_FALSE(writer->startWriting());
+  EXPECT_EQ(writer->status(), AVAssetWriterStatus::failed);
+  EXPECT_EQ(contentsOf(raced), "appeared meanwhile");
 }
 
 // The child records in real time, reporting each second of media written,

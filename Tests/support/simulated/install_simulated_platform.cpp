@@ -256,3 +256,8 @@ void installPlatform() {
   }
   Platform::install(std::move(services));
 }
+
+// The simulated desktop has no picker: every start runs on its own.
+bool startWaitsForUser(const std::string& /*screenId*/) {
+  return false;
+}

@@ -189,6 +189,20 @@ TEST_F(LifecycleTest, SessionTransitionsAroundStartAndStop) {
   EXPECT_THROW(session->start(Target::screen, RecordingOptions(fields("/tmp/b.mp4", "1"))), Error)
       << "a session records once";
 
+  // The recorder's stop during its start cancels it: nothing finishes, and
+  // the recorder is idle again.
+  auto cancelled = std::async(std::launch::async, [&] {
+    recorder.start(Target::screen, RecordingOptions(fields("/tmp/d.mp4", "1")));
+  });
+  stream = platform.waitForStream(1);
+  ASSERT_TRUE(stream && stream->waitUntilStarted());
+  recorder.stop();
+  ASSERT_EQ(cancelled.wait_for(5s), std::future_status::ready);
+  EXPECT_THROW(cancelled.get(), Error);
+  EXPECT_FALSE(stream->isCapturing());
+  EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 0);
+  EXPECT_THROW(recorder.stop(), Error) << "idle again";
+
   // A failure once the stop has finished the file changes nothing.
   stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/c.mp4", "1")), ms(1000));
   recorder.stop();

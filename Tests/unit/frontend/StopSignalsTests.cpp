@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <sys/prctl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -18,9 +21,17 @@ TEST(StopSignals, EverySignalReachesTheMainQueueOnceAndNoneEndsTheProcess) {
   // Caught before anyone delivers them, as when the parent signals at once.
   ASSERT_EQ(raise(SIGINT), 0);
   int delivered = 0;
-  App::deliverStopSignals([&delivered] { ++delivered; });
+  std::atomic<int> seenAtOnce{0};
+  App::deliverStopSignals([&delivered] { ++delivered; }, [&seenAtOnce] { ++seenAtOnce; });
   ASSERT_EQ(raise(SIGTERM), 0);
   ASSERT_EQ(raise(SIGHUP), 0);
+  // What cannot wait is told while the main queue is busy (here: not run).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (seenAtOnce < 3 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(seenAtOnce, 3);
+  EXPECT_EQ(delivered, 0);
   Platform::runMainQueueUntil([&delivered] { return delivered == 3; });
   EXPECT_EQ(delivered, 3);
 

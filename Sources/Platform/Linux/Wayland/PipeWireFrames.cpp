@@ -42,6 +42,7 @@ struct PipeWireFrames::Connection {
   std::condition_variable arrived;
   Frame newest;                       // guarded by mutex
   std::optional<std::string> failure; // guarded by mutex
+  bool lostConnection = false;        // guarded by mutex
   std::int32_t width = 0;             // guarded by mutex; of the negotiated format
   std::int32_t height = 0;            // guarded by mutex
 
@@ -173,8 +174,13 @@ const pw_core_events coreEvents = [] {
   events.version = PW_VERSION_CORE_EVENTS;
   events.error = [](void* data, std::uint32_t id, int, int, const char* message) {
     if (id == PW_ID_CORE) {
-      static_cast<PipeWireFrames::Connection*>(data)->end(
-          std::string("The connection to PipeWire was lost: ") + (message ? message : ""));
+      auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
+      {
+        std::lock_guard lock(connection.mutex);
+        connection.lostConnection = true;
+      }
+      connection.end(std::string("The connection to PipeWire was lost: ") +
+                     (message ? message : ""));
     }
   };
   return events;
@@ -310,6 +316,11 @@ bool PipeWireFrames::takeNewer(Frame& into) {
 std::optional<std::string> PipeWireFrames::failure() const {
   std::lock_guard lock(connection_->mutex);
   return connection_->failure;
+}
+
+bool PipeWireFrames::connectionLost() const {
+  std::lock_guard lock(connection_->mutex);
+  return connection_->lostConnection;
 }
 
 } // namespace Platform::Linux::Wayland

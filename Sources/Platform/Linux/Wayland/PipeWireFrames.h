@@ -47,6 +47,9 @@ public:
   // Why the cast ended (the compositor stopped it, PipeWire went away);
   // empty while it runs.
   std::optional<std::string> failure() const;
+  // Whether the connection to PipeWire itself broke (a restarted daemon),
+  // rather than the cast ending.
+  bool connectionLost() const;
 
   struct Connection; // PipeWire's side, filled on its thread
 

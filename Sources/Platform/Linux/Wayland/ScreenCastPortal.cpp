@@ -8,6 +8,7 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -24,14 +25,17 @@ constexpr std::uint64_t callTimeoutMicroseconds = 10'000'000;
 // The user may take a while to choose; past this the dialog is abandoned.
 constexpr std::uint64_t answerTimeoutMicroseconds = 600'000'000;
 
-// The portal's source types and cursor modes (bit masks of its interface).
-constexpr std::uint32_t monitorType = 1;
-constexpr std::uint32_t windowType = 2;
+// The portal's cursor modes (bit masks of its interface).
 constexpr std::uint32_t cursorHidden = 1;
 constexpr std::uint32_t cursorEmbedded = 2;
 
 // The portal's answers: 0 granted, 1 cancelled by the user, 2 other end.
 constexpr std::uint32_t responseCancelled = 1;
+
+// Restore tokens and persist modes came with version 4 of the interface.
+constexpr std::uint32_t firstVersionThatRemembers = 4;
+// Remember the pick until the user revokes it.
+constexpr std::uint32_t persistUntilRevoked = 2;
 
 [[noreturn]] void fail(std::int64_t code, const std::string& description) {
   throw SystemError(ErrorDomain::screenCapture, code, description);
@@ -68,14 +72,17 @@ std::string nextToken() {
 // calling so that no answer is missed.
 class Request {
 public:
-  Request(sd_bus* bus, std::string token) : bus_(bus), token_(std::move(token)) {
+  Request(sd_bus* bus, std::string token, const std::stop_token& stop,
+          std::optional<std::chrono::milliseconds> patience)
+      : bus_(bus), token_(std::move(token)), stop_(stop), patience_(patience) {
     const char* unique = nullptr;
     check(sd_bus_get_unique_name(bus, &unique), "unique name");
     std::string sender = unique + 1; // without the leading ':'
     std::replace(sender.begin(), sender.end(), '.', '_');
-    const std::string path = std::string(portalPath) + "/request/" + sender + "/" + token_;
-    if (sd_bus_match_signal(bus, &slot_, portalName, path.c_str(), "org.freedesktop.portal.Request",
-                            "Response", &Request::onResponse, this) < 0) {
+    path_ = std::string(portalPath) + "/request/" + sender + "/" + token_;
+    if (sd_bus_match_signal(bus, &slot_, portalName, path_.c_str(),
+                            "org.freedesktop.portal.Request", "Response", &Request::onResponse,
+                            this) < 0) {
       fail("Could not listen to the screen-cast portal");
     }
   }
@@ -85,10 +92,14 @@ public:
 
   const std::string& token() const { return token_; }
 
-  // Waits for the answer; its results stay readable in the message.
+  // Waits for the answer; its results stay readable in the message. A stop
+  // or the end of the patience closes the request, and the dialog with it.
   sd_bus_message* await(const char* step) {
     std::uint64_t waited = 0;
-    constexpr std::uint64_t slice = 100'000;
+    // A stop is seen within a slice: well within the second a user waits.
+    constexpr std::uint64_t slice = 50'000;
+    const std::uint64_t patience = patience_ ? static_cast<std::uint64_t>(patience_->count()) * 1000
+                                             : answerTimeoutMicroseconds;
     while (!response_) {
       const int processed = sd_bus_process(bus_, nullptr);
       if (processed < 0) {
@@ -97,7 +108,13 @@ public:
       if (processed > 0) {
         continue;
       }
-      if (waited >= answerTimeoutMicroseconds) {
+      if (stop_.stop_requested()) {
+        close();
+        fail(userDeclinedScreenCaptureCode,
+             "The recording was stopped while the desktop's picker was open");
+      }
+      if (waited >= patience) {
+        close();
         fail(std::string("The screen-cast portal did not answer ") + step);
       }
       sd_bus_wait(bus_, slice);
@@ -120,8 +137,17 @@ private:
     return 0;
   }
 
+  // Withdraws the request: the desktop closes its dialog.
+  void close() {
+    sd_bus_call_method(bus_, portalName, path_.c_str(), "org.freedesktop.portal.Request", "Close",
+                       nullptr, nullptr, "");
+  }
+
   sd_bus* bus_;
   std::string token_;
+  std::stop_token stop_;
+  std::optional<std::chrono::milliseconds> patience_;
+  std::string path_;
   sd_bus_slot* slot_ = nullptr;
   MessageHandle response_;
 };
@@ -173,13 +199,21 @@ std::string readSessionHandle(sd_bus_message* results) {
   return *handle;
 }
 
-// Reads the first stream of Start's results: its node and size.
+// Reads Start's results: the first stream's node, kind and size, and the
+// token that restores the pick.
 void readStream(sd_bus_message* results, ScreenCastGrant& grant) {
   bool found = false;
   check(sd_bus_message_enter_container(results, 'a', "{sv}"), "results");
   while (sd_bus_message_enter_container(results, 'e', "sv") > 0) {
     const char* key = nullptr;
     check(sd_bus_message_read(results, "s", &key), "results");
+    if (std::string(key) == "restore_token") {
+      const char* token = nullptr;
+      check(sd_bus_message_read(results, "v", "s", &token), "restore token");
+      grant.restoreToken = token;
+      check(sd_bus_message_exit_container(results), "results");
+      continue;
+    }
     if (std::string(key) != "streams" || found) {
       check(sd_bus_message_skip(results, "v"), "results");
       check(sd_bus_message_exit_container(results), "results");
@@ -196,6 +230,12 @@ void readStream(sd_bus_message* results, ScreenCastGrant& grant) {
         check(sd_bus_message_read(results, "s", &property), "stream");
         if (std::string(property) == "size") {
           check(sd_bus_message_read(results, "v", "(ii)", &grant.width, &grant.height), "size");
+        } else if (std::string(property) == "source_type") {
+          std::uint32_t type = 0;
+          check(sd_bus_message_read(results, "v", "u", &type), "source type");
+          grant.source = type == static_cast<std::uint32_t>(CastSource::window)
+                             ? CastSource::window
+                             : CastSource::monitor;
         } else {
           check(sd_bus_message_skip(results, "v"), "stream");
         }
@@ -246,13 +286,32 @@ bool screenCastPortalAvailable() {
   }
 }
 
-ScreenCastGrant requestScreenCast(const ScreenCastRequest& request) {
+namespace {
+
+// Names the kinds of source in a portal's bit mask, for errors.
+std::string describeSources(std::uint32_t sources) {
+  std::string names;
+  for (const auto& [bit, name] :
+       {std::pair{CastSource::monitor, "screens"}, std::pair{CastSource::window, "windows"}}) {
+    if ((sources & static_cast<std::uint32_t>(bit)) != 0) {
+      names += (names.empty() ? "" : " and ") + std::string(name);
+    }
+  }
+  return names.empty() ? "nothing" : names;
+}
+
+// One run of the portal's three steps. `token`, when given, asks the desktop
+// to restore that pick; `refusedToken` is set when the portal refused the
+// request that carried it, so that the caller can ask again without.
+ScreenCastGrant castOnce(const ScreenCastRequest& request, const std::optional<std::string>& token,
+                         const std::stop_token& stop, bool& refusedToken) {
   auto session = std::make_shared<Session>();
   session->bus = openSessionBus();
   sd_bus* bus = session->bus.get();
+  const auto makeRequest = [&] { return Request(bus, nextToken(), stop, request.patience); };
 
   {
-    Request created(bus, nextToken());
+    Request created = makeRequest();
     const std::string sessionToken = nextToken();
     callPortal(
         bus, "CreateSession", created, [](sd_bus_message*) {},
@@ -264,30 +323,49 @@ ScreenCastGrant requestScreenCast(const ScreenCastRequest& request) {
     session->handle = readSessionHandle(created.await("creating the session"));
   }
   {
-    Request selected(bus, nextToken());
-    const std::uint32_t types =
-        request.source == ScreenCastRequest::Source::window ? windowType : monitorType;
+    // A portal that cannot say what it offers is asked for everything wanted.
+    const std::uint32_t offered = portalProperty(bus, "AvailableSourceTypes");
+    const std::uint32_t types = offered != 0 ? offered & request.sources : request.sources;
+    if (types == 0) {
+      fail("The desktop's screen-cast portal offers " + describeSources(offered) +
+           ", and this recording needs " + describeSources(request.sources));
+    }
+    const bool remembers = portalProperty(bus, "version") >= firstVersionThatRemembers;
     // A portal rejects a cursor mode it does not offer: without an embedded
     // cursor, the cursor is left out.
     const std::uint32_t cursor =
         request.showsCursor && (portalProperty(bus, "AvailableCursorModes") & cursorEmbedded) != 0
             ? cursorEmbedded
             : cursorHidden;
-    callPortal(
-        bus, "SelectSources", selected,
-        [&](sd_bus_message* call) {
-          check(sd_bus_message_append(call, "o", session->handle.c_str()), "session");
-        },
-        [&](sd_bus_message* call) {
-          check(sd_bus_message_append(call, "{sv}", "types", "u", types), "options");
-          check(sd_bus_message_append(call, "{sv}", "cursor_mode", "u", cursor), "options");
-          check(sd_bus_message_append(call, "{sv}", "multiple", "b", 0), "options");
-        });
-    selected.await("choosing the source");
+    Request selected = makeRequest();
+    try {
+      callPortal(
+          bus, "SelectSources", selected,
+          [&](sd_bus_message* call) {
+            check(sd_bus_message_append(call, "o", session->handle.c_str()), "session");
+          },
+          [&](sd_bus_message* call) {
+            check(sd_bus_message_append(call, "{sv}", "types", "u", types), "options");
+            check(sd_bus_message_append(call, "{sv}", "cursor_mode", "u", cursor), "options");
+            check(sd_bus_message_append(call, "{sv}", "multiple", "b", 0), "options");
+            if (remembers) {
+              check(sd_bus_message_append(call, "{sv}", "persist_mode", "u", persistUntilRevoked),
+                    "options");
+              if (token) {
+                check(sd_bus_message_append(call, "{sv}", "restore_token", "s", token->c_str()),
+                      "options");
+              }
+            }
+          });
+      selected.await("choosing the source");
+    } catch (const SystemError&) {
+      refusedToken = token.has_value() && !stop.stop_requested();
+      throw;
+    }
   }
   ScreenCastGrant grant;
   {
-    Request started(bus, nextToken());
+    Request started = makeRequest();
     callPortal(
         bus, "Start", started,
         [&](sd_bus_message* call) {
@@ -313,6 +391,22 @@ ScreenCastGrant requestScreenCast(const ScreenCastRequest& request) {
   }
   grant.lease = std::move(session);
   return grant;
+}
+
+} // namespace
+
+ScreenCastGrant requestScreenCast(const ScreenCastRequest& request, std::stop_token stop) {
+  bool refusedToken = false;
+  try {
+    return castOnce(request, request.restoreToken, stop, refusedToken);
+  } catch (const SystemError&) {
+    if (!refusedToken) {
+      throw;
+    }
+  }
+  // A portal that refuses the token outright (rather than showing its
+  // dialog, as a stale one does) is asked as if there were none.
+  return castOnce(request, std::nullopt, stop, refusedToken);
 }
 
 } // namespace Platform::Linux::Wayland

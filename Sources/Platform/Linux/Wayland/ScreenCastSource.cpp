@@ -1,9 +1,12 @@
 #include "Platform/Linux/Wayland/ScreenCastSource.h"
 
 #include "Platform/Linux/X11/CaptureErrors.h"
+#include "Platform/Log.h"
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace Platform::Linux::Wayland {
@@ -17,16 +20,20 @@ using X11::CaptureErrorCode::noCaptureSource;
 // Long enough for a compositor under load to send its first frame.
 constexpr std::chrono::seconds firstFrameTimeout{10};
 
+// Waits for the first frame of a cast just opened.
+void awaitFirstFrame(const Cast& cast) {
+  if (!cast.frames->waitForFirstFrame(firstFrameTimeout)) {
+    X11::throwCaptureError(failedToStart,
+                           cast.frames->failure().value_or("The screen cast sent no picture"));
+  }
+}
+
 class ScreenCastSource final : public X11::CaptureSource {
 public:
-  ScreenCastSource(std::unique_ptr<PipeWireFrames> frames, CastLease lease,
-                   std::optional<CGRect> sourceRect)
-      : lease_(std::move(lease)), frames_(std::move(frames)), sourceRect_(sourceRect) {
-    if (!frames_->waitForFirstFrame(firstFrameTimeout)) {
-      X11::throwCaptureError(failedToStart,
-                             frames_->failure().value_or("The screen cast sent no picture"));
-    }
-    frames_->takeNewer(frame_);
+  ScreenCastSource(CastOpener open, std::optional<CGRect> sourceRect, const std::stop_token& stop)
+      : open_(std::move(open)), cast_(open_(stop, false)), sourceRect_(sourceRect) {
+    awaitFirstFrame(cast_);
+    cast_.frames->takeNewer(frame_);
     changed_ = true;
     // Checked now, so that a rectangle that misses fails the start.
     (void)cut();
@@ -37,10 +44,19 @@ public:
   }
 
   ErrorRef update() override {
-    if (auto failure = frames_->failure()) {
-      return X11::captureError(noCaptureSource, *failure);
+    if (reopening_.joinable()) {
+      if (ErrorRef error = takeReopened()) {
+        return error;
+      }
+    } else if (auto failure = cast_.frames->failure()) {
+      if (!cast_.frames->connectionLost()) {
+        return X11::captureError(noCaptureSource, *failure);
+      }
+      Platform::log(LogLevel::warning, *failure + "; asking the desktop for the cast again");
+      reopen();
+      return nullptr;
     }
-    if (frames_->takeNewer(frame_)) {
+    if (cast_.frames->takeNewer(frame_)) {
       changed_ = true;
     }
     return nullptr;
@@ -69,6 +85,47 @@ public:
   std::int32_t pointerOffsetY() const override { return 0; }
 
 private:
+  // Asks for the cast again off the capture thread, which keeps showing the
+  // last picture meanwhile.
+  void reopen() {
+    reopening_ = std::jthread([this](std::stop_token stop) {
+      Reopened outcome;
+      try {
+        Cast cast = open_(stop, true);
+        awaitFirstFrame(cast);
+        outcome.cast = std::move(cast);
+      } catch (const std::exception& error) {
+        outcome.failure = error.what();
+      }
+      std::lock_guard lock(mutex_);
+      reopened_ = std::move(outcome);
+    });
+  }
+
+  // Takes the cast asked for again once it is there; the error that ends
+  // the stream when it could not be had.
+  ErrorRef takeReopened() {
+    std::optional<Reopened> outcome;
+    {
+      std::lock_guard lock(mutex_);
+      outcome = std::exchange(reopened_, std::nullopt);
+    }
+    if (!outcome) {
+      return nullptr;
+    }
+    reopening_.join();
+    if (!outcome->cast.frames) {
+      return X11::captureError(noCaptureSource, "The screen cast was lost and could not be had "
+                                                "again without asking: " +
+                                                    outcome->failure);
+    }
+    // The new frames first: they must go before the lease of their cast.
+    std::swap(cast_, outcome->cast);
+    frame_.sequence = 0; // a new cast counts its frames afresh
+    Platform::log(LogLevel::info, "The screen cast is back");
+    return nullptr;
+  }
+
   // The part of the picture recorded: all of it, or the source rectangle
   // (display points, which are the cast's pixels) clipped to it.
   X11::Placement cut() const {
@@ -85,19 +142,28 @@ private:
     return {left, top, std::max(0, right - left), std::max(0, bottom - top)};
   }
 
-  CastLease lease_; // outlives the frames: the cast ends after we stop reading
-  std::unique_ptr<PipeWireFrames> frames_;
+  struct Reopened {
+    Cast cast;
+    std::string failure;
+  };
+
+  const CastOpener open_;
+  Cast cast_;
   std::optional<CGRect> sourceRect_;
   PipeWireFrames::Frame frame_;
   bool changed_ = false;
+
+  std::mutex mutex_;
+  std::optional<Reopened> reopened_; // guarded by mutex_
+  std::jthread reopening_;           // last: stopped and joined first
 };
 
 } // namespace
 
-std::unique_ptr<X11::CaptureSource> makeScreenCastSource(std::unique_ptr<PipeWireFrames> frames,
-                                                         CastLease lease,
-                                                         const std::optional<CGRect>& sourceRect) {
-  return std::make_unique<ScreenCastSource>(std::move(frames), std::move(lease), sourceRect);
+std::unique_ptr<X11::CaptureSource> makeScreenCastSource(CastOpener open,
+                                                         const std::optional<CGRect>& sourceRect,
+                                                         std::stop_token stop) {
+  return std::make_unique<ScreenCastSource>(std::move(open), sourceRect, stop);
 }
 
 } // namespace Platform::Linux::Wayland

@@ -4,13 +4,20 @@
 #include "Platform/Linux/Wayland/PipeWireFrames.h"
 #include "Platform/Linux/X11/CaptureSource.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 // A screen cast (a PipeWire node the desktop granted) as the content a
 // capture stream grabs. The cast draws the cursor itself when asked to, so
 // the stream reads no pointer here. A display cast may be cut to a rectangle
 // of the display; a window cast follows the window's size.
+//
+// When PipeWire itself goes away (a restart), the cast is asked for again
+// without a dialog, through the pick the desktop remembered; meanwhile the
+// last picture stands. A cast the desktop or the user ends is not asked for
+// again: a user who pressed "stop sharing" meant it.
 //
 // Thread contract: as CaptureSource.
 
@@ -20,10 +27,21 @@ namespace Platform::Linux::Wayland {
 // granted it; the compositor ends the cast when the session closes.
 using CastLease = std::shared_ptr<void>;
 
-// Waits for the cast's first frame, so that its size is known. Throws
-// Platform::Error when none comes or the cut misses the picture.
-std::unique_ptr<X11::CaptureSource> makeScreenCastSource(std::unique_ptr<PipeWireFrames> frames,
-                                                         CastLease lease,
-                                                         const std::optional<CGRect>& sourceRect);
+struct Cast {
+  CastLease lease; // outlives the frames: the cast ends after we stop reading
+  std::unique_ptr<PipeWireFrames> frames;
+};
+
+// Asks the desktop for the cast. With `quietly`, only a pick the desktop
+// remembered will do: a request that would need the user is given up.
+// Throws Platform::Error; gives up when `stop` is requested.
+using CastOpener = std::function<Cast(std::stop_token stop, bool quietly)>;
+
+// Opens the cast and waits for its first frame, so that its size is known.
+// Throws Platform::Error when none comes, the cut misses the picture or the
+// opening was stopped.
+std::unique_ptr<X11::CaptureSource> makeScreenCastSource(CastOpener open,
+                                                         const std::optional<CGRect>& sourceRect,
+                                                         std::stop_token stop);
 
 } // namespace Platform::Linux::Wayland

@@ -1,6 +1,7 @@
 #include "Platform/Linux/Wayland/WaylandScreenCapture.h"
 
 #include "Platform/Linux/Wayland/PipeWireFrames.h"
+#include "Platform/Linux/Wayland/RestoreTokens.h"
 #include "Platform/Linux/Wayland/ScreenCastPortal.h"
 #include "Platform/Linux/Wayland/ScreenCastSource.h"
 #include "Platform/Linux/Wayland/WaylandOutputs.h"
@@ -20,6 +21,10 @@ using Wayland::ScreenCastRequest;
 // The size the picker entry claims before anything is picked: the first
 // output's, or a common monitor's when none is known.
 constexpr CGRect fallbackPickerFrame{0, 0, 1920, 1080};
+
+// A remembered pick is restored in milliseconds; a desktop that takes longer
+// is showing a dialog, which nobody asked to see in the middle of a meeting.
+constexpr std::chrono::seconds quietRequestPatience{5};
 
 SCDisplay displayOf(const Wayland::WaylandOutput& output) {
   const double width = output.pixelWidth / output.scale;
@@ -66,19 +71,42 @@ public:
       return xwayland_->makeStream(filter, configuration, std::move(delegate));
     }
     ScreenCastRequest request;
-    request.source =
-        picked ? ScreenCastRequest::Source::window : ScreenCastRequest::Source::monitor;
+    request.sources = static_cast<std::uint32_t>(Wayland::CastSource::monitor);
+    if (picked) {
+      request.sources |= static_cast<std::uint32_t>(Wayland::CastSource::window);
+    }
     request.showsCursor = configuration.showsCursor;
-    // Only a display is cut: a picked window is recorded whole.
+    // Only a display is cut: a picked window or screen is recorded whole, at
+    // its own pixels (the entry's size in points says nothing of what the
+    // user will pick, nor of the output's scale).
     std::optional<CGRect> sourceRect = picked ? std::nullopt : configuration.sourceRect;
+    SCStreamConfiguration streamConfiguration = configuration;
+    if (picked) {
+      streamConfiguration.width = 0;
+      streamConfiguration.height = 0;
+    }
+    const auto tokens = std::make_shared<Wayland::RestoreTokens>(picked ? "picker" : "display");
+    Wayland::CastOpener open = [request, tokens](std::stop_token stop, bool quietly) {
+      ScreenCastRequest asked = request;
+      asked.restoreToken = tokens->load();
+      if (quietly) {
+        if (!asked.restoreToken) {
+          throw SystemError(ErrorDomain::screenCapture, -3802,
+                            "The desktop remembered no pick to restore");
+        }
+        asked.patience = quietRequestPatience;
+      }
+      Wayland::ScreenCastGrant grant = Wayland::requestScreenCast(asked, stop);
+      // Each token serves once: the new one replaces it, or none forgets it.
+      tokens->store(grant.restoreToken);
+      return Wayland::Cast{std::move(grant.lease),
+                           std::make_unique<Wayland::PipeWireFrames>(grant.remote, grant.node)};
+    };
     return std::make_shared<X11::X11Stream>(
-        [request, sourceRect] {
-          Wayland::ScreenCastGrant grant = Wayland::requestScreenCast(request);
-          auto frames = std::make_unique<Wayland::PipeWireFrames>(grant.remote, grant.node);
-          return Wayland::makeScreenCastSource(std::move(frames), std::move(grant.lease),
-                                               sourceRect);
+        [open = std::move(open), sourceRect](std::stop_token stop) {
+          return Wayland::makeScreenCastSource(open, sourceRect, std::move(stop));
         },
-        audio_, filter, configuration, std::move(delegate));
+        audio_, filter, streamConfiguration, std::move(delegate));
   }
 
   std::uint32_t mainDisplayID() override {

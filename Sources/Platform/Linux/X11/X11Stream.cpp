@@ -15,6 +15,8 @@
 #include <condition_variable>
 #include <exception>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace Platform::Linux::X11 {
 
@@ -38,6 +40,18 @@ std::chrono::nanoseconds frameInterval(const CMTime& minimumFrameInterval) {
   const auto interval = std::chrono::duration_cast<std::chrono::nanoseconds>(
       std::chrono::duration<double>(std::min(seconds, 3600.0)));
   return std::max<std::chrono::nanoseconds>(interval, shortestInterval);
+}
+
+// The frame size of content recorded at its own pixels: even, as 4:2:0
+// video needs, and scaled down, aspect kept, to what encoders take.
+std::pair<std::int64_t, std::int64_t> contentFrameSize(std::int64_t width, std::int64_t height) {
+  constexpr double largestContentSide = 8192;
+  const double scale = std::min({1.0, largestContentSide / std::max<std::int64_t>(width, 1),
+                                 largestContentSide / std::max<std::int64_t>(height, 1)});
+  const auto even = [scale](std::int64_t side) {
+    return std::max<std::int64_t>(2, static_cast<std::int64_t>(side * scale) & ~std::int64_t{1});
+  };
+  return {even(width), even(height)};
 }
 
 SampleBufferRef makeFrame(const std::shared_ptr<const FormatDescription>& format,
@@ -191,7 +205,7 @@ X11Stream::~X11Stream() {
 void X11Stream::addStreamOutput(std::weak_ptr<SCStreamOutput> output, SCStreamOutputType type,
                                 DispatchQueue queue) {
   std::lock_guard lock(mutex_);
-  if (run_) {
+  if (run_ || starting_) {
     throwCaptureError(CaptureErrorCode::attemptToStartStreamState,
                       "Outputs cannot be added to a stream that is capturing");
   }
@@ -210,76 +224,116 @@ void X11Stream::addStreamOutput(std::weak_ptr<SCStreamOutput> output, SCStreamOu
 }
 
 void X11Stream::startCapture() {
-  std::lock_guard lock(mutex_);
-  if (run_) {
-    throwCaptureError(CaptureErrorCode::attemptToStartStreamState,
-                      "The stream is already capturing");
-  }
   const std::uint32_t pixelFormat = configuration_.pixelFormat.value_or(kCVPixelFormatType_32BGRA);
   if (!isSupportedPixelFormat(pixelFormat)) {
     throwCaptureError(CaptureErrorCode::invalidParameter,
                       "Unsupported pixel format " + std::to_string(pixelFormat));
   }
   auto run = std::make_unique<Run>();
-  run->number = ++runCount_;
+  std::stop_source cancel;
+  {
+    std::lock_guard lock(mutex_);
+    if (run_ || starting_) {
+      throwCaptureError(CaptureErrorCode::attemptToStartStreamState,
+                        "The stream is already capturing");
+    }
+    starting_ = cancel;
+    run->number = ++runCount_;
+    run->screenOutputs = screenOutputs_;
+    run->audioOutputs = audioOutputs_;
+  }
   run->pixelFormat = pixelFormat;
   run->interval = frameInterval(configuration_.minimumFrameInterval);
   run->queueDepth = static_cast<std::size_t>(std::max(1, configuration_.queueDepth));
   run->showsCursor = configuration_.showsCursor;
-  run->screenOutputs = screenOutputs_;
-  run->audioOutputs = audioOutputs_;
   run->pool = PixelBufferPool::make(run->queueDepth + 2);
   try {
-    if (makeSource_) {
-      run->source = makeSource_();
-    } else {
-      run->connection = connect_();
-      if (!run->connection->hasCapturableImageFormat()) {
-        throwCaptureError(CaptureErrorCode::failedToStart,
-                          "X display \"" + run->connection->displayName() +
-                              "\" does not use 24-bit true colour, the only format captured");
-      }
-      if (filter_.window()) {
-        run->source = makeWindowCaptureSource(run->connection, filter_.window()->windowID);
-      } else {
-        run->source = makeDisplayCaptureSource(run->connection, filter_.display()->displayID,
-                                               configuration_.sourceRect);
-      }
-    }
-    const std::int64_t width =
-        configuration_.width > 0 ? configuration_.width : run->source->width();
-    const std::int64_t height =
-        configuration_.height > 0 ? configuration_.height : run->source->height();
-    if (width > maximumFrameSide || height > maximumFrameSide) {
-      throwCaptureError(CaptureErrorCode::invalidParameter, "Frame size " + std::to_string(width) +
-                                                                "x" + std::to_string(height) +
-                                                                " is too large");
-    }
-    run->width = static_cast<std::int32_t>(width);
-    run->height = static_cast<std::int32_t>(height);
-    if (!run->audioOutputs.empty()) {
-      if (!audioFactory_) {
-        throwCaptureError(CaptureErrorCode::failedToStart, "System audio is not available");
-      }
-      auto audio = audioFactory_->makeSystemAudioCapture();
-      Run* running = run.get();
-      audio->start([this, running](SampleBufferRef sample) {
-        deliver(*running, SCStreamOutputType::audio, sample);
-      });
-      run->audio = std::move(audio);
-    }
-    run->thread = std::thread([this, running = run.get()] { captureLoop(*running); });
+    prepare(*run, cancel.get_token());
   } catch (...) {
+    {
+      std::lock_guard lock(mutex_);
+      starting_.reset();
+    }
     tearDown(std::move(run));
     throw;
   }
-  run_ = std::move(run);
+  // The run is in place before anything of it can report a failure.
+  std::exception_ptr failure;
+  {
+    std::lock_guard lock(mutex_);
+    starting_.reset();
+    if (!cancel.stop_requested()) {
+      try {
+        startRun(*run);
+        run_ = std::move(run);
+        return;
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    }
+  }
+  tearDown(std::move(run));
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
+  throwCaptureError(CaptureErrorCode::attemptToStartStreamState,
+                    "The stream was stopped while it started");
+}
+
+void X11Stream::prepare(Run& run, const std::stop_token& cancel) {
+  if (makeSource_) {
+    run.source = makeSource_(cancel);
+  } else {
+    run.connection = connect_();
+    if (!run.connection->hasCapturableImageFormat()) {
+      throwCaptureError(CaptureErrorCode::failedToStart,
+                        "X display \"" + run.connection->displayName() +
+                            "\" does not use 24-bit true colour, the only format captured");
+    }
+    if (filter_.window()) {
+      run.source = makeWindowCaptureSource(run.connection, filter_.window()->windowID);
+    } else {
+      run.source = makeDisplayCaptureSource(run.connection, filter_.display()->displayID,
+                                            configuration_.sourceRect);
+    }
+  }
+  std::int64_t width = configuration_.width;
+  std::int64_t height = configuration_.height;
+  if (width <= 0 || height <= 0) {
+    std::tie(width, height) = contentFrameSize(run.source->width(), run.source->height());
+  }
+  if (width > maximumFrameSide || height > maximumFrameSide) {
+    throwCaptureError(CaptureErrorCode::invalidParameter, "Frame size " + std::to_string(width) +
+                                                              "x" + std::to_string(height) +
+                                                              " is too large");
+  }
+  run.width = static_cast<std::int32_t>(width);
+  run.height = static_cast<std::int32_t>(height);
+}
+
+void X11Stream::startRun(Run& run) {
+  if (!run.audioOutputs.empty()) {
+    if (!audioFactory_) {
+      throwCaptureError(CaptureErrorCode::failedToStart, "System audio is not available");
+    }
+    auto audio = audioFactory_->makeSystemAudioCapture();
+    audio->start([this, running = &run](SampleBufferRef sample) {
+      deliver(*running, SCStreamOutputType::audio, sample);
+    });
+    run.audio = std::move(audio);
+  }
+  run.thread = std::thread([this, running = &run] { captureLoop(*running); });
 }
 
 void X11Stream::stopCapture() {
   std::unique_ptr<Run> run;
   {
     std::lock_guard lock(mutex_);
+    if (starting_) {
+      // The start gives up and takes down what it made.
+      starting_->request_stop();
+      return;
+    }
     run = std::move(run_);
   }
   if (!run) {

@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -19,7 +21,9 @@
 //
 // Thread contract: addStreamOutput, startCapture and stopCapture may be
 // called from any thread (not concurrently with each other for the same
-// output registration). Outputs are called on their queues; the delegate is
+// output registration). No lock is held while a start makes its content, so a
+// stopCapture during it returns at once and the start fails, cancelled.
+// Outputs are called on their queues; the delegate is
 // told once, on a thread of its own, when the stream ends by itself. The
 // stream may be released from any thread, also from inside an output.
 
@@ -30,8 +34,10 @@ class CaptureSource;
 class X11Stream final : public SCStream, public std::enable_shared_from_this<X11Stream> {
 public:
   using ConnectionSource = std::function<std::shared_ptr<XConnection>()>;
-  // Makes the content of one start; throws Platform::Error.
-  using SourceFactory = std::function<std::unique_ptr<CaptureSource>()>;
+  // Makes the content of one start; throws Platform::Error. It may wait on
+  // the user (a desktop's picker): a stop during the start asks it to give up
+  // through the token.
+  using SourceFactory = std::function<std::unique_ptr<CaptureSource>(std::stop_token)>;
 
   X11Stream(ConnectionSource connect, std::shared_ptr<AudioCaptureFactory> audio,
             SCContentFilter filter, SCStreamConfiguration configuration,
@@ -55,6 +61,10 @@ private:
   };
   struct Run;
 
+  // Makes the content of a run and settles its size.
+  void prepare(Run& run, const std::stop_token& cancel);
+  // Sets the run's audio capture and capture thread going; with mutex_ held.
+  void startRun(Run& run);
   void captureLoop(Run& run);
   void captureFrames(Run& run);
   void deliver(Run& run, SCStreamOutputType type, const SampleBufferRef& sample);
@@ -70,10 +80,11 @@ private:
   const std::weak_ptr<SCStreamDelegate> delegate_;
 
   std::mutex mutex_;
-  std::vector<Registration> screenOutputs_; // guarded by mutex_
-  std::vector<Registration> audioOutputs_;  // guarded by mutex_
-  std::unique_ptr<Run> run_;                // guarded by mutex_; present while running
-  std::uint64_t runCount_ = 0;              // guarded by mutex_
+  std::vector<Registration> screenOutputs_;  // guarded by mutex_
+  std::vector<Registration> audioOutputs_;   // guarded by mutex_
+  std::unique_ptr<Run> run_;                 // guarded by mutex_; present while running
+  std::optional<std::stop_source> starting_; // guarded by mutex_; present while starting
+  std::uint64_t runCount_ = 0;               // guarded by mutex_
 };
 
 } // namespace Platform::Linux::X11
