@@ -54,16 +54,18 @@ VirtualDesktop::VirtualDesktop(WindowManager windowManager) : script_(script("vi
   environment_["XDG_SESSION_TYPE"] = "x11";
 }
 
-VirtualDesktop::VirtualDesktop(Wayland) : script_(script("wayland-desktop")) {
-  start({});
+VirtualDesktop::VirtualDesktop(Wayland, std::vector<std::string> options)
+    : script_(script("wayland-desktop")) {
+  start(std::move(options));
   // No X display of the caller's may show through, only the desktop's own
   // XWayland.
   environment_.try_emplace("DISPLAY", "");
 }
 
-std::unique_ptr<VirtualDesktop> VirtualDesktop::waylandIfPossible(std::string& whyNot) {
+std::unique_ptr<VirtualDesktop>
+VirtualDesktop::waylandIfPossible(std::string& whyNot, std::vector<std::string> options) {
   try {
-    return std::make_unique<VirtualDesktop>(Wayland{});
+    return std::make_unique<VirtualDesktop>(Wayland{}, std::move(options));
   } catch (const std::exception& error) {
     whyNot = error.what();
     return nullptr;
@@ -101,6 +103,33 @@ void VirtualDesktop::pickScreenCast(const std::string& answer) const {
     throw std::runtime_error("this desktop has no scripted screen-cast picker");
   }
   std::ofstream(file->second) << answer << "\n";
+}
+
+std::vector<std::string> VirtualDesktop::takeScreenCastEvents() const {
+  const std::string path = environment_.at("SCREENCAST_PICK_FILE") + ".events";
+  std::vector<std::string> events;
+  std::ifstream file(path);
+  for (std::string line; std::getline(file, line);) {
+    events.push_back(line);
+  }
+  std::filesystem::remove(path);
+  return events;
+}
+
+void VirtualDesktop::restartPortal() const {
+  const RunResult restarted =
+      run({script_, "restart-portal", stateDirectory_}, {}, std::chrono::seconds(30));
+  if (restarted.status != 0) {
+    throw std::runtime_error("the portal did not restart: " + restarted.output);
+  }
+}
+
+void VirtualDesktop::restartPipeWire() const {
+  const RunResult restarted =
+      run({script_, "restart-pipewire", stateDirectory_}, {}, std::chrono::seconds(30));
+  if (restarted.status != 0) {
+    throw std::runtime_error("PipeWire did not restart: " + restarted.output);
+  }
 }
 
 void VirtualDesktop::useInThisProcess() {

@@ -21,17 +21,28 @@ public:
   explicit VirtualDesktop(WindowManager windowManager = WindowManager::none);
 
   struct Wayland {};
-  // Headless mutter, PipeWire with its PulseAudio server and the desktop
-  // portal, whose screen-cast picker answers as told by pickScreenCast.
-  // Throws std::runtime_error when the session cannot start here.
-  explicit VirtualDesktop(Wayland);
+  // Headless GNOME Shell, PipeWire with its PulseAudio server and the
+  // desktop portal, whose screen-cast picker answers as told by
+  // pickScreenCast; `options` go to scripts/wayland-desktop start (such as
+  // "--scale", "2"). Throws std::runtime_error when the session cannot start.
+  explicit VirtualDesktop(Wayland, std::vector<std::string> options = {});
   // The Wayland desktop, or none where it cannot start here, with the reason
   // in `whyNot` (tests skip then: a machine without a compositor is no fault).
-  static std::unique_ptr<VirtualDesktop> waylandIfPossible(std::string& whyNot);
+  static std::unique_ptr<VirtualDesktop> waylandIfPossible(std::string& whyNot,
+                                                           std::vector<std::string> options = {});
 
-  // What the Wayland desktop's picker answers next: "monitor", "window" or
-  // "cancel".
+  // What the Wayland desktop's picker answers next ("monitor", "window
+  // [TITLE]", "cancel" or "hold"), then lines that make its portal behave
+  // like another desktop's ("types monitor", "restore off"): see
+  // Tests/tools/screencast_portal/scripted_screencast_portal.py.
   void pickScreenCast(const std::string& answer) const;
+  // What the user would have seen of the picker since the last call, a line
+  // an event ("dialog window Notes", "restored window", "request closed").
+  std::vector<std::string> takeScreenCastEvents() const;
+  // Restarts the portal, which reads the kinds of source offered only then.
+  void restartPortal() const;
+  // Restarts PipeWire and its audio server, as a user's may.
+  void restartPipeWire() const;
   ~VirtualDesktop();
   VirtualDesktop(const VirtualDesktop&) = delete;
   VirtualDesktop& operator=(const VirtualDesktop&) = delete;

@@ -15,9 +15,12 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <utility>
+
+#include <sys/stat.h>
 
 // Recording on a private Wayland desktop (headless mutter, PipeWire and its
 // PulseAudio server, the desktop portal with a scripted picker): the helper
@@ -45,6 +48,37 @@ protected:
     if (!desktop_) {
       GTEST_SKIP() << "No Wayland test desktop here: " << skipReason_;
     }
+    // Each test starts with nothing picked before: the picks the desktop
+    // remembered are forgotten by deleting them.
+    std::filesystem::remove_all(rememberedPicks());
+    desktop_->takeScreenCastEvents();
+  }
+
+  static std::string rememberedPicks() {
+    return desktop_->environment().at("XDG_STATE_HOME") + "/tarsel-helper";
+  }
+
+  // Records through the picker entry for `seconds`, then interrupts.
+  void recordPicked(const std::string& file, std::chrono::milliseconds length) {
+    Subprocess helper({TARSEL_HELPER, "start", pickerID, "virtual_mic", file},
+                      desktop_->environment());
+    ASSERT_EQ(line(helper), "File path: file://" + file);
+    ASSERT_EQ(line(helper), "Recording started! Press Ctrl+C to stop.");
+    std::this_thread::sleep_for(length);
+    helper.signal(SIGINT);
+    EXPECT_EQ(helper.readAll(20s),
+              "\nReceived interrupt. Stopping recording...\nFinished recording:\n");
+    EXPECT_EQ(helper.wait(20s), 0);
+  }
+
+  static std::pair<int, int> videoSize(const std::string& file) {
+    const auto info = TestSupport::probeFile(file);
+    const int video = RecordingChecks::trackIndex(info, AVMEDIA_TYPE_VIDEO);
+    if (video < 0) {
+      return {0, 0};
+    }
+    const auto& track = info.tracks[static_cast<std::size_t>(video)];
+    return {track.width, track.height};
   }
 
   static std::string line(Subprocess& helper) { return helper.readLine(20s).value_or("<no line>"); }
@@ -54,12 +88,12 @@ protected:
     TestSupport::DecodedTrack video;
   };
 
-  // Checks the tracks of a recording at the 1280x720 monitor's size (the
-  // monitor, or a picked window fitted into it) that lasted `recorded`
-  // seconds: moving pictures and `audioTracks` lossless audio tracks that
-  // last as long. Returns what it read, for further checks.
-  static Recording expectMonitorSizedRecording(const std::string& file, double recorded,
-                                               int audioTracks) {
+  // Checks the tracks of a recording of `width` x `height` pixels (the
+  // monitor's 1280x720 unless given) that lasted `recorded` seconds: moving
+  // pictures and `audioTracks` lossless audio tracks that last as long.
+  // Returns what it read, for further checks.
+  static Recording expectRecording(const std::string& file, double recorded, int audioTracks,
+                                   int width = 1280, int height = 720) {
     TestSupport::FileInfo info = TestSupport::probeFile(file);
     int video = 0;
     int audio = 0;
@@ -67,8 +101,8 @@ protected:
       if (track.type == AVMEDIA_TYPE_VIDEO) {
         ++video;
         EXPECT_EQ(track.codec, AV_CODEC_ID_H264);
-        EXPECT_EQ(track.width, 1280);
-        EXPECT_EQ(track.height, 720);
+        EXPECT_EQ(track.width, width);
+        EXPECT_EQ(track.height, height);
       } else if (track.type == AVMEDIA_TYPE_AUDIO) {
         ++audio;
         EXPECT_EQ(track.codec, AV_CODEC_ID_ALAC);
@@ -93,10 +127,10 @@ protected:
 };
 
 TEST_F(WaylandRecording, ThePickerEntryRecordsTheWaylandWindowPickedWithSoundInStep) {
-  // 14:9 in a 16:9 recording: the window fills the height, with black bars
-  // of an eighth of the width at the sides. Still but for its flashes: the
-  // software compositor then paints each flash when it is due, where a
-  // moving window keeps it busy enough to show some a frame late.
+  // Recorded at its own pixels, not fitted into the monitor. Still but for
+  // its flashes: the software compositor then paints each flash when it is
+  // due, where a moving window keeps it busy enough to show some a frame
+  // late.
   const TestSupport::DemoWindow window(TestSupport::DemoWindow::Wayland{},
                                        {"--title", "Weekly sync", "--size", "560x360", "--still",
                                         "--flash-every", "1.013", "--beep"},
@@ -132,17 +166,16 @@ TEST_F(WaylandRecording, ThePickerEntryRecordsTheWaylandWindowPickedWithSoundInS
   EXPECT_EQ(line(helper), "Finished recording:");
   EXPECT_EQ(helper.wait(20s), 0);
 
-  const auto [info, video] = expectMonitorSizedRecording(file, recorded, 2);
+  const auto [info, video] = expectRecording(file, recorded, 2, 560, 360);
   const int audio = RecordingChecks::trackIndex(info, AVMEDIA_TYPE_AUDIO);
   const auto& pictures = video.pictures;
-  // A white flash fills seven eighths of the picture and the bars stay
-  // black (video-range luma 235 and 16): the window alone, fitted, and not
-  // the screen it is on.
+  // A white flash fills the whole picture (video-range luma 235): the
+  // window alone, and not the screen it is on.
   double brightest = 0;
   for (const auto& picture : pictures) {
     brightest = std::max(brightest, picture.meanLuma);
   }
-  EXPECT_NEAR(brightest, (7 * 235 + 16) / 8.0, 8.0) << "the flash of the picked window alone";
+  EXPECT_NEAR(brightest, 235, 8.0) << "the flash of the picked window alone";
 
   if (const auto reason = RecordingChecks::whyTimingIsUnreliable(); !reason.empty()) {
     GTEST_SKIP() << "sync is not measurable: " << reason;
@@ -235,6 +268,118 @@ TEST_F(WaylandRecording, ACancelledPickerIsAnErrorAndLeavesNoFile) {
   EXPECT_FALSE(std::filesystem::exists(file));
 }
 
+// A meeting app starts recording by itself: only the first start may ask
+// the user. A token the desktop no longer honours brings the dialog back.
+TEST_F(WaylandRecording, ASecondStartRecordsTheRememberedPickWithoutADialog) {
+  const TestSupport::DemoWindow window(TestSupport::DemoWindow::Wayland{},
+                                       {"--title", "Retro", "--size", "400x240"},
+                                       desktop_->environment());
+  desktop_->pickScreenCast("window Retro");
+  recordPicked(directory_.path() + "/first.mp4", 1500ms);
+  EXPECT_EQ(desktop_->takeScreenCastEvents().front(), "dialog window Retro");
+  const std::string token = rememberedPicks() + "/screencast-picker.token";
+  struct stat kept {};
+  ASSERT_EQ(::stat(token.c_str(), &kept), 0) << "the pick is remembered";
+  EXPECT_EQ(kept.st_mode & 0777, 0600U) << "for the user's eyes only";
+
+  // The user would cancel a dialog now: none may come.
+  desktop_->pickScreenCast("cancel");
+  const std::string second = directory_.path() + "/second.mp4";
+  recordPicked(second, 1500ms);
+  const auto events = desktop_->takeScreenCastEvents();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front(), "restored window");
+  EXPECT_EQ(videoSize(second), std::make_pair(400, 240)) << "the same window";
+
+  // A desktop that no longer remembers asks again: here the user cancels.
+  desktop_->pickScreenCast("cancel\nrestore off");
+  Subprocess helper(
+      {TARSEL_HELPER, "start", pickerID, "virtual_mic", directory_.path() + "/third.mp4"},
+      desktop_->environment());
+  EXPECT_EQ(line(helper).rfind("File path: ", 0), 0U);
+  EXPECT_EQ(line(helper).rfind("Vistrel Error: ", 0), 0U);
+  EXPECT_EQ(helper.wait(20s), 1);
+  EXPECT_EQ(desktop_->takeScreenCastEvents().front(), "dialog cancel");
+}
+
+// A meeting that ends while the dialog is open must not leave the helper
+// waiting on a user who has gone, nor a file behind.
+TEST_F(WaylandRecording, ASignalWhileThePickerIsOpenClosesItAndLeavesNoFile) {
+  desktop_->pickScreenCast("hold");
+  for (const int signalNumber : {SIGINT, SIGTERM}) {
+    const std::string file = directory_.path() + "/held" + std::to_string(signalNumber) + ".mp4";
+    Subprocess helper({TARSEL_HELPER, "start", pickerID, "virtual_mic", file},
+                      desktop_->environment());
+    ASSERT_EQ(line(helper), "File path: file://" + file);
+    std::vector<std::string> events;
+    for (int poll = 0; poll < 200 && events.empty(); ++poll) {
+      std::this_thread::sleep_for(50ms);
+      events = desktop_->takeScreenCastEvents();
+    }
+    ASSERT_EQ(events, std::vector<std::string>{"dialog hold"});
+    EXPECT_FALSE(std::filesystem::exists(file)) << "no file while the user chooses";
+
+    const auto signalled = std::chrono::steady_clock::now();
+    helper.signal(signalNumber);
+    const std::string error = line(helper);
+    EXPECT_EQ(error.rfind("Vistrel Error: ", 0), 0U) << error;
+    EXPECT_EQ(helper.wait(5s), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s) << strsignal(signalNumber);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    std::this_thread::sleep_for(200ms);
+    events = desktop_->takeScreenCastEvents();
+    EXPECT_NE(std::find(events.begin(), events.end(), "request closed"), events.end())
+        << "the dialog was closed";
+  }
+}
+
+// wlroots' portal offers screens only: the entry records a screen there.
+TEST_F(WaylandRecording, APortalOfScreensOnlyRecordsAScreen) {
+  desktop_->pickScreenCast("window Weekly sync\ntypes monitor");
+  desktop_->restartPortal();
+  struct OfferBoth {
+    ~OfferBoth() {
+      desktop_->pickScreenCast("monitor");
+      desktop_->restartPortal();
+    }
+  } offerBothAfterwards;
+  const std::string file = directory_.path() + "/monitor-only.mp4";
+  recordPicked(file, 1500ms);
+  EXPECT_EQ(videoSize(file), std::make_pair(1280, 720));
+}
+
+// When PipeWire restarts the cast is asked for again, without a dialog; the
+// gap shows the last picture and the file plays throughout.
+TEST_F(WaylandRecording, ARestartedPipeWireCostsOnlyTheGap) {
+  Subprocess client({animatedClient}, desktop_->environment());
+  desktop_->pickScreenCast("monitor");
+  const std::string file = directory_.path() + "/restarted.mp4";
+  Subprocess helper({TARSEL_HELPER, "start", pickerID, "virtual_mic", file},
+                    desktop_->environment());
+  ASSERT_EQ(line(helper), "File path: file://" + file);
+  ASSERT_EQ(line(helper), "Recording started! Press Ctrl+C to stop.");
+  const auto started = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(2s);
+  desktop_->pickScreenCast("cancel"); // a dialog now would cancel
+  desktop_->restartPipeWire();
+  std::this_thread::sleep_for(4s);
+  helper.signal(SIGINT);
+  EXPECT_EQ(helper.readAll(20s),
+            "\nReceived interrupt. Stopping recording...\nFinished recording:\n");
+  EXPECT_EQ(helper.wait(20s), 0);
+  const double recorded =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const auto events = desktop_->takeScreenCastEvents();
+  EXPECT_NE(std::find(events.begin(), events.end(), "restored monitor"), events.end());
+
+  const auto [info, video] = expectRecording(file, recorded, 2);
+  // New pictures after the restart: the client's animation shows again.
+  const double restartedAt = 2.0 + 1.0;
+  const auto after = std::count_if(video.pictures.begin(), video.pictures.end(),
+                                   [&](const auto& picture) { return picture.time > restartedAt; });
+  EXPECT_GT(after, 10) << "the cast came back";
+}
+
 TEST_F(WaylandRecording, ADisplayIsRecordedWithSystemAudioAndMicrophoneThroughTheLibrary) {
   Subprocess client({animatedClient}, desktop_->environment());
   desktop_->pickScreenCast("monitor");
@@ -259,7 +404,34 @@ TEST_F(WaylandRecording, ADisplayIsRecordedWithSystemAudioAndMicrophoneThroughTh
   const double recorded =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-  expectMonitorSizedRecording(file, recorded, 2);
+  expectRecording(file, recorded, 2);
+}
+
+// A HiDPI output has twice as many pixels each way as points: the picker's
+// screen is recorded at its pixels, so that slides and code stay sharp.
+TEST(WaylandHiDPIRecording, AScaledScreenIsRecordedAtItsPixels) {
+  std::string whyNot;
+  const auto desktop = TestSupport::VirtualDesktop::waylandIfPossible(
+      whyNot, {"--screen", "2560x1440", "--scale", "2"});
+  if (!desktop) {
+    GTEST_SKIP() << "No HiDPI Wayland test desktop here: " << whyNot;
+  }
+  desktop->pickScreenCast("monitor");
+  TestSupport::TemporaryDirectory directory;
+  const std::string file = directory.path() + "/hidpi.mp4";
+  Subprocess helper({TARSEL_HELPER, "start", pickerID, "virtual_mic", file},
+                    desktop->environment());
+  ASSERT_EQ(helper.readLine(20s), "File path: file://" + file);
+  ASSERT_EQ(helper.readLine(20s), "Recording started! Press Ctrl+C to stop.");
+  std::this_thread::sleep_for(1500ms);
+  helper.signal(SIGINT);
+  EXPECT_EQ(helper.wait(20s), 0);
+  const auto info = TestSupport::probeFile(file);
+  const int video = RecordingChecks::trackIndex(info, AVMEDIA_TYPE_VIDEO);
+  ASSERT_GE(video, 0);
+  EXPECT_EQ(info.tracks[static_cast<std::size_t>(video)].width, 2560);
+  EXPECT_EQ(info.tracks[static_cast<std::size_t>(video)].height, 1440);
+  EXPECT_EQ(TestSupport::decodeTrack(file, video).errors, 0);
 }
 
 } // namespace

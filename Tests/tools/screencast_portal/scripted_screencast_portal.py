@@ -6,13 +6,52 @@ a desktop would show its picker dialog, this backend reads the answer from a
 file the test writes, and casts through mutter's own ScreenCast API, so the
 client's portal and PipeWire code runs unchanged.
 
-The pick file holds one line:
+The pick file's first line is what the user does in the dialog:
   monitor         cast the primary monitor (also the default when there is
-                  no file)
+                  no file, or its first line is empty)
   window [TITLE]  cast the window with that title, or the focused window, or
                   the newest one; the shell lists them only to GNOME's own
                   portal backend, whose bus name this backend also holds
   cancel          the user closed the dialog
+  hold            the dialog stays open: Start answers only when the client
+                  closes its request (then as cancelled) or its session
+The file is read at every call, so a test changes the desktop's behaviour
+by rewriting it, without restarting anything.
+
+Each further line is an option, which tells what kind of desktop this is:
+  types monitor | types window | types monitor window
+                  the kinds of source the desktop offers (default both):
+                  GNOME and KDE offer both, xdg-desktop-portal-wlr monitors
+                  only. The portal does not check a request against them,
+                  so this backend refuses a SelectSources that asks for none
+                  of them (response 2, "failed"). The dialog lists only what
+                  is offered and asked for, and a user can pick only what it
+                  lists: an answer of a kind not listed picks the other
+                  kind, "window" the primary monitor, "monitor" the focused
+                  or newest window. xdg-desktop-portal 1.16 reads the
+                  property once, when it starts: its own
+                  AvailableSourceTypes follows a change only after
+                  "scripts/wayland-desktop restart-portal", while this
+                  backend's answers follow the file at once.
+  restore off     the desktop never remembers a choice: restore data is
+                  ignored and none is returned, so the portal issues no
+                  restore token (xdg-desktop-portal-wlr unless told otherwise)
+By default a choice is remembered: Start returns restore data for what it
+cast, which the portal keeps under the restore token it hands the client;
+given that token back, the portal passes the data to SelectSources, and the
+next Start casts the same monitor, or the same window (by mutter's window id,
+as long as it exists), without a dialog. When the window is gone, the dialog
+is shown as on a real desktop.
+
+What the user would have seen is appended, one line per event, to the file
+named like the pick file with ".events" added:
+  dialog <first line>   the dialog was shown and answered so
+  restored monitor | restored window
+                        restore data made the dialog unnecessary
+  refused <types>       SelectSources asked only for kinds not offered
+  request closed        the client closed a request while it was pending
+  session closed        a session ended, closed by the client or because
+                        its cast stopped (then the portal tells the client)
 
 Usage: scripted_screencast_portal.py <pick file>
 """
@@ -26,6 +65,7 @@ BUS_NAME = "org.freedesktop.impl.portal.desktop.scripted"
 # backend runs on the test desktop.
 SHELL_TRUSTED_NAME = "org.freedesktop.impl.portal.desktop.gnome"
 OBJECT_PATH = "/org/freedesktop/portal/desktop"
+SCREENCAST_INTERFACE = "org.freedesktop.impl.portal.ScreenCast"
 
 INTERFACES = """
 <node>
@@ -64,6 +104,9 @@ INTERFACES = """
     <signal name="Closed"/>
     <property name="version" type="u" access="read"/>
   </interface>
+  <interface name="org.freedesktop.impl.portal.Request">
+    <method name="Close"/>
+  </interface>
 </node>
 """
 
@@ -73,29 +116,73 @@ RESPONSE_FAILED = 2
 
 SOURCE_MONITOR = 1
 SOURCE_WINDOW = 2
+SOURCE_NAMES = {SOURCE_MONITOR: "monitor", SOURCE_WINDOW: "window"}
 CURSOR_HIDDEN = 1
 CURSOR_EMBEDDED = 2
 CURSOR_METADATA = 4
 # Mutter numbers its cursor modes from zero in the same order.
 MUTTER_CURSOR_MODES = {CURSOR_HIDDEN: 0, CURSOR_EMBEDDED: 1, CURSOR_METADATA: 2}
 
+# Restore data is "(suv)": whose it is, its layout's version, and the data.
+RESTORE_VENDOR = "scripted"
+RESTORE_VERSION = 1
+
 NODE = Gio.DBusNodeInfo.new_for_xml(INTERFACES)
-SCREENCAST = NODE.lookup_interface("org.freedesktop.impl.portal.ScreenCast")
+SCREENCAST = NODE.lookup_interface(SCREENCAST_INTERFACE)
 SESSION = NODE.lookup_interface("org.freedesktop.impl.portal.Session")
+REQUEST = NODE.lookup_interface("org.freedesktop.impl.portal.Request")
 
 
 def log(text):
     print("scripted-portal: " + text, file=sys.stderr, flush=True)
 
 
+def answer(invocation, response, results=None):
+    invocation.return_value(GLib.Variant("(ua{sv})", (response, results or {})))
+
+
+class Script:
+    """What the pick file says, read afresh at every call."""
+
+    def __init__(self, path):
+        try:
+            with open(path, encoding="utf-8") as file:
+                lines = [line.strip() for line in file.read().splitlines()]
+        except FileNotFoundError:
+            lines = []
+        self.answer = (lines[0] if lines else "") or "monitor"
+        self.types = SOURCE_MONITOR | SOURCE_WINDOW
+        self.restore = True
+        for line in lines[1:]:
+            words = line.split()
+            if words and words[0] == "types":
+                kinds = {"monitor": SOURCE_MONITOR, "window": SOURCE_WINDOW}
+                self.types = 0
+                for word in words[1:]:
+                    if word not in kinds:
+                        log("unknown source type in the pick file: " + word)
+                    self.types |= kinds.get(word, 0)
+            elif words == ["restore", "off"]:
+                self.restore = False
+            elif words:
+                log("unknown option in the pick file: " + line)
+
+
 class Session:
-    def __init__(self, bus, path):
-        self.bus = bus
+    def __init__(self, backend, path):
+        self.backend = backend
+        self.bus = backend.bus
         self.path = path
-        self.source_type = SOURCE_MONITOR
+        self.types = SOURCE_MONITOR
         self.cursor_mode = CURSOR_HIDDEN
+        self.persist_mode = 0
+        self.restore_data = None
+        self.source_type = SOURCE_MONITOR
+        self.window_id = None
         self.mutter_session = None
-        self.registration = bus.register_object(path, SESSION, self.on_call, self.on_property, None)
+        self.closed_subscription = None
+        self.pending = None  # the Start that has not been answered
+        self.registration = self.bus.register_object(path, SESSION, self.on_call, self.on_property, None)
 
     def on_call(self, _bus, _sender, _path, _interface, method, _parameters, invocation):
         if method == "Close":
@@ -105,7 +192,15 @@ class Session:
     def on_property(self, _bus, _sender, _path, _interface, _name):
         return GLib.Variant("u", 1)
 
-    def close(self):
+    def answer_pending(self, response, results=None):
+        if self.pending is not None:
+            request, self.pending = self.pending, None
+            request.answer(response, results)
+
+    def stop_cast(self):
+        if self.closed_subscription is not None:
+            self.bus.signal_unsubscribe(self.closed_subscription)
+            self.closed_subscription = None
         if self.mutter_session is not None:
             try:
                 self.bus.call_sync("org.gnome.Mutter.ScreenCast", self.mutter_session,
@@ -114,68 +209,198 @@ class Session:
             except GLib.Error as error:
                 log("stopping the cast: " + error.message)
             self.mutter_session = None
+
+    def close(self):
+        """Closed by the portal, on the client's behalf."""
+        self.end(RESPONSE_CANCELLED)
+
+    def on_mutter_closed(self, *_arguments):
+        """The cast ended without the client: the portal must tell it."""
+        self.mutter_session = None
+        log("mutter closed the cast of " + self.path)
+        self.end(RESPONSE_FAILED, tell_portal=True)
+
+    def end(self, response, tell_portal=False):
+        if not self.registration:
+            return
+        self.answer_pending(response)
+        self.stop_cast()
+        if tell_portal:
+            self.bus.emit_signal(None, self.path, "org.freedesktop.impl.portal.Session", "Closed", None)
+        self.bus.unregister_object(self.registration)
+        self.registration = 0
+        self.backend.sessions.pop(self.path, None)
+        self.backend.event("session closed")
+
+
+class Request:
+    """A call in progress, which the client may abandon by closing it."""
+
+    def __init__(self, backend, path, invocation, session=None):
+        self.backend = backend
+        self.invocation = invocation
+        self.session = session
+        self.registration = 0
+        try:
+            self.registration = backend.bus.register_object(path, REQUEST, self.on_call, None, None)
+        except GLib.Error as error:
+            log("cannot export the request %s: %s" % (path, error.message))
+
+    def on_call(self, _bus, _sender, _path, _interface, method, _parameters, invocation):
+        if method != "Close":
+            return
+        invocation.return_value(None)
+        if self.invocation is None:
+            return
+        self.backend.event("request closed")
+        session = self.session
+        if session is not None:
+            if session.pending is self:
+                session.pending = None
+            session.stop_cast()
+        # The portal ignores an answer to a closed request, but the call
+        # must not stay open for ever.
+        self.answer(RESPONSE_CANCELLED)
+
+    def answer(self, response, results=None):
         if self.registration:
-            self.bus.unregister_object(self.registration)
+            self.backend.bus.unregister_object(self.registration)
             self.registration = 0
+        if self.invocation is not None:
+            invocation, self.invocation = self.invocation, None
+            answer(invocation, response, results)
 
 
 class Backend:
     def __init__(self, bus, pick_file):
         self.bus = bus
         self.pick_file = pick_file
+        self.events = pick_file + ".events"
+        open(self.events, "a", encoding="utf-8").close()
         self.sessions = {}
+        self.available_types = Script(pick_file).types
         bus.register_object(OBJECT_PATH, SCREENCAST, self.on_call, self.on_property, None)
+        # A portal that follows the property learns a change before the
+        # client's next request; one that does not still gets answers that
+        # follow the file, which is read again at every call.
+        self.monitor = Gio.File.new_for_path(pick_file).monitor_file(Gio.FileMonitorFlags.NONE, None)
+        self.monitor.connect("changed", lambda *_: self.script())
 
-    def pick(self):
-        try:
-            with open(self.pick_file, encoding="utf-8") as file:
-                return file.read().strip() or "monitor"
-        except FileNotFoundError:
-            return "monitor"
+    def event(self, line):
+        log("event: " + line)
+        # Opened for each line, so that a test may remove or empty the file.
+        with open(self.events, "a", encoding="utf-8") as events:
+            events.write(line + "\n")
+
+    def script(self):
+        script = Script(self.pick_file)
+        if script.types != self.available_types:
+            self.available_types = script.types
+            self.bus.emit_signal(None, OBJECT_PATH, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                                 GLib.Variant("(sa{sv}as)", (SCREENCAST_INTERFACE, {
+                                     "AvailableSourceTypes": GLib.Variant("u", script.types)}, [])))
+        return script
 
     def on_property(self, _bus, _sender, _path, _interface, name):
         values = {
-            "AvailableSourceTypes": SOURCE_MONITOR | SOURCE_WINDOW,
+            "AvailableSourceTypes": self.script().types,
             "AvailableCursorModes": CURSOR_HIDDEN | CURSOR_EMBEDDED | CURSOR_METADATA,
             "version": 4,
         }
         return GLib.Variant("u", values[name])
 
     def on_call(self, _bus, _sender, _path, _interface, method, parameters, invocation):
+        script = self.script()
         if method == "CreateSession":
             _handle, session_path, _app, _options = parameters.unpack()
-            self.sessions[session_path] = Session(self.bus, session_path)
-            invocation.return_value(GLib.Variant("(ua{sv})", (RESPONSE_SUCCESS, {})))
+            self.sessions[session_path] = Session(self, session_path)
+            answer(invocation, RESPONSE_SUCCESS)
         elif method == "SelectSources":
             _handle, session_path, _app, options = parameters.unpack()
+            self.select_sources(script, self.sessions.get(session_path), options, invocation)
+        elif method == "Start":
+            handle, session_path, _app, _parent, _options = parameters.unpack()
             session = self.sessions.get(session_path)
             if session is None:
-                invocation.return_value(GLib.Variant("(ua{sv})", (RESPONSE_FAILED, {})))
+                answer(invocation, RESPONSE_FAILED)
                 return
-            session.cursor_mode = options.get("cursor_mode", CURSOR_HIDDEN)
-            invocation.return_value(GLib.Variant("(ua{sv})", (RESPONSE_SUCCESS, {})))
-        elif method == "Start":
-            _handle, session_path, _app, _parent, _options = parameters.unpack()
-            session = self.sessions.get(session_path)
-            choice = self.pick()
-            log("start: " + choice)
-            if session is None or choice == "cancel":
-                invocation.return_value(GLib.Variant("(ua{sv})", (RESPONSE_CANCELLED, {})))
-                return
-            # What the user picked, whatever kinds of source were offered.
-            window_title = None
-            session.source_type = SOURCE_MONITOR
-            if choice == "window" or choice.startswith("window "):
-                session.source_type = SOURCE_WINDOW
-                window_title = choice[len("window "):] or None
-            self.start_cast(session, window_title, invocation)
+            request = Request(self, handle, invocation, session)
+            session.pending = request
+            self.start(script, session)
 
-    def window_id(self, title):
-        """The id of the window titled so, else the focused one, else the newest."""
+    def select_sources(self, script, session, options, invocation):
+        if session is None:
+            answer(invocation, RESPONSE_FAILED)
+            return
+        session.cursor_mode = options.get("cursor_mode", CURSOR_HIDDEN)
+        requested = options.get("types", SOURCE_MONITOR)
+        session.types = requested & script.types
+        if not session.types:
+            self.event(" ".join(["refused"] + [name for kind, name in SOURCE_NAMES.items() if requested & kind]))
+            answer(invocation, RESPONSE_FAILED)
+            return
+        session.persist_mode = options.get("persist_mode", 0)
+        session.restore_data = options.get("restore_data")
+        answer(invocation, RESPONSE_SUCCESS)
+
+    def start(self, script, session):
+        restored = script.restore and self.restored_source(session)
+        if restored:
+            session.source_type, session.window_id = restored
+            self.event("restored " + SOURCE_NAMES[session.source_type])
+            self.start_cast(session, script)
+            return
+        choice = script.answer
+        self.event("dialog " + choice)
+        if choice == "hold":
+            return
+        if choice == "cancel":
+            session.answer_pending(RESPONSE_CANCELLED)
+            return
+        # The dialog lists only what was offered and asked for.
+        wanted = SOURCE_WINDOW if choice == "window" or choice.startswith("window ") else SOURCE_MONITOR
+        session.source_type = wanted if session.types & wanted else session.types & ~wanted
+        # A title names a window only when a window is what was picked.
+        title = (choice[len("window "):] or None) if wanted == SOURCE_WINDOW else None
+        try:
+            session.window_id = self.window_id(title) if session.source_type == SOURCE_WINDOW else None
+        except (GLib.Error, LookupError) as error:
+            log("the cast did not start: " + str(getattr(error, "message", error)))
+            session.answer_pending(RESPONSE_FAILED)
+            return
+        self.start_cast(session, script)
+
+    def restored_source(self, session):
+        """What the restore data names, if it still exists and may be cast."""
+        data = session.restore_data
+        if data is None:
+            return None
+        vendor, version, content = data
+        if vendor != RESTORE_VENDOR or version != RESTORE_VERSION or not isinstance(content, dict):
+            log("ignoring restore data %r" % (data,))
+            return None
+        source_type = content.get("source_type")
+        if not isinstance(source_type, int) or not session.types & source_type:
+            return None
+        if source_type == SOURCE_MONITOR:
+            return SOURCE_MONITOR, None
+        window_id = content.get("window_id")
+        try:
+            return (SOURCE_WINDOW, window_id) if window_id in self.windows() else None
+        except GLib.Error as error:
+            log("listing windows: " + error.message)
+            return None
+
+    def windows(self):
         (windows,) = self.bus.call_sync(
             "org.gnome.Shell.Introspect", "/org/gnome/Shell/Introspect",
             "org.gnome.Shell.Introspect", "GetWindows", None, GLib.VariantType("(a{ta{sv}})"),
             Gio.DBusCallFlags.NONE, 5000, None).unpack()
+        return windows
+
+    def window_id(self, title):
+        """The id of the window titled so, else the focused one, else the newest."""
+        windows = self.windows()
         if title is not None:
             windows = {id: window for id, window in windows.items() if window.get("title") == title}
         if not windows:
@@ -183,15 +408,34 @@ class Backend:
         focused = [id for id, window in windows.items() if window.get("has-focus")]
         return focused[0] if focused else max(windows)
 
-    def start_cast(self, session, window_title, invocation):
+    def restore_results(self, session, script):
+        if not script.restore or session.persist_mode == 0:
+            return {}
+        content = {"source_type": GLib.Variant("u", session.source_type)}
+        if session.source_type == SOURCE_WINDOW:
+            content["window_id"] = GLib.Variant("t", session.window_id)
+            try:
+                title = self.windows().get(session.window_id, {}).get("title")
+                if title is not None:
+                    content["title"] = GLib.Variant("s", title)
+            except GLib.Error as error:
+                log("listing windows: " + error.message)
+        return {
+            "persist_mode": GLib.Variant("u", session.persist_mode),
+            "restore_data": GLib.Variant("(suv)", (RESTORE_VENDOR, RESTORE_VERSION,
+                                                   GLib.Variant("a{sv}", content))),
+        }
+
+    def start_cast(self, session, script):
         def fail(error):
             log("the cast did not start: " + str(error))
-            invocation.return_value(GLib.Variant("(ua{sv})", (RESPONSE_FAILED, {})))
+            session.stop_cast()
+            session.answer_pending(RESPONSE_FAILED)
 
         try:
             properties = {"cursor-mode": GLib.Variant("u", MUTTER_CURSOR_MODES.get(session.cursor_mode, 0))}
             if session.source_type == SOURCE_WINDOW:
-                properties["window-id"] = GLib.Variant("t", self.window_id(window_title))
+                properties["window-id"] = GLib.Variant("t", session.window_id)
                 method, target = "RecordWindow", GLib.Variant("(a{sv})", (properties,))
             else:
                 method, target = "RecordMonitor", GLib.Variant("(sa{sv})", ("", properties))
@@ -200,11 +444,14 @@ class Backend:
                 "org.gnome.Mutter.ScreenCast", "CreateSession", GLib.Variant("(a{sv})", ({},)),
                 GLib.VariantType("(o)"), Gio.DBusCallFlags.NONE, 5000, None).unpack()
             session.mutter_session = mutter_session
+            session.closed_subscription = self.bus.signal_subscribe(
+                "org.gnome.Mutter.ScreenCast", "org.gnome.Mutter.ScreenCast.Session", "Closed",
+                mutter_session, None, Gio.DBusSignalFlags.NONE, session.on_mutter_closed, None)
             (stream,) = self.bus.call_sync(
                 "org.gnome.Mutter.ScreenCast", mutter_session, "org.gnome.Mutter.ScreenCast.Session",
                 method, target, GLib.VariantType("(o)"), Gio.DBusCallFlags.NONE, 5000, None).unpack()
-        except (GLib.Error, LookupError) as error:
-            fail(getattr(error, "message", error))
+        except GLib.Error as error:
+            fail(error.message)
             return
 
         subscription = None
@@ -226,7 +473,8 @@ class Backend:
                 log("stream parameters: " + error.message)
             log("node %d" % node)
             results = {"streams": GLib.Variant("a(ua{sv})", [(node, stream_properties)])}
-            invocation.return_value(GLib.Variant("(ua{sv})", (RESPONSE_SUCCESS, results)))
+            results.update(self.restore_results(session, script))
+            session.answer_pending(RESPONSE_SUCCESS, results)
 
         subscription = self.bus.signal_subscribe(
             "org.gnome.Mutter.ScreenCast", "org.gnome.Mutter.ScreenCast.Stream", "PipeWireStreamAdded",

@@ -1,5 +1,6 @@
 #include "Platform/Linux/Wayland/WaylandScreenCapture.h"
 
+#include "Platform/Linux/Wayland/PipeWireDaemon.h"
 #include "Platform/Linux/Wayland/PipeWireFrames.h"
 #include "Platform/Linux/Wayland/RestoreTokens.h"
 #include "Platform/Linux/Wayland/ScreenCastPortal.h"
@@ -11,6 +12,7 @@
 
 #include <cstdlib>
 #include <string_view>
+#include <thread>
 
 namespace Platform::Linux {
 
@@ -25,6 +27,10 @@ constexpr CGRect fallbackPickerFrame{0, 0, 1920, 1080};
 // A remembered pick is restored in milliseconds; a desktop that takes longer
 // is showing a dialog, which nobody asked to see in the middle of a meeting.
 constexpr std::chrono::seconds quietRequestPatience{5};
+// How long a restarting PipeWire may take to come back, and how long its
+// clients (the compositor, the session manager) may take to find it again.
+constexpr std::chrono::seconds pipeWireReturnPatience{10};
+constexpr std::chrono::milliseconds compositorCatchUp{500};
 
 SCDisplay displayOf(const Wayland::WaylandOutput& output) {
   const double width = output.pixelWidth / output.scale;
@@ -95,6 +101,12 @@ public:
                             "The desktop remembered no pick to restore");
         }
         asked.patience = quietRequestPatience;
+        // A request while PipeWire is still down fails, and uses the token
+        // up: the desktop then forgets the pick.
+        if (!Wayland::waitForPipeWire(pipeWireReturnPatience, stop)) {
+          throw SystemError(ErrorDomain::screenCapture, -3802, "PipeWire did not come back");
+        }
+        std::this_thread::sleep_for(compositorCatchUp);
       }
       Wayland::ScreenCastGrant grant = Wayland::requestScreenCast(asked, stop);
       // Each token serves once: the new one replaces it, or none forgets it.
