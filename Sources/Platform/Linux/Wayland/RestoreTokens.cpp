@@ -85,7 +85,8 @@ void RestoreTokens::store(const std::optional<std::string>& token) const {
   if (!makeDirectories(directory_)) {
     return warn(directory_ + " cannot be made");
   }
-  // Written beside its place, then renamed over it: a reader never sees half.
+  // Written beside its place (mkostemp makes it 0600), then renamed over
+  // it: a reader never sees half.
   std::string temporary = path_ + ".XXXXXX";
   const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (descriptor < 0) {
@@ -93,7 +94,6 @@ void RestoreTokens::store(const std::optional<std::string>& token) const {
   }
   const std::string line = *token + "\n";
   const bool written =
-      ::fchmod(descriptor, 0600) == 0 &&
       ::write(descriptor, line.data(), line.size()) == static_cast<ssize_t>(line.size()) &&
       ::fsync(descriptor) == 0;
   ::close(descriptor);
