@@ -36,14 +36,18 @@ struct PipeWireFrames::Connection {
   spa_hook coreListener{};
   spa_hook registryListener{};
   spa_hook streamListener{};
-  bool streamed = false; // on PipeWire's thread only
+
+  // On PipeWire's thread only:
+  bool streamed = false;
+  std::int32_t width = 0; // of the negotiated format
+  std::int32_t height = 0;
+  Frame filling; // the next frame, copied without the lock
 
   mutable std::mutex mutex;
   std::condition_variable arrived;
   Frame newest;                       // guarded by mutex
+  std::uint64_t received = 0;         // guarded by mutex
   std::optional<std::string> failure; // guarded by mutex
-  std::int32_t width = 0;             // guarded by mutex; of the negotiated format
-  std::int32_t height = 0;            // guarded by mutex
 
   Connection() = default;
   Connection(const Connection&) = delete;
@@ -85,11 +89,8 @@ struct PipeWireFrames::Connection {
     if (param == nullptr || spa_format_video_raw_parse(param, &info) < 0) {
       return;
     }
-    {
-      std::lock_guard lock(mutex);
-      width = static_cast<std::int32_t>(info.size.width);
-      height = static_cast<std::int32_t>(info.size.height);
-    }
+    width = static_cast<std::int32_t>(info.size.width);
+    height = static_cast<std::int32_t>(info.size.height);
     // Memory the CPU can read (no GPU buffers), and the crop a window cast
     // carries.
     std::uint8_t storage[512];
@@ -128,7 +129,6 @@ struct PipeWireFrames::Connection {
         (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
       return;
     }
-    std::lock_guard lock(mutex);
     const std::size_t stride =
         data.chunk->stride > 0 ? static_cast<std::size_t>(data.chunk->stride) : width * 4U;
     std::int64_t x = 0;
@@ -151,17 +151,21 @@ struct PipeWireFrames::Connection {
       return;
     }
     const auto* source = static_cast<const std::uint8_t*>(data.data) + offset;
-    newest.width = static_cast<std::int32_t>(w);
-    newest.height = static_cast<std::int32_t>(h);
-    newest.bytesPerRow = static_cast<std::size_t>(w) * 4;
-    newest.pixels.resize(newest.bytesPerRow * static_cast<std::size_t>(h));
+    filling.width = static_cast<std::int32_t>(w);
+    filling.height = static_cast<std::int32_t>(h);
+    filling.bytesPerRow = static_cast<std::size_t>(w) * 4;
+    filling.pixels.resize(filling.bytesPerRow * static_cast<std::size_t>(h));
     for (std::int64_t row = 0; row < h; ++row) {
-      std::memcpy(newest.pixels.data() + static_cast<std::size_t>(row) * newest.bytesPerRow,
+      std::memcpy(filling.pixels.data() + static_cast<std::size_t>(row) * filling.bytesPerRow,
                   source + static_cast<std::size_t>(y + row) * stride +
                       static_cast<std::size_t>(x) * 4,
-                  newest.bytesPerRow);
+                  filling.bytesPerRow);
     }
-    ++newest.sequence;
+    {
+      std::lock_guard lock(mutex);
+      filling.sequence = ++received;
+      std::swap(filling, newest);
+    }
     arrived.notify_all();
   }
 };
@@ -289,21 +293,18 @@ bool PipeWireFrames::waitForFirstFrame(std::chrono::milliseconds timeout) {
   Connection& c = *connection_;
   std::unique_lock lock(c.mutex);
   return c.arrived.wait_for(lock, timeout, [&] {
-    return c.newest.sequence > 0 || c.failure.has_value();
-  }) && c.newest.sequence > 0;
+    return c.received > 0 || c.failure.has_value();
+  }) && c.received > 0;
 }
 
 bool PipeWireFrames::takeNewer(Frame& into) {
   Connection& c = *connection_;
   std::lock_guard lock(c.mutex);
-  if (c.newest.sequence == into.sequence) {
+  // After a swap the older frame stays behind: never handed on again.
+  if (c.newest.sequence <= into.sequence) {
     return false;
   }
-  into.pixels.assign(c.newest.pixels.begin(), c.newest.pixels.end());
-  into.width = c.newest.width;
-  into.height = c.newest.height;
-  into.bytesPerRow = c.newest.bytesPerRow;
-  into.sequence = c.newest.sequence;
+  std::swap(c.newest, into);
   return true;
 }
 

@@ -40,8 +40,9 @@ public:
   // Waits up to `timeout` for the first frame; false when none came.
   bool waitForFirstFrame(std::chrono::milliseconds timeout);
 
-  // Copies the newest frame into `into` when it is newer than the one
-  // `into` holds. Returns whether it did.
+  // Hands over the newest frame when it is newer than the one `into` holds,
+  // by swapping: `into`'s old pixels are reused for a later frame. Returns
+  // whether it did.
   bool takeNewer(Frame& into);
 
   // Why the cast ended (the compositor stopped it, PipeWire went away);
