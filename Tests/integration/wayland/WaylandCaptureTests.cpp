@@ -7,7 +7,9 @@
 #include "Platform/Linux/X11/X11Stream.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <array>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
@@ -56,6 +58,39 @@ public:
     stopped_.complete(error);
   }
   Platform::OneShot<Platform::ErrorRef> stopped_;
+};
+
+// A producer other than the compositor: GStreamer's test source, offering
+// one colour (red 0x10, green 0x20, blue 0x30) in one pixel format only.
+class TestPatternNode {
+public:
+  explicit TestPatternNode(const std::string& format)
+      : name_("tarsel-test-pattern-" + format),
+        producer_({"/usr/bin/gst-launch-1.0", "-q", "videotestsrc", "pattern=solid-color",
+                   "foreground-color=0xff102030", "!",
+                   "video/x-raw,format=" + format + ",width=64,height=48,framerate=30/1", "!",
+                   "pipewiresink", "mode=provide", "stream-properties=props,node.name=" + name_}) {}
+
+  // Its node, once PipeWire lists it; 0 when it never did.
+  std::uint32_t node() const {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    do {
+      const auto objects =
+          nlohmann::json::parse(TestSupport::run({"/usr/bin/pw-dump"}).output, nullptr, false);
+      for (const auto& object : objects) {
+        if (object.value("type", "") == "PipeWire:Interface:Node" &&
+            object["info"]["props"].value("node.name", "") == name_) {
+          return object["id"].get<std::uint32_t>();
+        }
+      }
+      std::this_thread::sleep_for(100ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return 0;
+  }
+
+private:
+  std::string name_;
+  Subprocess producer_;
 };
 
 SCFrameStatus statusOf(const SampleBufferRef& sample) {
@@ -132,6 +167,24 @@ TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
     std::this_thread::sleep_for(20ms);
   }
   EXPECT_TRUE(frames.failure().has_value());
+}
+
+TEST_F(WaylandCaptureTest, AnotherProducersRGBOrderArrivesAsBlueGreenRed) {
+  TestPatternNode producer("RGBx");
+  const std::uint32_t node = producer.node();
+  ASSERT_NE(node, 0U) << "the test pattern's node never appeared";
+  PipeWireFrames frames(-1, node);
+  ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
+  PipeWireFrames::Frame frame;
+  ASSERT_TRUE(frames.takeNewer(frame));
+  ASSERT_EQ(frame.width, 64);
+  ASSERT_EQ(frame.height, 48);
+  for (const std::size_t pixel : {0UL, 64UL * 24 + 32, 64UL * 48 - 1}) {
+    const std::uint8_t* bytes = frame.pixels.data() + pixel * 4;
+    EXPECT_EQ((std::array<std::uint8_t, 3>{bytes[0], bytes[1], bytes[2]}),
+              (std::array<std::uint8_t, 3>{0x30, 0x20, 0x10}))
+        << "pixel " << pixel;
+  }
 }
 
 TEST_F(WaylandCaptureTest, ACancelledPickerIsTheUsersRefusal) {

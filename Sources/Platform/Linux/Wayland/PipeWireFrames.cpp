@@ -1,6 +1,7 @@
 #include "Platform/Linux/Wayland/PipeWireFrames.h"
 
 #include "Platform/Error.h"
+#include "Platform/Linux/Wayland/CastFormats.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 
 #include <unistd.h>
@@ -19,6 +19,33 @@ namespace {
 
 // Largest frame side offered: beyond what any compositor casts.
 constexpr std::uint32_t largestSide = 16384;
+
+// What we take: any RGB order in shared memory, any size and rate.
+const spa_pod* enumFormat(spa_pod_builder& builder) {
+  spa_rectangle defaultSize{1280, 720};
+  spa_rectangle smallest{1, 1};
+  spa_rectangle largest{largestSide, largestSide};
+  spa_fraction variableRate{0, 1};
+  spa_fraction fastest{1000, 1};
+  spa_pod_frame object;
+  spa_pod_builder_push_object(&builder, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+  spa_pod_builder_add(&builder, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+                      SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), 0);
+  spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_format, 0);
+  spa_pod_frame choice;
+  spa_pod_builder_push_choice(&builder, &choice, SPA_CHOICE_Enum, 0);
+  const auto formats = takenVideoFormats();
+  spa_pod_builder_id(&builder, formats.front()); // the preferred one
+  for (const std::uint32_t format : formats) {
+    spa_pod_builder_id(&builder, format);
+  }
+  spa_pod_builder_pop(&builder, &choice);
+  spa_pod_builder_add(&builder, SPA_FORMAT_VIDEO_size,
+                      SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &smallest, &largest),
+                      SPA_FORMAT_VIDEO_framerate,
+                      SPA_POD_CHOICE_RANGE_Fraction(&variableRate, &variableRate, &fastest), 0);
+  return static_cast<const spa_pod*>(spa_pod_builder_pop(&builder, &object));
+}
 
 [[noreturn]] void fail(const std::string& description) {
   throw SystemError(ErrorDomain::screenCapture, -3802, description);
@@ -39,7 +66,8 @@ struct PipeWireFrames::Connection {
 
   // On PipeWire's thread only:
   bool streamed = false;
-  std::int32_t width = 0; // of the negotiated format
+  std::uint32_t format = SPA_VIDEO_FORMAT_UNKNOWN; // negotiated
+  std::int32_t width = 0;                          // of the negotiated format
   std::int32_t height = 0;
   Frame filling; // the next frame, copied without the lock
 
@@ -89,6 +117,7 @@ struct PipeWireFrames::Connection {
     if (param == nullptr || spa_format_video_raw_parse(param, &info) < 0) {
       return;
     }
+    format = info.format;
     width = static_cast<std::int32_t>(info.size.width);
     height = static_cast<std::int32_t>(info.size.height);
     // Memory the CPU can read (no GPU buffers), and the crop a window cast
@@ -150,16 +179,16 @@ struct PipeWireFrames::Connection {
         (y + h - 1) * stride + static_cast<std::size_t>(x + w) * 4 > available) {
       return;
     }
-    const auto* source = static_cast<const std::uint8_t*>(data.data) + offset;
+    const auto* source = static_cast<const std::uint8_t*>(data.data) + offset +
+                         static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 4;
     filling.width = static_cast<std::int32_t>(w);
     filling.height = static_cast<std::int32_t>(h);
     filling.bytesPerRow = static_cast<std::size_t>(w) * 4;
     filling.pixels.resize(filling.bytesPerRow * static_cast<std::size_t>(h));
-    for (std::int64_t row = 0; row < h; ++row) {
-      std::memcpy(filling.pixels.data() + static_cast<std::size_t>(row) * filling.bytesPerRow,
-                  source + static_cast<std::size_t>(y + row) * stride +
-                      static_cast<std::size_t>(x) * 4,
-                  filling.bytesPerRow);
+    // The one copy of the frame, reordering its bytes as it goes.
+    if (!copyAsBGRX(format, source, stride, filling.pixels.data(), filling.bytesPerRow,
+                    filling.width, filling.height)) {
+      return;
     }
     {
       std::lock_guard lock(mutex);
@@ -263,20 +292,7 @@ PipeWireFrames::PipeWireFrames(int remote, std::uint32_t node)
 
   std::uint8_t storage[1024];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
-  spa_rectangle defaultSize{1280, 720};
-  spa_rectangle smallest{1, 1};
-  spa_rectangle largest{largestSide, largestSide};
-  spa_fraction variableRate{0, 1};
-  spa_fraction fastest{1000, 1};
-  const spa_pod* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-      &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-      SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-      SPA_FORMAT_VIDEO_format,
-      SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
-                             SPA_VIDEO_FORMAT_BGRA),
-      SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &smallest, &largest),
-      SPA_FORMAT_VIDEO_framerate,
-      SPA_POD_CHOICE_RANGE_Fraction(&variableRate, &variableRate, &fastest)));
+  const spa_pod* format = enumFormat(builder);
   const int connected = pw_stream_connect(
       c.stream, PW_DIRECTION_INPUT, node,
       static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),

@@ -9,9 +9,10 @@
 
 // The frames of one PipeWire video node (a screen cast), as they arrive.
 // PipeWire's buffers go back to the producer at once: the newest frame is
-// copied out, so that a capture thread can read it at its own pace. A
-// compositor sends a buffer only when something changed, which makes a new
-// frame the mark of a change.
+// copied out, in B, G, R, X order whatever 32-bit RGB order it came in, so
+// that a capture thread can read it at its own pace. A compositor sends a
+// buffer only when something changed, which makes a new frame the mark of a
+// change.
 //
 // Thread contract: every member may be called from any thread; PipeWire's
 // own thread fills the frame.
