@@ -187,6 +187,17 @@ TEST_F(WaylandCaptureTest, AnotherProducersRGBOrderArrivesAsBlueGreenRed) {
   }
 }
 
+TEST_F(WaylandCaptureTest, AProducerOfNothingWeTakeFailsAtOnceSayingWhatItOffers) {
+  TestPatternNode producer("NV12");
+  const std::uint32_t node = producer.node();
+  ASSERT_NE(node, 0U) << "the test pattern's node never appeared";
+  const auto start = std::chrono::steady_clock::now();
+  PipeWireFrames frames(-1, node);
+  EXPECT_FALSE(frames.waitForFirstFrame(10s));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "not after the first frame's timeout";
+  EXPECT_EQ(frames.failure(), "The screen cast offers only NV12, which cannot be recorded");
+}
+
 TEST_F(WaylandCaptureTest, ACancelledPickerIsTheUsersRefusal) {
   desktop_->pickScreenCast("cancel");
   try {

@@ -1,7 +1,8 @@
 #include "Platform/Linux/Wayland/CastFormats.h"
 
 #include <gtest/gtest.h>
-#include <spa/param/video/raw.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/pod/builder.h>
 
 #include <array>
 #include <vector>
@@ -59,6 +60,67 @@ TEST(CopyAsBGRX, PutsEveryRGBOrderIntoBlueGreenRedX) {
   EXPECT_FALSE(copyAsBGRX(SPA_VIDEO_FORMAT_NV12, image({1, 2, 3, 4}).data(), bytesPerRow,
                           untouched.data(), bytesPerRow, width, height));
   EXPECT_EQ(untouched, std::vector<std::uint8_t>(bytesPerRow * height, padding));
+}
+
+// EnumFormat params as producers offer them.
+class Offer {
+public:
+  // Raw video in one of `formats`, in GPU memory when `dmaBuf`.
+  Offer& raw(std::initializer_list<std::uint32_t> formats, bool dmaBuf = false) {
+    spa_pod_frame object;
+    spa_pod_builder_push_object(&builder_, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+    spa_pod_builder_add(&builder_, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+                        SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), 0);
+    spa_pod_builder_prop(&builder_, SPA_FORMAT_VIDEO_format, 0);
+    spa_pod_frame choice;
+    spa_pod_builder_push_choice(&builder_, &choice, SPA_CHOICE_Enum, 0);
+    spa_pod_builder_id(&builder_, *formats.begin());
+    for (const std::uint32_t format : formats) {
+      spa_pod_builder_id(&builder_, format);
+    }
+    spa_pod_builder_pop(&builder_, &choice);
+    if (dmaBuf) {
+      spa_pod_builder_prop(&builder_, SPA_FORMAT_VIDEO_modifier, SPA_POD_PROP_FLAG_MANDATORY);
+      spa_pod_builder_long(&builder_, 0); // linear
+    }
+    params_.push_back(static_cast<const spa_pod*>(spa_pod_builder_pop(&builder_, &object)));
+    return *this;
+  }
+
+  Offer& h264() {
+    params_.push_back(static_cast<const spa_pod*>(
+        spa_pod_builder_add_object(&builder_, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat,
+                                   SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+                                   SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_h264))));
+    return *this;
+  }
+
+  std::optional<std::string> complaint() const { return unrecordableOffer(params_); }
+
+private:
+  std::array<std::uint8_t, 4096> storage_{};
+  spa_pod_builder builder_ = SPA_POD_BUILDER_INIT(storage_.data(), sizeof storage_);
+  std::vector<const spa_pod*> params_;
+};
+
+TEST(UnrecordableOffer, NamesWhatIsOfferedWhenNothingFits) {
+  EXPECT_EQ(Offer().raw({SPA_VIDEO_FORMAT_NV12}, true).complaint(),
+            "The screen cast offers only NV12 (DmaBuf), which cannot be recorded");
+  EXPECT_EQ(Offer()
+                .raw({SPA_VIDEO_FORMAT_NV12, SPA_VIDEO_FORMAT_I420})
+                .raw({SPA_VIDEO_FORMAT_BGRx}, true)
+                .h264()
+                .complaint(),
+            "The screen cast offers only NV12, I420, BGRx (DmaBuf) and video/h264, which cannot "
+            "be recorded")
+      << "a format we take, but only in GPU memory, does not fit";
+
+  EXPECT_EQ(Offer().raw({SPA_VIDEO_FORMAT_BGRx}, true).raw({SPA_VIDEO_FORMAT_BGRx}).complaint(),
+            std::nullopt)
+      << "the same format in shared memory too";
+  EXPECT_EQ(Offer().raw({SPA_VIDEO_FORMAT_NV12, SPA_VIDEO_FORMAT_xBGR}).complaint(), std::nullopt)
+      << "one of the choices fits";
+  EXPECT_EQ(Offer().complaint(), std::nullopt) << "an offer that could not be read is no verdict";
 }
 
 } // namespace

@@ -1,10 +1,15 @@
 #include "Platform/Linux/Wayland/CastFormats.h"
 
 #include <libyuv/convert_argb.h>
-#include <spa/param/video/raw.h>
+#include <spa/debug/types.h>
+#include <spa/param/format-types.h>
+#include <spa/param/format-utils.h>
+#include <spa/param/video/format.h>
+#include <spa/param/video/raw-types.h>
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 namespace Platform::Linux::Wayland {
 
@@ -37,6 +42,52 @@ const TakenFormat* find(std::uint32_t format) {
   return found == takenFormats.end() ? nullptr : found;
 }
 
+std::string nameOf(const spa_type_info* names, std::uint32_t id) {
+  const char* name = spa_debug_type_find_short_name(names, id);
+  return name != nullptr ? name : "format " + std::to_string(id);
+}
+
+// What one EnumFormat param offers, by name; whether we take any of it.
+bool describe(const spa_pod* param, std::vector<std::string>& names) {
+  std::uint32_t mediaType = 0;
+  std::uint32_t mediaSubtype = 0;
+  if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0) {
+    return false;
+  }
+  // Buffer modifiers are offered only with GPU memory.
+  const bool dmaBuf = spa_pod_find_prop(param, nullptr, SPA_FORMAT_VIDEO_modifier) != nullptr;
+  const auto add = [&](std::string name) {
+    if (dmaBuf) {
+      name += " (DmaBuf)";
+    }
+    if (std::find(names.begin(), names.end(), name) == names.end()) {
+      names.push_back(std::move(name));
+    }
+  };
+  if (mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw) {
+    add(nameOf(spa_type_media_type, mediaType) + "/" +
+        nameOf(spa_type_media_subtype, mediaSubtype));
+    return false;
+  }
+  const spa_pod_prop* format = spa_pod_find_prop(param, nullptr, SPA_FORMAT_VIDEO_format);
+  if (format == nullptr) {
+    return false;
+  }
+  std::uint32_t count = 0;
+  std::uint32_t choice = 0;
+  const spa_pod* values = spa_pod_get_values(&format->value, &count, &choice);
+  if (values->type != SPA_TYPE_Id) {
+    return false;
+  }
+  bool taken = false;
+  const auto* ids = static_cast<const std::uint32_t*>(SPA_POD_BODY_CONST(values));
+  for (std::uint32_t i = 0; i < count; ++i) {
+    add(nameOf(spa_type_video_format, ids[i]));
+    taken = taken || (!dmaBuf && find(ids[i]) != nullptr);
+  }
+  return taken;
+}
+
 } // namespace
 
 std::span<const std::uint32_t> takenVideoFormats() {
@@ -59,6 +110,23 @@ bool copyAsBGRX(std::uint32_t format, const std::uint8_t* source, std::size_t so
   taken->copy(source, static_cast<int>(sourceBytesPerRow), destination,
               static_cast<int>(destinationBytesPerRow), width, height);
   return true;
+}
+
+std::optional<std::string> unrecordableOffer(std::span<const spa_pod* const> enumFormats) {
+  std::vector<std::string> names;
+  for (const spa_pod* param : enumFormats) {
+    if (describe(param, names)) {
+      return std::nullopt;
+    }
+  }
+  if (names.empty()) {
+    return std::nullopt;
+  }
+  std::string offered = names.front();
+  for (std::size_t i = 1; i < names.size(); ++i) {
+    offered += (i + 1 == names.size() ? " and " : ", ") + names[i];
+  }
+  return "The screen cast offers only " + offered + ", which cannot be recorded";
 }
 
 } // namespace Platform::Linux::Wayland

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <spa/pod/pod.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 
 // The pixel formats a screen cast may arrive in: those we offer a producer,
-// and their copy into the B, G, R, X memory order every later stage reads.
-// Formats are SPA_VIDEO_FORMAT_* values, in shared memory. Pure functions;
-// any thread.
+// their copy into the B, G, R, X memory order every later stage reads, and
+// why an offer with none of them cannot be recorded. Formats are
+// SPA_VIDEO_FORMAT_* values, in shared memory. Pure functions; any thread.
 
 namespace Platform::Linux::Wayland {
 
@@ -20,5 +24,11 @@ std::span<const std::uint32_t> takenVideoFormats();
 bool copyAsBGRX(std::uint32_t format, const std::uint8_t* source, std::size_t sourceBytesPerRow,
                 std::uint8_t* destination, std::size_t destinationBytesPerRow, std::int32_t width,
                 std::int32_t height);
+
+// The complaint about a producer whose EnumFormat params offer nothing we
+// take, naming what they do offer ("The screen cast offers only NV12
+// (DmaBuf), which cannot be recorded"); nothing when one of them fits or
+// there are none to judge.
+std::optional<std::string> unrecordableOffer(std::span<const spa_pod* const> enumFormats);
 
 } // namespace Platform::Linux::Wayland

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 
 #include <unistd.h>
@@ -47,6 +48,9 @@ const spa_pod* enumFormat(spa_pod_builder& builder) {
   return static_cast<const spa_pod*>(spa_pod_builder_pop(&builder, &object));
 }
 
+// Defined with the other listeners, once Connection is complete.
+const pw_node_events& nodeEvents();
+
 [[noreturn]] void fail(const std::string& description) {
   throw SystemError(ErrorDomain::screenCapture, -3802, description);
 }
@@ -59,13 +63,17 @@ struct PipeWireFrames::Connection {
   pw_core* core = nullptr;
   pw_stream* stream = nullptr;
   pw_registry* registry = nullptr;
+  pw_proxy* nodeProxy = nullptr; // the producer's node, to read its offer
   std::uint32_t node = 0;
   spa_hook coreListener{};
   spa_hook registryListener{};
+  spa_hook nodeListener{};
   spa_hook streamListener{};
 
   // On PipeWire's thread only:
   bool streamed = false;
+  std::vector<std::vector<std::uint8_t>> offer;    // the node's EnumFormat params
+  int offerRead = -1;                              // the core sync that ends the offer
   std::uint32_t format = SPA_VIDEO_FORMAT_UNKNOWN; // negotiated
   std::int32_t width = 0;                          // of the negotiated format
   std::int32_t height = 0;
@@ -87,6 +95,9 @@ struct PipeWireFrames::Connection {
     }
     if (stream != nullptr) {
       pw_stream_destroy(stream);
+    }
+    if (nodeProxy != nullptr) {
+      pw_proxy_destroy(nodeProxy);
     }
     if (registry != nullptr) {
       pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
@@ -110,6 +121,36 @@ struct PipeWireFrames::Connection {
       }
     }
     arrived.notify_all();
+  }
+
+  // Reads what the producer offers, so that an offer of nothing we take
+  // fails now rather than leave us waiting for a frame.
+  void readOffer() {
+    nodeProxy = static_cast<pw_proxy*>(
+        pw_registry_bind(registry, node, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+    if (nodeProxy == nullptr) {
+      return;
+    }
+    pw_node_add_listener(reinterpret_cast<pw_node*>(nodeProxy), &nodeListener, &nodeEvents(), this);
+    pw_node_enum_params(reinterpret_cast<pw_node*>(nodeProxy), 0, SPA_PARAM_EnumFormat, 0,
+                        UINT32_MAX, nullptr);
+    // The sync's answer comes after every param of the enumeration.
+    offerRead = pw_core_sync(core, PW_ID_CORE, 0);
+  }
+
+  void offered(const spa_pod* param) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(param);
+    offer.emplace_back(bytes, bytes + SPA_POD_SIZE(param));
+  }
+
+  void offerComplete() {
+    std::vector<const spa_pod*> params;
+    for (const auto& bytes : offer) {
+      params.push_back(reinterpret_cast<const spa_pod*>(bytes.data()));
+    }
+    if (auto complaint = unrecordableOffer(params)) {
+      end(std::move(*complaint));
+    }
   }
 
   void formatChanged(const spa_pod* param) {
@@ -201,9 +242,30 @@ struct PipeWireFrames::Connection {
 
 namespace {
 
+const pw_node_events& nodeEvents() {
+  static const pw_node_events events = [] {
+    pw_node_events events{};
+    events.version = PW_VERSION_NODE_EVENTS;
+    events.param = [](void* data, int, std::uint32_t id, std::uint32_t, std::uint32_t,
+                      const spa_pod* param) {
+      if (id == SPA_PARAM_EnumFormat && param != nullptr) {
+        static_cast<PipeWireFrames::Connection*>(data)->offered(param);
+      }
+    };
+    return events;
+  }();
+  return events;
+}
+
 const pw_core_events coreEvents = [] {
   pw_core_events events{};
   events.version = PW_VERSION_CORE_EVENTS;
+  events.done = [](void* data, std::uint32_t id, int seq) {
+    auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
+    if (id == PW_ID_CORE && seq == connection.offerRead) {
+      connection.offerComplete();
+    }
+  };
   events.error = [](void* data, std::uint32_t id, int, int, const char* message) {
     if (id == PW_ID_CORE) {
       static_cast<PipeWireFrames::Connection*>(data)->end(
@@ -217,6 +279,14 @@ const pw_core_events coreEvents = [] {
 const pw_registry_events registryEvents = [] {
   pw_registry_events events{};
   events.version = PW_VERSION_REGISTRY_EVENTS;
+  events.global = [](void* data, std::uint32_t id, std::uint32_t, const char* type, std::uint32_t,
+                     const spa_dict*) {
+    auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
+    if (id == connection.node && connection.nodeProxy == nullptr &&
+        std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
+      connection.readOffer();
+    }
+  };
   events.global_remove = [](void* data, std::uint32_t id) {
     auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
     if (id == connection.node) {

@@ -38,7 +38,9 @@ public:
   PipeWireFrames(const PipeWireFrames&) = delete;
   PipeWireFrames& operator=(const PipeWireFrames&) = delete;
 
-  // Waits up to `timeout` for the first frame; false when none came.
+  // Waits up to `timeout` for the first frame; false when none came. Returns
+  // at once when the cast fails first: a producer that offers no format we
+  // take fails as soon as its offer is read.
   bool waitForFirstFrame(std::chrono::milliseconds timeout);
 
   // Hands over the newest frame when it is newer than the one `into` holds,
@@ -46,8 +48,9 @@ public:
   // whether it did.
   bool takeNewer(Frame& into);
 
-  // Why the cast ended (the compositor stopped it, PipeWire went away);
-  // empty while it runs.
+  // Why the cast ended (the compositor stopped it, PipeWire went away) or
+  // could not start (the producer offers nothing we take); empty while it
+  // runs.
   std::optional<std::string> failure() const;
 
   struct Connection; // PipeWire's side, filled on its thread
