@@ -150,6 +150,7 @@ TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
   EXPECT_EQ(grant.height, 720);
   EXPECT_NE(grant.lease, nullptr);
 
+  const CMTime before = hostTimeNow();
   PipeWireFrames frames(grant.remote, grant.node);
   ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
   PipeWireFrames::Frame frame;
@@ -157,6 +158,8 @@ TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
   EXPECT_EQ(frame.width, 1280);
   EXPECT_EQ(frame.height, 720);
   EXPECT_EQ(frame.pixels.size(), frame.bytesPerRow * 720);
+  EXPECT_GE(frame.producedAtNanoseconds, before.value - 1'000'000'000) << "on the host clock";
+  EXPECT_LE(frame.producedAtNanoseconds, hostTimeNow().value);
   EXPECT_FALSE(frames.takeNewer(frame)) << "the same frame is not new twice";
   EXPECT_FALSE(frames.failure());
 

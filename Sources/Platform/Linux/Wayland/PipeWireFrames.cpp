@@ -2,6 +2,8 @@
 
 #include "Platform/Error.h"
 #include "Platform/Linux/Wayland/CastFormats.h"
+#include "Platform/Linux/Wayland/FrameTiming.h"
+#include "Platform/Time.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
@@ -161,18 +163,21 @@ struct PipeWireFrames::Connection {
     format = info.format;
     width = static_cast<std::int32_t>(info.size.width);
     height = static_cast<std::int32_t>(info.size.height);
-    // Memory the CPU can read (no GPU buffers), and the crop a window cast
-    // carries.
+    // Memory the CPU can read (no GPU buffers), the crop a window cast
+    // carries, and when each frame was made.
     std::uint8_t storage[512];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
-    const spa_pod* params[2];
+    const spa_pod* params[3];
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
         SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
     params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
         SPA_POD_Id(SPA_META_VideoCrop), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
-    pw_stream_update_params(stream, params, 2);
+    params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+        SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
+    pw_stream_update_params(stream, params, 3);
   }
 
   void process() {
@@ -199,6 +204,8 @@ struct PipeWireFrames::Connection {
         (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
       return;
     }
+    static_assert(hostTimeScale == 1'000'000'000, "host time counts nanoseconds");
+    const std::int64_t arrivedAt = hostTimeNow().value;
     const std::size_t stride =
         data.chunk->stride > 0 ? static_cast<std::size_t>(data.chunk->stride) : width * 4U;
     std::int64_t x = 0;
@@ -231,6 +238,10 @@ struct PipeWireFrames::Connection {
                     filling.width, filling.height)) {
       return;
     }
+    const auto* header = static_cast<const spa_meta_header*>(
+        spa_buffer_find_meta_data(&buffer, SPA_META_Header, sizeof(spa_meta_header)));
+    filling.producedAtNanoseconds = productionInstant(
+        header != nullptr ? std::optional<std::int64_t>(header->pts) : std::nullopt, arrivedAt);
     {
       std::lock_guard lock(mutex);
       filling.sequence = ++received;

@@ -28,6 +28,8 @@ public:
     std::int32_t height = 0;
     std::size_t bytesPerRow = 0;
     std::uint64_t sequence = 0; // counts the frames received, from 1
+    // When the producer made it, on the host clock (CLOCK_MONOTONIC).
+    std::int64_t producedAtNanoseconds = 0;
   };
 
   // Connects through `remote`, a PipeWire connection the portal opened (taken
