@@ -123,16 +123,18 @@ protected:
         [config] {
           ScreenCastGrant grant = requestScreenCast({ScreenCastRequest::Source::monitor, false});
           return Platform::Linux::Wayland::makeScreenCastSource(
-              std::make_unique<PipeWireFrames>(grant.remote, grant.node), grant.lease,
+              std::make_unique<PipeWireFrames>(grant.remote, grant.node, frameRate), grant.lease,
               config.sourceRect);
         },
         nullptr, Platform::SCContentFilter(Platform::SCDisplay{1, 1280, 720, {}}, {}), config,
         std::move(delegate));
   }
 
+  static constexpr CMTimeScale frameRate = 20;
+
   static Platform::SCStreamConfiguration configuration() {
     Platform::SCStreamConfiguration config;
-    config.minimumFrameInterval = CMTimeMake(1, 20);
+    config.minimumFrameInterval = CMTimeMake(1, frameRate);
     config.showsCursor = false;
     return config;
   }
@@ -151,7 +153,7 @@ TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
   EXPECT_NE(grant.lease, nullptr);
 
   const CMTime before = hostTimeNow();
-  PipeWireFrames frames(grant.remote, grant.node);
+  PipeWireFrames frames(grant.remote, grant.node, frameRate);
   ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
   PipeWireFrames::Frame frame;
   ASSERT_TRUE(frames.takeNewer(frame));
@@ -172,11 +174,27 @@ TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
   EXPECT_TRUE(frames.failure().has_value());
 }
 
+TEST_F(WaylandCaptureTest, TheCastSendsNoMoreFramesThanTheRecordingKeeps) {
+  Subprocess client({"/usr/bin/weston-simple-shm"}); // changes the picture at every refresh
+  ScreenCastGrant grant = requestScreenCast({ScreenCastRequest::Source::monitor, false});
+  PipeWireFrames frames(grant.remote, grant.node, 5);
+  ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
+  PipeWireFrames::Frame frame;
+  ASSERT_TRUE(frames.takeNewer(frame));
+  const std::uint64_t first = frame.sequence;
+  std::this_thread::sleep_for(2s);
+  ASSERT_TRUE(frames.takeNewer(frame));
+  client.signal(SIGTERM);
+  // Unlimited, the desktop sends this client's every picture: some 60.
+  EXPECT_LE(frame.sequence - first, 12U) << "5 a second, and a frame's slack at either end";
+  EXPECT_GE(frame.sequence - first, 2U) << "the picture changed all along";
+}
+
 TEST_F(WaylandCaptureTest, AnotherProducersRGBOrderArrivesAsBlueGreenRed) {
   TestPatternNode producer("RGBx");
   const std::uint32_t node = producer.node();
   ASSERT_NE(node, 0U) << "the test pattern's node never appeared";
-  PipeWireFrames frames(-1, node);
+  PipeWireFrames frames(-1, node, frameRate);
   ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
   PipeWireFrames::Frame frame;
   ASSERT_TRUE(frames.takeNewer(frame));
@@ -195,7 +213,7 @@ TEST_F(WaylandCaptureTest, AProducerOfNothingWeTakeFailsAtOnceSayingWhatItOffers
   const std::uint32_t node = producer.node();
   ASSERT_NE(node, 0U) << "the test pattern's node never appeared";
   const auto start = std::chrono::steady_clock::now();
-  PipeWireFrames frames(-1, node);
+  PipeWireFrames frames(-1, node, frameRate);
   EXPECT_FALSE(frames.waitForFirstFrame(10s));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "not after the first frame's timeout";
   EXPECT_EQ(frames.failure(), "The screen cast offers only NV12, which cannot be recorded");
@@ -291,7 +309,8 @@ TEST_F(WaylandCaptureTest, AStreamWhoseCastEndsTellsItsDelegate) {
         ScreenCastGrant grant = requestScreenCast({ScreenCastRequest::Source::monitor, false});
         lease = grant.lease;
         return Platform::Linux::Wayland::makeScreenCastSource(
-            std::make_unique<PipeWireFrames>(grant.remote, grant.node), nullptr, std::nullopt);
+            std::make_unique<PipeWireFrames>(grant.remote, grant.node, frameRate), nullptr,
+            std::nullopt);
       },
       nullptr, Platform::SCContentFilter(Platform::SCDisplay{1, 1280, 720, {}}, {}),
       configuration(), watcher);

@@ -10,9 +10,11 @@
 #include <spa/pod/builder.h>
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <numeric>
 
 #include <unistd.h>
 
@@ -22,14 +24,32 @@ namespace {
 
 // Largest frame side offered: beyond what any compositor casts.
 constexpr std::uint32_t largestSide = 16384;
+// Fastest frame rate offered, and the limit when the caller sets none.
+constexpr std::uint32_t fastestRate = 1000;
 
-// What we take: any RGB order in shared memory, any size and rate.
-const spa_pod* enumFormat(spa_pod_builder& builder) {
+// The rate limit as SPA states it: a fraction, within the rates offered.
+spa_fraction rateLimit(double maxFrameRate) {
+  if (!(maxFrameRate > 0) || maxFrameRate >= fastestRate) {
+    return {fastestRate, 1};
+  }
+  // Microsecond precision: a limit of one frame an hour still counts.
+  constexpr std::uint32_t denominator = 1'000'000;
+  const auto numerator = std::max<std::uint32_t>(
+      1, static_cast<std::uint32_t>(std::lround(maxFrameRate * denominator)));
+  const std::uint32_t common = std::gcd(numerator, denominator);
+  return {numerator / common, denominator / common};
+}
+
+// What we take: any RGB order in shared memory, any size and rate up to the
+// limit. Producers that cast at a fixed rate (framerate) are taken at it;
+// those that cast at a variable rate (mutter, framerate 0/1) are asked for
+// at most the limit (maxFramerate).
+const spa_pod* enumFormat(spa_pod_builder& builder, spa_fraction limit) {
   spa_rectangle defaultSize{1280, 720};
   spa_rectangle smallest{1, 1};
   spa_rectangle largest{largestSide, largestSide};
   spa_fraction variableRate{0, 1};
-  spa_fraction fastest{1000, 1};
+  spa_fraction fastest{fastestRate, 1};
   spa_pod_frame object;
   spa_pod_builder_push_object(&builder, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
   spa_pod_builder_add(&builder, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
@@ -46,7 +66,9 @@ const spa_pod* enumFormat(spa_pod_builder& builder) {
   spa_pod_builder_add(&builder, SPA_FORMAT_VIDEO_size,
                       SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &smallest, &largest),
                       SPA_FORMAT_VIDEO_framerate,
-                      SPA_POD_CHOICE_RANGE_Fraction(&variableRate, &variableRate, &fastest), 0);
+                      SPA_POD_CHOICE_RANGE_Fraction(&variableRate, &variableRate, &fastest),
+                      SPA_FORMAT_VIDEO_maxFramerate,
+                      SPA_POD_CHOICE_RANGE_Fraction(&limit, &variableRate, &limit), 0);
   return static_cast<const spa_pod*>(spa_pod_builder_pop(&builder, &object));
 }
 
@@ -331,7 +353,7 @@ const pw_stream_events streamEvents = [] {
 
 } // namespace
 
-PipeWireFrames::PipeWireFrames(int remote, std::uint32_t node)
+PipeWireFrames::PipeWireFrames(int remote, std::uint32_t node, double maxFrameRate)
     : connection_(std::make_unique<Connection>()) {
   pw_init(nullptr, nullptr);
   Connection& c = *connection_;
@@ -373,7 +395,7 @@ PipeWireFrames::PipeWireFrames(int remote, std::uint32_t node)
 
   std::uint8_t storage[1024];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
-  const spa_pod* format = enumFormat(builder);
+  const spa_pod* format = enumFormat(builder, rateLimit(maxFrameRate));
   const int connected = pw_stream_connect(
       c.stream, PW_DIRECTION_INPUT, node,
       static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),

@@ -33,9 +33,11 @@ public:
   };
 
   // Connects through `remote`, a PipeWire connection the portal opened (taken
-  // over), or the default PipeWire daemon when it is -1, and consumes `node`.
-  // Throws Platform::Error when PipeWire cannot be reached.
-  PipeWireFrames(int remote, std::uint32_t node);
+  // over), or the default PipeWire daemon when it is -1, and consumes `node`,
+  // asking its producer for at most `maxFrameRate` frames a second (no limit
+  // when it is not positive). Throws Platform::Error when PipeWire cannot be
+  // reached.
+  PipeWireFrames(int remote, std::uint32_t node, double maxFrameRate);
   ~PipeWireFrames();
   PipeWireFrames(const PipeWireFrames&) = delete;
   PipeWireFrames& operator=(const PipeWireFrames&) = delete;

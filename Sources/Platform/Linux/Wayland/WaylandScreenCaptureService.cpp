@@ -21,6 +21,15 @@ using Wayland::ScreenCastRequest;
 // output's, or a common monitor's when none is known.
 constexpr CGRect fallbackPickerFrame{0, 0, 1920, 1080};
 
+// The most frames a second the recording keeps, and so the most the cast
+// need send; none when it keeps every frame.
+double recordedFrameRate(const CMTime& minimumFrameInterval) {
+  if (!minimumFrameInterval.isNumeric() || minimumFrameInterval.value <= 0) {
+    return 0;
+  }
+  return 1 / CMTimeGetSeconds(minimumFrameInterval);
+}
+
 SCDisplay displayOf(const Wayland::WaylandOutput& output) {
   const double width = output.pixelWidth / output.scale;
   const double height = output.pixelHeight / output.scale;
@@ -71,10 +80,12 @@ public:
     request.showsCursor = configuration.showsCursor;
     // Only a display is cut: a picked window is recorded whole.
     std::optional<CGRect> sourceRect = picked ? std::nullopt : configuration.sourceRect;
+    const double frameRate = recordedFrameRate(configuration.minimumFrameInterval);
     return std::make_shared<X11::X11Stream>(
-        [request, sourceRect] {
+        [request, sourceRect, frameRate] {
           Wayland::ScreenCastGrant grant = Wayland::requestScreenCast(request);
-          auto frames = std::make_unique<Wayland::PipeWireFrames>(grant.remote, grant.node);
+          auto frames =
+              std::make_unique<Wayland::PipeWireFrames>(grant.remote, grant.node, frameRate);
           return Wayland::makeScreenCastSource(std::move(frames), std::move(grant.lease),
                                                sourceRect);
         },
