@@ -24,6 +24,7 @@ public:
   // B, G, R, X bytes, `bytesPerRow` apart; already cut to the cast's crop.
   struct Frame {
     std::vector<std::uint8_t> pixels;
+    // In pixels, as the cast sends them (a HiDPI screen's full resolution).
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::size_t bytesPerRow = 0;

@@ -20,8 +20,10 @@ namespace Platform::Linux::Wayland {
 // granted it; the compositor ends the cast when the session closes.
 using CastLease = std::shared_ptr<void>;
 
-// Waits for the cast's first frame, so that its size is known. Throws
-// Platform::Error when none comes or the cut misses the picture.
+// Waits for the cast's first frame, so that its size is known: the source's
+// width and height are the cast's own pixels (a HiDPI screen's full
+// resolution), cut. Throws Platform::Error when none comes, at once when the
+// cast cannot be recorded, or when the cut misses the picture.
 std::unique_ptr<X11::CaptureSource> makeScreenCastSource(std::unique_ptr<PipeWireFrames> frames,
                                                          CastLease lease,
                                                          const std::optional<CGRect>& sourceRect);
