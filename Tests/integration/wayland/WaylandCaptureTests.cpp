@@ -7,7 +7,9 @@
 #include "Platform/Linux/X11/X11Stream.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <array>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
@@ -63,6 +65,39 @@ public:
   Platform::OneShot<Platform::ErrorRef> stopped_;
 };
 
+// A producer other than the compositor: GStreamer's test source, offering
+// one colour (red 0x10, green 0x20, blue 0x30) in one pixel format only.
+class TestPatternNode {
+public:
+  explicit TestPatternNode(const std::string& format)
+      : name_("tarsel-test-pattern-" + format),
+        producer_({"/usr/bin/gst-launch-1.0", "-q", "videotestsrc", "pattern=solid-color",
+                   "foreground-color=0xff102030", "!",
+                   "video/x-raw,format=" + format + ",width=64,height=48,framerate=30/1", "!",
+                   "pipewiresink", "mode=provide", "stream-properties=props,node.name=" + name_}) {}
+
+  // Its node, once PipeWire lists it; 0 when it never did.
+  std::uint32_t node() const {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    do {
+      const auto objects =
+          nlohmann::json::parse(TestSupport::run({"/usr/bin/pw-dump"}).output, nullptr, false);
+      for (const auto& object : objects) {
+        if (object.value("type", "") == "PipeWire:Interface:Node" &&
+            object["info"]["props"].value("node.name", "") == name_) {
+          return object["id"].get<std::uint32_t>();
+        }
+      }
+      std::this_thread::sleep_for(100ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return 0;
+  }
+
+private:
+  std::string name_;
+  Subprocess producer_;
+};
+
 SCFrameStatus statusOf(const SampleBufferRef& sample) {
   return static_cast<SCFrameStatus>(std::get<std::int64_t>(
       sample->sampleAttachments()->front().at(Platform::SCStreamFrameInfoStatus)));
@@ -95,7 +130,7 @@ protected:
               [](std::stop_token stop, bool) {
                 ScreenCastGrant grant = requestScreenCast(monitorRequest(), stop);
                 return Cast{grant.lease,
-                            std::make_unique<PipeWireFrames>(grant.remote, grant.node)};
+                            std::make_unique<PipeWireFrames>(grant.remote, grant.node, frameRate)};
               },
               config.sourceRect, stop);
         },
@@ -109,9 +144,11 @@ protected:
     return request;
   }
 
+  static constexpr CMTimeScale frameRate = 20;
+
   static Platform::SCStreamConfiguration configuration() {
     Platform::SCStreamConfiguration config;
-    config.minimumFrameInterval = CMTimeMake(1, 20);
+    config.minimumFrameInterval = CMTimeMake(1, frameRate);
     config.showsCursor = false;
     return config;
   }
@@ -129,13 +166,16 @@ TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
   EXPECT_EQ(grant.height, 720);
   EXPECT_NE(grant.lease, nullptr);
 
-  PipeWireFrames frames(grant.remote, grant.node);
+  const CMTime before = hostTimeNow();
+  PipeWireFrames frames(grant.remote, grant.node, frameRate);
   ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
   PipeWireFrames::Frame frame;
   ASSERT_TRUE(frames.takeNewer(frame));
   EXPECT_EQ(frame.width, 1280);
   EXPECT_EQ(frame.height, 720);
   EXPECT_EQ(frame.pixels.size(), frame.bytesPerRow * 720);
+  EXPECT_GE(frame.producedAtNanoseconds, before.value - 1'000'000'000) << "on the host clock";
+  EXPECT_LE(frame.producedAtNanoseconds, hostTimeNow().value);
   EXPECT_FALSE(frames.takeNewer(frame)) << "the same frame is not new twice";
   EXPECT_FALSE(frames.failure());
 
@@ -146,6 +186,51 @@ TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
     std::this_thread::sleep_for(20ms);
   }
   EXPECT_TRUE(frames.failure().has_value());
+}
+
+TEST_F(WaylandCaptureTest, TheCastSendsNoMoreFramesThanTheRecordingKeeps) {
+  Subprocess client({"/usr/bin/weston-simple-shm"}); // changes the picture at every refresh
+  ScreenCastGrant grant = requestScreenCast(monitorRequest());
+  PipeWireFrames frames(grant.remote, grant.node, 5);
+  ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
+  PipeWireFrames::Frame frame;
+  ASSERT_TRUE(frames.takeNewer(frame));
+  const std::uint64_t first = frame.sequence;
+  std::this_thread::sleep_for(2s);
+  ASSERT_TRUE(frames.takeNewer(frame));
+  client.signal(SIGTERM);
+  // Unlimited, the desktop sends this client's every picture: some 60.
+  EXPECT_LE(frame.sequence - first, 12U) << "5 a second, and a frame's slack at either end";
+  EXPECT_GE(frame.sequence - first, 2U) << "the picture changed all along";
+}
+
+TEST_F(WaylandCaptureTest, AnotherProducersRGBOrderArrivesAsBlueGreenRed) {
+  TestPatternNode producer("RGBx");
+  const std::uint32_t node = producer.node();
+  ASSERT_NE(node, 0U) << "the test pattern's node never appeared";
+  PipeWireFrames frames(-1, node, frameRate);
+  ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
+  PipeWireFrames::Frame frame;
+  ASSERT_TRUE(frames.takeNewer(frame));
+  ASSERT_EQ(frame.width, 64);
+  ASSERT_EQ(frame.height, 48);
+  for (const std::size_t pixel : {0UL, 64UL * 24 + 32, 64UL * 48 - 1}) {
+    const std::uint8_t* bytes = frame.pixels.data() + pixel * 4;
+    EXPECT_EQ((std::array<std::uint8_t, 3>{bytes[0], bytes[1], bytes[2]}),
+              (std::array<std::uint8_t, 3>{0x30, 0x20, 0x10}))
+        << "pixel " << pixel;
+  }
+}
+
+TEST_F(WaylandCaptureTest, AProducerOfNothingWeTakeFailsAtOnceSayingWhatItOffers) {
+  TestPatternNode producer("NV12");
+  const std::uint32_t node = producer.node();
+  ASSERT_NE(node, 0U) << "the test pattern's node never appeared";
+  const auto start = std::chrono::steady_clock::now();
+  PipeWireFrames frames(-1, node, frameRate);
+  EXPECT_FALSE(frames.waitForFirstFrame(10s));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "not after the first frame's timeout";
+  EXPECT_EQ(frames.failure(), "The screen cast offers only NV12, which cannot be recorded");
 }
 
 TEST_F(WaylandCaptureTest, ACancelledPickerIsTheUsersRefusal) {
@@ -241,7 +326,8 @@ TEST_F(WaylandCaptureTest, AStreamWhoseCastEndsTellsItsDelegate) {
             [&lease](std::stop_token stop, bool) {
               ScreenCastGrant grant = requestScreenCast(monitorRequest(), stop);
               lease = grant.lease;
-              return Cast{nullptr, std::make_unique<PipeWireFrames>(grant.remote, grant.node)};
+              return Cast{nullptr,
+                          std::make_unique<PipeWireFrames>(grant.remote, grant.node, frameRate)};
             },
             std::nullopt, stop);
       },

@@ -1,15 +1,20 @@
 #include "Platform/Linux/Wayland/PipeWireFrames.h"
 
 #include "Platform/Error.h"
+#include "Platform/Linux/Wayland/CastFormats.h"
+#include "Platform/Linux/Wayland/FrameTiming.h"
+#include "Platform/Time.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <numeric>
 
 #include <unistd.h>
 
@@ -19,6 +24,56 @@ namespace {
 
 // Largest frame side offered: beyond what any compositor casts.
 constexpr std::uint32_t largestSide = 16384;
+// Fastest frame rate offered, and the limit when the caller sets none.
+constexpr std::uint32_t fastestRate = 1000;
+
+// The rate limit as SPA states it: a fraction, within the rates offered.
+spa_fraction rateLimit(double maxFrameRate) {
+  if (!(maxFrameRate > 0) || maxFrameRate >= fastestRate) {
+    return {fastestRate, 1};
+  }
+  // Microsecond precision: a limit of one frame an hour still counts.
+  constexpr std::uint32_t denominator = 1'000'000;
+  const auto numerator = std::max<std::uint32_t>(
+      1, static_cast<std::uint32_t>(std::lround(maxFrameRate * denominator)));
+  const std::uint32_t common = std::gcd(numerator, denominator);
+  return {numerator / common, denominator / common};
+}
+
+// What we take: any RGB order in shared memory, any size and rate up to the
+// limit. Producers that cast at a fixed rate (framerate) are taken at it;
+// those that cast at a variable rate (mutter, framerate 0/1) are asked for
+// at most the limit (maxFramerate).
+const spa_pod* enumFormat(spa_pod_builder& builder, spa_fraction limit) {
+  spa_rectangle defaultSize{1280, 720};
+  spa_rectangle smallest{1, 1};
+  spa_rectangle largest{largestSide, largestSide};
+  spa_fraction variableRate{0, 1};
+  spa_fraction fastest{fastestRate, 1};
+  spa_pod_frame object;
+  spa_pod_builder_push_object(&builder, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+  spa_pod_builder_add(&builder, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+                      SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), 0);
+  spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_format, 0);
+  spa_pod_frame choice;
+  spa_pod_builder_push_choice(&builder, &choice, SPA_CHOICE_Enum, 0);
+  const auto formats = takenVideoFormats();
+  spa_pod_builder_id(&builder, formats.front()); // the preferred one
+  for (const std::uint32_t format : formats) {
+    spa_pod_builder_id(&builder, format);
+  }
+  spa_pod_builder_pop(&builder, &choice);
+  spa_pod_builder_add(&builder, SPA_FORMAT_VIDEO_size,
+                      SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &smallest, &largest),
+                      SPA_FORMAT_VIDEO_framerate,
+                      SPA_POD_CHOICE_RANGE_Fraction(&variableRate, &variableRate, &fastest),
+                      SPA_FORMAT_VIDEO_maxFramerate,
+                      SPA_POD_CHOICE_RANGE_Fraction(&limit, &variableRate, &limit), 0);
+  return static_cast<const spa_pod*>(spa_pod_builder_pop(&builder, &object));
+}
+
+// Defined with the other listeners, once Connection is complete.
+const pw_node_events& nodeEvents();
 
 [[noreturn]] void fail(const std::string& description) {
   throw SystemError(ErrorDomain::screenCapture, -3802, description);
@@ -32,19 +87,28 @@ struct PipeWireFrames::Connection {
   pw_core* core = nullptr;
   pw_stream* stream = nullptr;
   pw_registry* registry = nullptr;
+  pw_proxy* nodeProxy = nullptr; // the producer's node, to read its offer
   std::uint32_t node = 0;
   spa_hook coreListener{};
   spa_hook registryListener{};
+  spa_hook nodeListener{};
   spa_hook streamListener{};
-  bool streamed = false; // on PipeWire's thread only
+
+  // On PipeWire's thread only:
+  bool streamed = false;
+  std::vector<std::vector<std::uint8_t>> offer;    // the node's EnumFormat params
+  int offerRead = -1;                              // the core sync that ends the offer
+  std::uint32_t format = SPA_VIDEO_FORMAT_UNKNOWN; // negotiated
+  std::int32_t width = 0;                          // of the negotiated format
+  std::int32_t height = 0;
+  Frame filling; // the next frame, copied without the lock
 
   mutable std::mutex mutex;
   std::condition_variable arrived;
   Frame newest;                       // guarded by mutex
+  std::uint64_t received = 0;         // guarded by mutex
   std::optional<std::string> failure; // guarded by mutex
   bool lostConnection = false;        // guarded by mutex
-  std::int32_t width = 0;             // guarded by mutex; of the negotiated format
-  std::int32_t height = 0;            // guarded by mutex
 
   Connection() = default;
   Connection(const Connection&) = delete;
@@ -56,6 +120,9 @@ struct PipeWireFrames::Connection {
     }
     if (stream != nullptr) {
       pw_stream_destroy(stream);
+    }
+    if (nodeProxy != nullptr) {
+      pw_proxy_destroy(nodeProxy);
     }
     if (registry != nullptr) {
       pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
@@ -81,28 +148,59 @@ struct PipeWireFrames::Connection {
     arrived.notify_all();
   }
 
+  // Reads what the producer offers, so that an offer of nothing we take
+  // fails now rather than leave us waiting for a frame.
+  void readOffer() {
+    nodeProxy = static_cast<pw_proxy*>(
+        pw_registry_bind(registry, node, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+    if (nodeProxy == nullptr) {
+      return;
+    }
+    pw_node_add_listener(reinterpret_cast<pw_node*>(nodeProxy), &nodeListener, &nodeEvents(), this);
+    pw_node_enum_params(reinterpret_cast<pw_node*>(nodeProxy), 0, SPA_PARAM_EnumFormat, 0,
+                        UINT32_MAX, nullptr);
+    // The sync's answer comes after every param of the enumeration.
+    offerRead = pw_core_sync(core, PW_ID_CORE, 0);
+  }
+
+  void offered(const spa_pod* param) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(param);
+    offer.emplace_back(bytes, bytes + SPA_POD_SIZE(param));
+  }
+
+  void offerComplete() {
+    std::vector<const spa_pod*> params;
+    for (const auto& bytes : offer) {
+      params.push_back(reinterpret_cast<const spa_pod*>(bytes.data()));
+    }
+    if (auto complaint = unrecordableOffer(params)) {
+      end(std::move(*complaint));
+    }
+  }
+
   void formatChanged(const spa_pod* param) {
     spa_video_info_raw info{};
     if (param == nullptr || spa_format_video_raw_parse(param, &info) < 0) {
       return;
     }
-    {
-      std::lock_guard lock(mutex);
-      width = static_cast<std::int32_t>(info.size.width);
-      height = static_cast<std::int32_t>(info.size.height);
-    }
-    // Memory the CPU can read (no GPU buffers), and the crop a window cast
-    // carries.
+    format = info.format;
+    width = static_cast<std::int32_t>(info.size.width);
+    height = static_cast<std::int32_t>(info.size.height);
+    // Memory the CPU can read (no GPU buffers), the crop a window cast
+    // carries, and when each frame was made.
     std::uint8_t storage[512];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
-    const spa_pod* params[2];
+    const spa_pod* params[3];
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
         SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
     params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
         SPA_POD_Id(SPA_META_VideoCrop), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
-    pw_stream_update_params(stream, params, 2);
+    params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+        SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
+    pw_stream_update_params(stream, params, 3);
   }
 
   void process() {
@@ -129,7 +227,8 @@ struct PipeWireFrames::Connection {
         (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
       return;
     }
-    std::lock_guard lock(mutex);
+    static_assert(hostTimeScale == 1'000'000'000, "host time counts nanoseconds");
+    const std::int64_t arrivedAt = hostTimeNow().value;
     const std::size_t stride =
         data.chunk->stride > 0 ? static_cast<std::size_t>(data.chunk->stride) : width * 4U;
     std::int64_t x = 0;
@@ -151,27 +250,56 @@ struct PipeWireFrames::Connection {
         (y + h - 1) * stride + static_cast<std::size_t>(x + w) * 4 > available) {
       return;
     }
-    const auto* source = static_cast<const std::uint8_t*>(data.data) + offset;
-    newest.width = static_cast<std::int32_t>(w);
-    newest.height = static_cast<std::int32_t>(h);
-    newest.bytesPerRow = static_cast<std::size_t>(w) * 4;
-    newest.pixels.resize(newest.bytesPerRow * static_cast<std::size_t>(h));
-    for (std::int64_t row = 0; row < h; ++row) {
-      std::memcpy(newest.pixels.data() + static_cast<std::size_t>(row) * newest.bytesPerRow,
-                  source + static_cast<std::size_t>(y + row) * stride +
-                      static_cast<std::size_t>(x) * 4,
-                  newest.bytesPerRow);
+    const auto* source = static_cast<const std::uint8_t*>(data.data) + offset +
+                         static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 4;
+    filling.width = static_cast<std::int32_t>(w);
+    filling.height = static_cast<std::int32_t>(h);
+    filling.bytesPerRow = static_cast<std::size_t>(w) * 4;
+    filling.pixels.resize(filling.bytesPerRow * static_cast<std::size_t>(h));
+    // The one copy of the frame, reordering its bytes as it goes.
+    if (!copyAsBGRX(format, source, stride, filling.pixels.data(), filling.bytesPerRow,
+                    filling.width, filling.height)) {
+      return;
     }
-    ++newest.sequence;
+    const auto* header = static_cast<const spa_meta_header*>(
+        spa_buffer_find_meta_data(&buffer, SPA_META_Header, sizeof(spa_meta_header)));
+    filling.producedAtNanoseconds = productionInstant(
+        header != nullptr ? std::optional<std::int64_t>(header->pts) : std::nullopt, arrivedAt);
+    {
+      std::lock_guard lock(mutex);
+      filling.sequence = ++received;
+      std::swap(filling, newest);
+    }
     arrived.notify_all();
   }
 };
 
 namespace {
 
+const pw_node_events& nodeEvents() {
+  static const pw_node_events events = [] {
+    pw_node_events events{};
+    events.version = PW_VERSION_NODE_EVENTS;
+    events.param = [](void* data, int, std::uint32_t id, std::uint32_t, std::uint32_t,
+                      const spa_pod* param) {
+      if (id == SPA_PARAM_EnumFormat && param != nullptr) {
+        static_cast<PipeWireFrames::Connection*>(data)->offered(param);
+      }
+    };
+    return events;
+  }();
+  return events;
+}
+
 const pw_core_events coreEvents = [] {
   pw_core_events events{};
   events.version = PW_VERSION_CORE_EVENTS;
+  events.done = [](void* data, std::uint32_t id, int seq) {
+    auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
+    if (id == PW_ID_CORE && seq == connection.offerRead) {
+      connection.offerComplete();
+    }
+  };
   events.error = [](void* data, std::uint32_t id, int, int, const char* message) {
     if (id == PW_ID_CORE) {
       auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
@@ -190,6 +318,14 @@ const pw_core_events coreEvents = [] {
 const pw_registry_events registryEvents = [] {
   pw_registry_events events{};
   events.version = PW_VERSION_REGISTRY_EVENTS;
+  events.global = [](void* data, std::uint32_t id, std::uint32_t, const char* type, std::uint32_t,
+                     const spa_dict*) {
+    auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
+    if (id == connection.node && connection.nodeProxy == nullptr &&
+        std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
+      connection.readOffer();
+    }
+  };
   events.global_remove = [](void* data, std::uint32_t id) {
     auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
     if (id == connection.node) {
@@ -223,7 +359,7 @@ const pw_stream_events streamEvents = [] {
 
 } // namespace
 
-PipeWireFrames::PipeWireFrames(int remote, std::uint32_t node)
+PipeWireFrames::PipeWireFrames(int remote, std::uint32_t node, double maxFrameRate)
     : connection_(std::make_unique<Connection>()) {
   pw_init(nullptr, nullptr);
   Connection& c = *connection_;
@@ -265,20 +401,7 @@ PipeWireFrames::PipeWireFrames(int remote, std::uint32_t node)
 
   std::uint8_t storage[1024];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
-  spa_rectangle defaultSize{1280, 720};
-  spa_rectangle smallest{1, 1};
-  spa_rectangle largest{largestSide, largestSide};
-  spa_fraction variableRate{0, 1};
-  spa_fraction fastest{1000, 1};
-  const spa_pod* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-      &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-      SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-      SPA_FORMAT_VIDEO_format,
-      SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
-                             SPA_VIDEO_FORMAT_BGRA),
-      SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &smallest, &largest),
-      SPA_FORMAT_VIDEO_framerate,
-      SPA_POD_CHOICE_RANGE_Fraction(&variableRate, &variableRate, &fastest)));
+  const spa_pod* format = enumFormat(builder, rateLimit(maxFrameRate));
   const int connected = pw_stream_connect(
       c.stream, PW_DIRECTION_INPUT, node,
       static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
@@ -295,21 +418,18 @@ bool PipeWireFrames::waitForFirstFrame(std::chrono::milliseconds timeout) {
   Connection& c = *connection_;
   std::unique_lock lock(c.mutex);
   return c.arrived.wait_for(lock, timeout, [&] {
-    return c.newest.sequence > 0 || c.failure.has_value();
-  }) && c.newest.sequence > 0;
+    return c.received > 0 || c.failure.has_value();
+  }) && c.received > 0;
 }
 
 bool PipeWireFrames::takeNewer(Frame& into) {
   Connection& c = *connection_;
   std::lock_guard lock(c.mutex);
-  if (c.newest.sequence == into.sequence) {
+  // After a swap the older frame stays behind: never handed on again.
+  if (c.newest.sequence <= into.sequence) {
     return false;
   }
-  into.pixels.assign(c.newest.pixels.begin(), c.newest.pixels.end());
-  into.width = c.newest.width;
-  into.height = c.newest.height;
-  into.bytesPerRow = c.newest.bytesPerRow;
-  into.sequence = c.newest.sequence;
+  std::swap(c.newest, into);
   return true;
 }
 

@@ -9,9 +9,10 @@
 
 // The frames of one PipeWire video node (a screen cast), as they arrive.
 // PipeWire's buffers go back to the producer at once: the newest frame is
-// copied out, so that a capture thread can read it at its own pace. A
-// compositor sends a buffer only when something changed, which makes a new
-// frame the mark of a change.
+// copied out, in B, G, R, X order whatever 32-bit RGB order it came in, so
+// that a capture thread can read it at its own pace. A compositor sends a
+// buffer only when something changed, which makes a new frame the mark of a
+// change.
 //
 // Thread contract: every member may be called from any thread; PipeWire's
 // own thread fills the frame.
@@ -23,29 +24,38 @@ public:
   // B, G, R, X bytes, `bytesPerRow` apart; already cut to the cast's crop.
   struct Frame {
     std::vector<std::uint8_t> pixels;
+    // In pixels, as the cast sends them (a HiDPI screen's full resolution).
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::size_t bytesPerRow = 0;
     std::uint64_t sequence = 0; // counts the frames received, from 1
+    // When the producer made it, on the host clock (CLOCK_MONOTONIC).
+    std::int64_t producedAtNanoseconds = 0;
   };
 
   // Connects through `remote`, a PipeWire connection the portal opened (taken
-  // over), or the default PipeWire daemon when it is -1, and consumes `node`.
-  // Throws Platform::Error when PipeWire cannot be reached.
-  PipeWireFrames(int remote, std::uint32_t node);
+  // over), or the default PipeWire daemon when it is -1, and consumes `node`,
+  // asking its producer for at most `maxFrameRate` frames a second (no limit
+  // when it is not positive). Throws Platform::Error when PipeWire cannot be
+  // reached.
+  PipeWireFrames(int remote, std::uint32_t node, double maxFrameRate);
   ~PipeWireFrames();
   PipeWireFrames(const PipeWireFrames&) = delete;
   PipeWireFrames& operator=(const PipeWireFrames&) = delete;
 
-  // Waits up to `timeout` for the first frame; false when none came.
+  // Waits up to `timeout` for the first frame; false when none came. Returns
+  // at once when the cast fails first: a producer that offers no format we
+  // take fails as soon as its offer is read.
   bool waitForFirstFrame(std::chrono::milliseconds timeout);
 
-  // Copies the newest frame into `into` when it is newer than the one
-  // `into` holds. Returns whether it did.
+  // Hands over the newest frame when it is newer than the one `into` holds,
+  // by swapping: `into`'s old pixels are reused for a later frame. Returns
+  // whether it did.
   bool takeNewer(Frame& into);
 
-  // Why the cast ended (the compositor stopped it, PipeWire went away);
-  // empty while it runs.
+  // Why the cast ended (the compositor stopped it, PipeWire went away) or
+  // could not start (the producer offers nothing we take); empty while it
+  // runs.
   std::optional<std::string> failure() const;
   // Whether the connection to PipeWire itself broke (a restarted daemon),
   // rather than the cast ending.

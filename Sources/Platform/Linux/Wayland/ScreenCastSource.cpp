@@ -127,13 +127,15 @@ private:
   }
 
   // The part of the picture recorded: all of it, or the source rectangle
-  // (display points, which are the cast's pixels) clipped to it.
+  // (display points, as many pixels each as the screen's scale) clipped to it.
   X11::Placement cut() const {
     if (!sourceRect_) {
       return {0, 0, frame_.width, frame_.height};
     }
-    const auto clip = [](double value, std::int32_t limit) {
-      return static_cast<std::int32_t>(std::clamp(std::floor(value), 0.0, double(limit)));
+    const double scale =
+        cast_.pointWidth > 0 ? static_cast<double>(frame_.width) / cast_.pointWidth : 1.0;
+    const auto clip = [scale](double points, std::int32_t limit) {
+      return static_cast<std::int32_t>(std::clamp(std::floor(points * scale), 0.0, double(limit)));
     };
     const std::int32_t left = clip(sourceRect_->x, frame_.width);
     const std::int32_t top = clip(sourceRect_->y, frame_.height);

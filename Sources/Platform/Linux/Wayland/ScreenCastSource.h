@@ -30,6 +30,9 @@ using CastLease = std::shared_ptr<void>;
 struct Cast {
   CastLease lease; // outlives the frames: the cast ends after we stop reading
   std::unique_ptr<PipeWireFrames> frames;
+  // The width the portal gave, in points (0 when it gave none): a HiDPI
+  // screen casts more pixels than that.
+  std::int32_t pointWidth = 0;
 };
 
 // Asks the desktop for the cast. With `quietly`, only a pick the desktop
@@ -37,8 +40,10 @@ struct Cast {
 // Throws Platform::Error; gives up when `stop` is requested.
 using CastOpener = std::function<Cast(std::stop_token stop, bool quietly)>;
 
-// Opens the cast and waits for its first frame, so that its size is known.
-// Throws Platform::Error when none comes, the cut misses the picture or the
+// Opens the cast and waits for its first frame, so that its size is known:
+// the source's width and height are the cast's own pixels (a HiDPI screen's
+// full resolution), cut. Throws Platform::Error when none comes, at once
+// when the cast cannot be recorded, when the cut misses the picture or the
 // opening was stopped.
 std::unique_ptr<X11::CaptureSource> makeScreenCastSource(CastOpener open,
                                                          const std::optional<CGRect>& sourceRect,

@@ -32,6 +32,15 @@ constexpr std::chrono::seconds quietRequestPatience{5};
 constexpr std::chrono::seconds pipeWireReturnPatience{10};
 constexpr std::chrono::milliseconds compositorCatchUp{500};
 
+// The most frames a second the recording keeps, and so the most the cast
+// need send; none when it keeps every frame.
+double recordedFrameRate(const CMTime& minimumFrameInterval) {
+  if (!minimumFrameInterval.isNumeric() || minimumFrameInterval.value <= 0) {
+    return 0;
+  }
+  return 1 / CMTimeGetSeconds(minimumFrameInterval);
+}
+
 SCDisplay displayOf(const Wayland::WaylandOutput& output) {
   const double width = output.pixelWidth / output.scale;
   const double height = output.pixelHeight / output.scale;
@@ -92,7 +101,8 @@ public:
       streamConfiguration.height = 0;
     }
     const auto tokens = std::make_shared<Wayland::RestoreTokens>(picked ? "picker" : "display");
-    Wayland::CastOpener open = [request, tokens](std::stop_token stop, bool quietly) {
+    const double frameRate = recordedFrameRate(configuration.minimumFrameInterval);
+    Wayland::CastOpener open = [request, tokens, frameRate](std::stop_token stop, bool quietly) {
       ScreenCastRequest asked = request;
       asked.restoreToken = tokens->load();
       if (quietly) {
@@ -111,8 +121,10 @@ public:
       Wayland::ScreenCastGrant grant = Wayland::requestScreenCast(asked, stop);
       // Each token serves once: the new one replaces it, or none forgets it.
       tokens->store(grant.restoreToken);
-      return Wayland::Cast{std::move(grant.lease),
-                           std::make_unique<Wayland::PipeWireFrames>(grant.remote, grant.node)};
+      return Wayland::Cast{
+          std::move(grant.lease),
+          std::make_unique<Wayland::PipeWireFrames>(grant.remote, grant.node, frameRate),
+          grant.width};
     };
     return std::make_shared<X11::X11Stream>(
         [open = std::move(open), sourceRect](std::stop_token stop) {
