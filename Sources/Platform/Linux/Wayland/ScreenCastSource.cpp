@@ -43,7 +43,7 @@ public:
     }
   }
 
-  ErrorRef update() override {
+  ErrorRef update(CMTime gridPoint) override {
     if (reopening_.joinable()) {
       if (ErrorRef error = takeReopened()) {
         return error;
@@ -56,8 +56,11 @@ public:
       reopen();
       return nullptr;
     }
-    if (cast_.frames->takeNewer(frame_)) {
-      changed_ = true;
+    // A picture is shown from the first grid point at or after the instant
+    // the compositor made it: never before it existed, however soon it came.
+    showIfMadeBy(gridPoint.value);
+    if (cast_.frames->takeNewer(pending_)) {
+      showIfMadeBy(gridPoint.value);
     }
     return nullptr;
   }
@@ -85,6 +88,14 @@ public:
   std::int32_t pointerOffsetY() const override { return 0; }
 
 private:
+  void showIfMadeBy(std::int64_t instant) {
+    static_assert(hostTimeScale == 1'000'000'000, "host time counts nanoseconds");
+    if (pending_.sequence > frame_.sequence && pending_.producedAtNanoseconds <= instant) {
+      std::swap(frame_, pending_);
+      changed_ = true;
+    }
+  }
+
   // Asks for the cast again off the capture thread, which keeps showing the
   // last picture meanwhile.
   void reopen() {
@@ -121,7 +132,9 @@ private:
     }
     // The new frames first: they must go before the lease of their cast.
     std::swap(cast_, outcome->cast);
-    frame_.sequence = 0; // a new cast counts its frames afresh
+    // A new cast counts its frames afresh.
+    frame_.sequence = 0;
+    pending_.sequence = 0;
     Platform::log(LogLevel::info, "The screen cast is back");
     return nullptr;
   }
@@ -152,7 +165,8 @@ private:
   const CastOpener open_;
   Cast cast_;
   std::optional<CGRect> sourceRect_;
-  PipeWireFrames::Frame frame_;
+  PipeWireFrames::Frame frame_;   // the picture shown
+  PipeWireFrames::Frame pending_; // a newer one, made after the last grid point
   bool changed_ = false;
 
   std::mutex mutex_;

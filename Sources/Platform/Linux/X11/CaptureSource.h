@@ -23,9 +23,11 @@ class CaptureSource {
 public:
   virtual ~CaptureSource() = default;
 
-  // Acts on the events seen since the last call. Returns the error that ends
-  // the stream when the content is gone for good; null while it lives.
-  virtual ErrorRef update() = 0;
+  // Acts on the events seen since the last call, for the frame stamped
+  // `gridPoint`: content known to be made after it waits for the next one.
+  // Returns the error that ends the stream when the content is gone for
+  // good; null while it lives.
+  virtual ErrorRef update(CMTime gridPoint) = 0;
 
   // Whether the content may have changed since the last grab. Clears the
   // mark: call it right before grabbing.

@@ -105,7 +105,8 @@ public:
     damage_.reset();
   }
 
-  ErrorRef update() override {
+  // The X server draws what it shows now: a grab is never ahead of it.
+  ErrorRef update(CMTime /*gridPoint*/) override {
     if (!layoutChanged_.exchange(false)) {
       return nullptr;
     }

@@ -50,7 +50,8 @@ public:
     xcb_flush(c);
   }
 
-  ErrorRef update() override {
+  // The X server draws what it shows now: a grab is never ahead of it.
+  ErrorRef update(CMTime /*gridPoint*/) override {
     if (destroyed_) {
       return closedError();
     }

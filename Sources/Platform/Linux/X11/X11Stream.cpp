@@ -460,7 +460,12 @@ void X11Stream::captureFrames(Run& run) {
                                      "\" was lost"));
       }
     }
-    if (ErrorRef error = source.update()) {
+    // Frames are stamped with their grid point, which they were taken a
+    // moment after (the wake-up and the grab take a few milliseconds): a
+    // steady rate that players and editors read as such, and frames never
+    // closer together than the interval, even when one was taken late.
+    const CMTime timestamp = hostTimeAt(pacer.deadline());
+    if (ErrorRef error = source.update(timestamp)) {
       return fail(std::move(error));
     }
     if (run.screenOutputs.empty()) {
@@ -480,11 +485,6 @@ void X11Stream::captureFrames(Run& run) {
     const bool damaged = source.takeChange();
     const bool changed = damaged || !lastPixels ||
                          cursorChangedInside(lastCursor, cursor, source.width(), source.height());
-    // Frames are stamped with their grid point, which they were taken a
-    // moment after (the wake-up and the grab take a few milliseconds): a
-    // steady rate that players and editors read as such, and frames never
-    // closer together than the interval, even when one was taken late.
-    const CMTime timestamp = hostTimeAt(pacer.deadline());
     SCFrameStatus status = SCFrameStatus::idle;
     if (changed) {
       const ImageGrabber::Grab grabbed = source.grab();
