@@ -17,8 +17,9 @@ Services makeLinuxServices() {
   // audio comes from the PulseAudio server either way.
   const bool wayland = isWaylandSession();
   auto audio = makePulseAudioCaptureFactory(audioServer);
-  services.screenCapture = wayland ? makeWaylandScreenCaptureService(std::move(audio))
-                                   : makeX11ScreenCaptureService(std::move(audio));
+  // XWayland's windows are X11 windows.
+  auto x11 = makeX11ScreenCaptureService(audio);
+  services.screenCapture = wayland ? makeWaylandScreenCaptureService(audio, std::move(x11)) : x11;
   services.mediaCapture = makePulseMediaCaptureService(audioServer);
   services.mediaWriting = FFmpeg::makeMediaWritingService();
   services.system = makeLinuxSystemServices(wayland ? canCastScreen : canCaptureScreen,

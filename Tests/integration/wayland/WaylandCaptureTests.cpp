@@ -1,10 +1,10 @@
 #include "support/Subprocess.h"
 #include "support/VirtualDesktop.h"
 
+#include "Platform/Linux/Capture/CaptureStream.h"
 #include "Platform/Linux/Wayland/PipeWireFrames.h"
 #include "Platform/Linux/Wayland/ScreenCastPortal.h"
 #include "Platform/Linux/Wayland/ScreenCastSource.h"
-#include "Platform/Linux/X11/X11Stream.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -124,7 +124,7 @@ protected:
   std::shared_ptr<Platform::SCStream>
   castStream(const Platform::SCStreamConfiguration& config,
              std::weak_ptr<Platform::SCStreamDelegate> delegate = {}) {
-    return std::make_shared<Platform::Linux::X11::X11Stream>(
+    return std::make_shared<Platform::Linux::Capture::CaptureStream>(
         [config](std::stop_token stop) {
           return Platform::Linux::Wayland::makeScreenCastSource(
               [](std::stop_token stop, bool) {
@@ -134,8 +134,7 @@ protected:
               },
               config.sourceRect, stop);
         },
-        nullptr, Platform::SCContentFilter(Platform::SCDisplay{1, 1280, 720, {}}, {}), config,
-        std::move(delegate));
+        nullptr, config, std::move(delegate));
   }
 
   static ScreenCastRequest monitorRequest(bool showsCursor = false) {
@@ -320,7 +319,7 @@ TEST_F(WaylandCaptureTest, AStreamWhoseCastEndsTellsItsDelegate) {
   // session from outside stands for the desktop ending it.
   auto watcher = std::make_shared<StopWatcher>();
   std::shared_ptr<void> lease;
-  auto stream = std::make_shared<Platform::Linux::X11::X11Stream>(
+  auto stream = std::make_shared<Platform::Linux::Capture::CaptureStream>(
       [&lease](std::stop_token stop) {
         return Platform::Linux::Wayland::makeScreenCastSource(
             [&lease](std::stop_token stop, bool) {
@@ -331,8 +330,7 @@ TEST_F(WaylandCaptureTest, AStreamWhoseCastEndsTellsItsDelegate) {
             },
             std::nullopt, stop);
       },
-      nullptr, Platform::SCContentFilter(Platform::SCDisplay{1, 1280, 720, {}}, {}),
-      configuration(), watcher);
+      nullptr, configuration(), watcher);
   auto collector = std::make_shared<Collector>();
   stream->addStreamOutput(collector, SCStreamOutputType::screen, Platform::DispatchQueue::global());
   stream->startCapture();

@@ -1,6 +1,6 @@
 #include "Platform/Linux/Wayland/ScreenCastSource.h"
 
-#include "Platform/Linux/X11/CaptureErrors.h"
+#include "Platform/Linux/Capture/CaptureErrors.h"
 #include "Platform/Log.h"
 
 #include <algorithm>
@@ -13,9 +13,9 @@ namespace Platform::Linux::Wayland {
 
 namespace {
 
-using X11::CaptureErrorCode::failedToStart;
-using X11::CaptureErrorCode::invalidParameter;
-using X11::CaptureErrorCode::noCaptureSource;
+using Capture::CaptureErrorCode::failedToStart;
+using Capture::CaptureErrorCode::invalidParameter;
+using Capture::CaptureErrorCode::noCaptureSource;
 
 // Long enough for a compositor under load to send its first frame.
 constexpr std::chrono::seconds firstFrameTimeout{10};
@@ -23,12 +23,12 @@ constexpr std::chrono::seconds firstFrameTimeout{10};
 // Waits for the first frame of a cast just opened.
 void awaitFirstFrame(const Cast& cast) {
   if (!cast.frames->waitForFirstFrame(firstFrameTimeout)) {
-    X11::throwCaptureError(failedToStart,
-                           cast.frames->failure().value_or("The screen cast sent no picture"));
+    Capture::throwCaptureError(failedToStart,
+                               cast.frames->failure().value_or("The screen cast sent no picture"));
   }
 }
 
-class ScreenCastSource final : public X11::CaptureSource {
+class ScreenCastSource final : public Capture::CaptureSource {
 public:
   ScreenCastSource(CastOpener open, std::optional<CGRect> sourceRect, const std::stop_token& stop)
       : open_(std::move(open)), cast_(open_(stop, false)), sourceRect_(sourceRect) {
@@ -38,8 +38,8 @@ public:
     // Checked now, so that a rectangle that misses fails the start.
     (void)cut();
     if (width() <= 0 || height() <= 0) {
-      X11::throwCaptureError(invalidParameter,
-                             "The source rectangle lies outside the captured display");
+      Capture::throwCaptureError(invalidParameter,
+                                 "The source rectangle lies outside the captured display");
     }
   }
 
@@ -50,7 +50,7 @@ public:
       }
     } else if (auto failure = cast_.frames->failure()) {
       if (!cast_.frames->connectionLost()) {
-        return X11::captureError(noCaptureSource, *failure);
+        return Capture::captureError(noCaptureSource, *failure);
       }
       Platform::log(LogLevel::warning, *failure + "; asking the desktop for the cast again");
       reopen();
@@ -67,25 +67,21 @@ public:
 
   bool takeChange() override { return std::exchange(changed_, false); }
 
-  X11::ImageGrabber::Grab grab() override {
-    const X11::Placement area = cut();
+  Capture::Grab grab() override {
+    const Capture::Placement area = cut();
     if (area.width <= 0 || area.height <= 0) {
-      return {X11::ImageGrabber::Outcome::unavailable, {}, {}};
+      return {Capture::Grab::Outcome::unavailable, {}, {}};
     }
     std::uint8_t* start = frame_.pixels.data() +
                           static_cast<std::size_t>(area.y) * frame_.bytesPerRow +
                           static_cast<std::size_t>(area.x) * 4;
-    return {X11::ImageGrabber::Outcome::grabbed,
-            X11::MutableImage{start, area.width, area.height, frame_.bytesPerRow},
+    return {Capture::Grab::Outcome::grabbed,
+            Capture::MutableImage{start, area.width, area.height, frame_.bytesPerRow},
             {}};
   }
 
   std::int32_t width() const override { return cut().width; }
   std::int32_t height() const override { return cut().height; }
-
-  xcb_window_t pointerWindow() const override { return XCB_NONE; }
-  std::int32_t pointerOffsetX() const override { return 0; }
-  std::int32_t pointerOffsetY() const override { return 0; }
 
 private:
   void showIfMadeBy(std::int64_t instant) {
@@ -126,9 +122,9 @@ private:
     }
     reopening_.join();
     if (!outcome->cast.frames) {
-      return X11::captureError(noCaptureSource, "The screen cast was lost and could not be had "
-                                                "again without asking: " +
-                                                    outcome->failure);
+      return Capture::captureError(noCaptureSource, "The screen cast was lost and could not be had "
+                                                    "again without asking: " +
+                                                        outcome->failure);
     }
     // The new frames first: they must go before the lease of their cast.
     std::swap(cast_, outcome->cast);
@@ -141,7 +137,7 @@ private:
 
   // The part of the picture recorded: all of it, or the source rectangle
   // (display points, as many pixels each as the screen's scale) clipped to it.
-  X11::Placement cut() const {
+  Capture::Placement cut() const {
     if (!sourceRect_) {
       return {0, 0, frame_.width, frame_.height};
     }
@@ -176,9 +172,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<X11::CaptureSource> makeScreenCastSource(CastOpener open,
-                                                         const std::optional<CGRect>& sourceRect,
-                                                         std::stop_token stop) {
+std::unique_ptr<Capture::CaptureSource>
+makeScreenCastSource(CastOpener open, const std::optional<CGRect>& sourceRect,
+                     std::stop_token stop) {
   return std::make_unique<ScreenCastSource>(std::move(open), sourceRect, stop);
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Platform/Geometry.h"
+#include "Platform/Linux/Capture/CaptureSource.h"
 #include "Platform/Linux/Wayland/PipeWireFrames.h"
-#include "Platform/Linux/X11/CaptureSource.h"
 
 #include <functional>
 #include <memory>
@@ -45,8 +45,8 @@ using CastOpener = std::function<Cast(std::stop_token stop, bool quietly)>;
 // full resolution), cut. Throws Platform::Error when none comes, at once
 // when the cast cannot be recorded, when the cut misses the picture or the
 // opening was stopped.
-std::unique_ptr<X11::CaptureSource> makeScreenCastSource(CastOpener open,
-                                                         const std::optional<CGRect>& sourceRect,
-                                                         std::stop_token stop);
+std::unique_ptr<Capture::CaptureSource>
+makeScreenCastSource(CastOpener open, const std::optional<CGRect>& sourceRect,
+                     std::stop_token stop);
 
 } // namespace Platform::Linux::Wayland

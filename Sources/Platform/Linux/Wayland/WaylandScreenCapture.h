@@ -8,11 +8,11 @@
 
 // Screen capture on a Wayland desktop. No Wayland client may list or read
 // other clients' windows: what can be recorded without asking is the
-// XWayland windows (through the X11 service, when $DISPLAY names XWayland),
-// and one more window entry stands for "choose with the desktop's picker".
-// A stream of that entry, or of any display (a Wayland output), opens the
-// desktop's ScreenCast portal when it starts and records what the user picks,
-// fitted into the size the stream was configured for.
+// XWayland windows (through `xwayland`, an X11 service, when $DISPLAY names
+// XWayland), and one more window entry stands for "choose with the desktop's
+// picker". A stream of that entry, or of any display (a Wayland output),
+// opens the desktop's ScreenCast portal when it starts and records what the
+// user picks.
 
 namespace Platform::Linux {
 
@@ -23,7 +23,8 @@ inline constexpr const char* desktopPickerWindowTitle =
     "Choose a window or screen with the desktop's picker";
 
 std::shared_ptr<ScreenCaptureService>
-makeWaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio);
+makeWaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio,
+                                std::shared_ptr<ScreenCaptureService> xwayland);
 
 // Whether this process runs in a Wayland session ($WAYLAND_DISPLAY, or
 // $XDG_SESSION_TYPE "wayland").

@@ -1,13 +1,12 @@
 #include "Platform/Linux/Wayland/WaylandScreenCapture.h"
 
+#include "Platform/Linux/Capture/CaptureStream.h"
 #include "Platform/Linux/Wayland/PipeWireDaemon.h"
 #include "Platform/Linux/Wayland/PipeWireFrames.h"
 #include "Platform/Linux/Wayland/RestoreTokens.h"
 #include "Platform/Linux/Wayland/ScreenCastPortal.h"
 #include "Platform/Linux/Wayland/ScreenCastSource.h"
 #include "Platform/Linux/Wayland/WaylandOutputs.h"
-#include "Platform/Linux/X11/X11ScreenCapture.h"
-#include "Platform/Linux/X11/X11Stream.h"
 #include "Platform/Log.h"
 
 #include <cstdlib>
@@ -50,8 +49,9 @@ SCDisplay displayOf(const Wayland::WaylandOutput& output) {
 
 class WaylandScreenCaptureService final : public ScreenCaptureService {
 public:
-  explicit WaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio)
-      : audio_(audio), xwayland_(makeX11ScreenCaptureService(std::move(audio))) {}
+  WaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio,
+                              std::shared_ptr<ScreenCaptureService> xwayland)
+      : audio_(std::move(audio)), xwayland_(std::move(xwayland)) {}
 
   SCShareableContent shareableContent(bool excludeDesktopWindows,
                                       bool onScreenWindowsOnly) override {
@@ -126,11 +126,11 @@ public:
           std::make_unique<Wayland::PipeWireFrames>(grant.remote, grant.node, frameRate),
           grant.width};
     };
-    return std::make_shared<X11::X11Stream>(
+    return std::make_shared<Capture::CaptureStream>(
         [open = std::move(open), sourceRect](std::stop_token stop) {
           return Wayland::makeScreenCastSource(open, sourceRect, std::move(stop));
         },
-        audio_, filter, streamConfiguration, std::move(delegate));
+        audio_, streamConfiguration, std::move(delegate));
   }
 
   std::uint32_t mainDisplayID() override {
@@ -164,8 +164,9 @@ private:
 } // namespace
 
 std::shared_ptr<ScreenCaptureService>
-makeWaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio) {
-  return std::make_shared<WaylandScreenCaptureService>(std::move(audio));
+makeWaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio,
+                                std::shared_ptr<ScreenCaptureService> xwayland) {
+  return std::make_shared<WaylandScreenCaptureService>(std::move(audio), std::move(xwayland));
 }
 
 bool isWaylandSession() {

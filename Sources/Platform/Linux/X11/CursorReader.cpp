@@ -24,8 +24,8 @@ CursorReader::CursorReader(std::shared_ptr<XConnection> connection)
   });
 }
 
-std::optional<CursorImage> CursorReader::read(xcb_window_t window, std::int32_t offsetX,
-                                              std::int32_t offsetY) {
+std::optional<Capture::CursorImage> CursorReader::read(xcb_window_t window, std::int32_t offsetX,
+                                                       std::int32_t offsetY) {
   if (!connection_->extensions().xfixes) {
     return std::nullopt;
   }
@@ -44,7 +44,7 @@ std::optional<CursorImage> CursorReader::read(xcb_window_t window, std::int32_t 
     shape_.reset();
     if (image && xcb_xfixes_get_cursor_image_cursor_image_length(image.get()) >=
                      image->width * image->height) {
-      CursorImage& shape = shape_.emplace();
+      Capture::CursorImage& shape = shape_.emplace();
       hotX_ = image->xhot;
       hotY_ = image->yhot;
       shape.width = image->width;
@@ -59,33 +59,10 @@ std::optional<CursorImage> CursorReader::read(xcb_window_t window, std::int32_t 
   if (!shape_ || !pointer || pointer->same_screen == 0) {
     return std::nullopt;
   }
-  CursorImage cursor = *shape_;
+  Capture::CursorImage cursor = *shape_;
   cursor.x = pointer->win_x - hotX_ - offsetX;
   cursor.y = pointer->win_y - hotY_ - offsetY;
   return cursor;
-}
-
-namespace {
-
-bool touches(const CursorImage& cursor, std::int32_t width, std::int32_t height) {
-  return cursor.x < width && cursor.y < height && cursor.x + cursor.width > 0 &&
-         cursor.y + cursor.height > 0;
-}
-
-} // namespace
-
-bool cursorChangedInside(const std::optional<CursorImage>& before,
-                         const std::optional<CursorImage>& after, std::int32_t width,
-                         std::int32_t height) {
-  const bool wasInside = before && touches(*before, width, height);
-  const bool isInside = after && touches(*after, width, height);
-  if (!wasInside && !isInside) {
-    return false;
-  }
-  if (wasInside != isInside) {
-    return true;
-  }
-  return before->x != after->x || before->y != after->y || before->serial != after->serial;
 }
 
 } // namespace Platform::Linux::X11

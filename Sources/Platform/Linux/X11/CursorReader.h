@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/Linux/X11/FrameConversion.h"
+#include "Platform/Linux/Capture/FrameConversion.h"
 #include "Platform/Linux/X11/XConnection.h"
 
 #include <atomic>
@@ -28,21 +28,16 @@ public:
 
   // `window` is the captured window (or the root), and (`offsetX`, `offsetY`)
   // where the captured area starts inside it.
-  std::optional<CursorImage> read(xcb_window_t window, std::int32_t offsetX, std::int32_t offsetY);
+  std::optional<Capture::CursorImage> read(xcb_window_t window, std::int32_t offsetX,
+                                           std::int32_t offsetY);
 
 private:
   std::shared_ptr<XConnection> connection_;
   std::atomic<bool> shapeChanged_{true};
-  std::optional<CursorImage> shape_; // the last image fetched, placed at (0, 0)
-  std::int32_t hotX_ = 0;            // where the pointer is inside it
+  std::optional<Capture::CursorImage> shape_; // the last image fetched, placed at (0, 0)
+  std::int32_t hotX_ = 0;                     // where the pointer is inside it
   std::int32_t hotY_ = 0;
   XConnection::Subscription subscription_;
 };
-
-// Whether the cursor drawn over an area of the given size looks different
-// between two readings: moved or changed shape while touching the area.
-bool cursorChangedInside(const std::optional<CursorImage>& before,
-                         const std::optional<CursorImage>& after, std::int32_t width,
-                         std::int32_t height);
 
 } // namespace Platform::Linux::X11

@@ -1,6 +1,7 @@
-#include "Platform/Linux/X11/CaptureErrors.h"
-#include "Platform/Linux/X11/CaptureSource.h"
+#include "Platform/Linux/Capture/CaptureErrors.h"
 #include "Platform/Linux/X11/DamageTracker.h"
+#include "Platform/Linux/X11/ImageGrabber.h"
+#include "Platform/Linux/X11/XCaptureSource.h"
 #include "Platform/Linux/X11/XDiscovery.h"
 
 #include <xcb/randr.h>
@@ -11,6 +12,10 @@
 #include <string>
 
 namespace Platform::Linux::X11 {
+
+using Capture::captureError;
+using Capture::throwCaptureError;
+namespace CaptureErrorCode = Capture::CaptureErrorCode;
 
 namespace {
 
@@ -64,11 +69,11 @@ std::optional<SCDisplay> findDisplay(const XConnection& connection, std::uint32_
   return std::nullopt;
 }
 
-class DisplayCaptureSource final : public CaptureSource {
+class DisplayCaptureSource final : public XCaptureSource {
 public:
   DisplayCaptureSource(std::shared_ptr<XConnection> connection, std::uint32_t displayID,
-                       std::optional<CGRect> sourceRect)
-      : connection_(std::move(connection)), displayID_(displayID),
+                       std::optional<CGRect> sourceRect, bool showsCursor)
+      : XCaptureSource(std::move(connection), showsCursor), displayID_(displayID),
         sourceRect_(std::move(sourceRect)), grabber_(connection_) {
     const Extensions& extensions = connection_->extensions();
     if (extensions.randrMonitors) {
@@ -107,6 +112,9 @@ public:
 
   // The X server draws what it shows now: a grab is never ahead of it.
   ErrorRef update(CMTime /*gridPoint*/) override {
+    if (ErrorRef lost = pumpConnection()) {
+      return lost;
+    }
     if (!layoutChanged_.exchange(false)) {
       return nullptr;
     }
@@ -124,7 +132,7 @@ public:
 
   bool takeChange() override { return damage_->takeChange(); }
 
-  ImageGrabber::Grab grab() override {
+  Capture::Grab grab() override {
     return grabber_.grab(
         connection_->root(), static_cast<std::int16_t>(area_.x), static_cast<std::int16_t>(area_.y),
         static_cast<std::uint16_t>(area_.width), static_cast<std::uint16_t>(area_.height));
@@ -132,12 +140,12 @@ public:
 
   std::int32_t width() const override { return area_.width; }
   std::int32_t height() const override { return area_.height; }
+
+private:
   xcb_window_t pointerWindow() const override { return connection_->root(); }
   std::int32_t pointerOffsetX() const override { return area_.x; }
   std::int32_t pointerOffsetY() const override { return area_.y; }
 
-private:
-  std::shared_ptr<XConnection> connection_;
   const std::uint32_t displayID_;
   const std::optional<CGRect> sourceRect_;
   std::atomic<bool> layoutChanged_{false};
@@ -149,10 +157,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<CaptureSource> makeDisplayCaptureSource(std::shared_ptr<XConnection> connection,
-                                                        std::uint32_t displayID,
-                                                        const std::optional<CGRect>& sourceRect) {
-  return std::make_unique<DisplayCaptureSource>(std::move(connection), displayID, sourceRect);
+std::unique_ptr<Capture::CaptureSource>
+makeDisplayCaptureSource(std::shared_ptr<XConnection> connection, std::uint32_t displayID,
+                         const std::optional<CGRect>& sourceRect, bool showsCursor) {
+  return std::make_unique<DisplayCaptureSource>(std::move(connection), displayID, sourceRect,
+                                                showsCursor);
 }
 
 } // namespace Platform::Linux::X11

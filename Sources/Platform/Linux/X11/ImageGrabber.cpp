@@ -190,7 +190,7 @@ ImageGrabber::Grab ImageGrabber::grab(xcb_drawable_t drawable, std::int16_t x, s
       return result;
     }
     result.outcome = Outcome::grabbed;
-    result.image = MutableImage{segment.memory, width, height, bytesPerRow};
+    result.image = Capture::MutableImage{segment.memory, width, height, bytesPerRow};
     if (lent) {
       result.lease = lend(std::move(lent));
     }
@@ -210,7 +210,8 @@ ImageGrabber::Grab ImageGrabber::grab(xcb_drawable_t drawable, std::int16_t x, s
     return result;
   }
   result.outcome = Outcome::grabbed;
-  result.image = MutableImage{xcb_get_image_data(lastReply_.get()), width, height, bytesPerRow};
+  result.image =
+      Capture::MutableImage{xcb_get_image_data(lastReply_.get()), width, height, bytesPerRow};
   return result;
 }
 

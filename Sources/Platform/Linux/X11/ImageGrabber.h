@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/Linux/X11/FrameConversion.h"
+#include "Platform/Linux/Capture/CaptureSource.h"
 #include "Platform/Linux/X11/XConnection.h"
 
 #include <cstdint>
@@ -23,21 +23,8 @@ public:
   ImageGrabber(const ImageGrabber&) = delete;
   ImageGrabber& operator=(const ImageGrabber&) = delete;
 
-  enum class Outcome {
-    grabbed,
-    unavailable, // BadMatch: not viewable right now (unmapped, off the screen)
-    gone,        // BadWindow, BadDrawable, BadPixmap: the drawable no longer exists
-    failed,      // the connection broke
-  };
-
-  struct Grab {
-    Outcome outcome = Outcome::failed;
-    MutableImage image; // B, G, R, X pixels when grabbed
-    // Holds the image's memory for as long as it is kept, so a frame can be
-    // made of it without a copy; empty when the image is valid only until
-    // the next grab.
-    std::shared_ptr<void> lease;
-  };
+  using Grab = Capture::Grab;
+  using Outcome = Capture::Grab::Outcome;
 
   Grab grab(xcb_drawable_t drawable, std::int16_t x, std::int16_t y, std::uint16_t width,
             std::uint16_t height);

@@ -1,6 +1,7 @@
-#include "Platform/Linux/X11/CaptureErrors.h"
-#include "Platform/Linux/X11/CaptureSource.h"
+#include "Platform/Linux/Capture/CaptureErrors.h"
 #include "Platform/Linux/X11/DamageTracker.h"
+#include "Platform/Linux/X11/ImageGrabber.h"
+#include "Platform/Linux/X11/XCaptureSource.h"
 
 #include <xcb/composite.h>
 
@@ -9,12 +10,17 @@
 
 namespace Platform::Linux::X11 {
 
+using Capture::captureError;
+using Capture::throwCaptureError;
+namespace CaptureErrorCode = Capture::CaptureErrorCode;
+
 namespace {
 
-class WindowCaptureSource final : public CaptureSource {
+class WindowCaptureSource final : public XCaptureSource {
 public:
-  WindowCaptureSource(std::shared_ptr<XConnection> connection, xcb_window_t window)
-      : connection_(std::move(connection)), window_(window), grabber_(connection_) {
+  WindowCaptureSource(std::shared_ptr<XConnection> connection, xcb_window_t window,
+                      bool showsCursor)
+      : XCaptureSource(std::move(connection), showsCursor), window_(window), grabber_(connection_) {
     xcb_connection_t* c = connection_->get();
     // Ask for the window's structure events first, so a close between the
     // geometry check and now is still reported.
@@ -52,6 +58,9 @@ public:
 
   // The X server draws what it shows now: a grab is never ahead of it.
   ErrorRef update(CMTime /*gridPoint*/) override {
+    if (ErrorRef lost = pumpConnection()) {
+      return lost;
+    }
     if (destroyed_) {
       return closedError();
     }
@@ -67,21 +76,21 @@ public:
 
   bool takeChange() override { return damage_->takeChange(); }
 
-  ImageGrabber::Grab grab() override {
+  Capture::Grab grab() override {
     xcb_drawable_t drawable = window_;
     std::int16_t x = 0;
     std::int16_t y = 0;
     if (redirected_) {
       if (pixmap_ == 0 && !namePixmap()) {
-        return ImageGrabber::Grab{pixmapOutcome_, {}, {}};
+        return Capture::Grab{pixmapOutcome_, {}, {}};
       }
       // The window's pixmap includes its border.
       drawable = pixmap_;
       x = static_cast<std::int16_t>(border_);
       y = static_cast<std::int16_t>(border_);
     }
-    ImageGrabber::Grab grabbed = grabber_.grab(drawable, x, y, width_, height_);
-    if (grabbed.outcome != ImageGrabber::Outcome::grabbed) {
+    Capture::Grab grabbed = grabber_.grab(drawable, x, y, width_, height_);
+    if (grabbed.outcome != Capture::Grab::Outcome::grabbed) {
       // Named again on the next grab: the window may have been re-mapped.
       freePixmap();
     }
@@ -90,11 +99,12 @@ public:
 
   std::int32_t width() const override { return width_; }
   std::int32_t height() const override { return height_; }
+
+private:
   xcb_window_t pointerWindow() const override { return window_; }
   std::int32_t pointerOffsetX() const override { return 0; }
   std::int32_t pointerOffsetY() const override { return 0; }
 
-private:
   void onEvent(const xcb_generic_event_t& event) {
     switch (event.response_type & 0x7F) {
     case XCB_DESTROY_NOTIFY:
@@ -138,8 +148,8 @@ private:
         xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, window_, pixmap)));
     if (error) {
       // BadMatch: not viewable now. BadWindow: gone.
-      pixmapOutcome_ = error->error_code == XCB_MATCH ? ImageGrabber::Outcome::unavailable
-                                                      : ImageGrabber::Outcome::gone;
+      pixmapOutcome_ = error->error_code == XCB_MATCH ? Capture::Grab::Outcome::unavailable
+                                                      : Capture::Grab::Outcome::gone;
       return false;
     }
     pixmap_ = pixmap;
@@ -158,7 +168,6 @@ private:
                         "The captured window " + std::to_string(window_) + " was closed");
   }
 
-  std::shared_ptr<XConnection> connection_;
   const xcb_window_t window_;
   std::atomic<bool> destroyed_{false};
   std::atomic<bool> reconfigured_{false};
@@ -167,7 +176,7 @@ private:
   XConnection::Subscription subscription_;
   bool redirected_ = false;
   xcb_pixmap_t pixmap_ = 0;
-  ImageGrabber::Outcome pixmapOutcome_ = ImageGrabber::Outcome::unavailable;
+  Capture::Grab::Outcome pixmapOutcome_ = Capture::Grab::Outcome::unavailable;
   std::uint16_t width_ = 0;
   std::uint16_t height_ = 0;
   std::uint16_t border_ = 0;
@@ -175,9 +184,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<CaptureSource> makeWindowCaptureSource(std::shared_ptr<XConnection> connection,
-                                                       std::uint32_t windowID) {
-  return std::make_unique<WindowCaptureSource>(std::move(connection), windowID);
+std::unique_ptr<Capture::CaptureSource>
+makeWindowCaptureSource(std::shared_ptr<XConnection> connection, std::uint32_t windowID,
+                        bool showsCursor) {
+  return std::make_unique<WindowCaptureSource>(std::move(connection), windowID, showsCursor);
 }
 
 } // namespace Platform::Linux::X11

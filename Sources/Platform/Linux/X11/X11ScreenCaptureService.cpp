@@ -1,6 +1,8 @@
 #include "Platform/Linux/X11/X11ScreenCapture.h"
 
-#include "Platform/Linux/X11/X11Stream.h"
+#include "Platform/Linux/Capture/CaptureErrors.h"
+#include "Platform/Linux/Capture/CaptureStream.h"
+#include "Platform/Linux/X11/XCaptureSource.h"
 #include "Platform/Linux/X11/XConnection.h"
 #include "Platform/Linux/X11/XDiscovery.h"
 
@@ -29,6 +31,23 @@ private:
   std::shared_ptr<XConnection> connection_; // guarded by mutex_
 };
 
+// The content of one stream's start: the filter's window or display.
+std::unique_ptr<Capture::CaptureSource> makeSource(const std::shared_ptr<XConnection>& connection,
+                                                   const SCContentFilter& filter,
+                                                   const SCStreamConfiguration& configuration) {
+  if (!connection->hasCapturableImageFormat()) {
+    Capture::throwCaptureError(Capture::CaptureErrorCode::failedToStart,
+                               "X display \"" + connection->displayName() +
+                                   "\" does not use 24-bit true colour, the only format captured");
+  }
+  if (filter.window()) {
+    return X11::makeWindowCaptureSource(connection, filter.window()->windowID,
+                                        configuration.showsCursor);
+  }
+  return X11::makeDisplayCaptureSource(connection, filter.display()->displayID,
+                                       configuration.sourceRect, configuration.showsCursor);
+}
+
 class X11ScreenCaptureService final : public ScreenCaptureService {
 public:
   explicit X11ScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio)
@@ -50,8 +69,11 @@ public:
   std::shared_ptr<SCStream> makeStream(const SCContentFilter& filter,
                                        const SCStreamConfiguration& configuration,
                                        std::weak_ptr<SCStreamDelegate> delegate) override {
-    return std::make_shared<X11::X11Stream>([display = display_] { return display->get(); }, audio_,
-                                            filter, configuration, std::move(delegate));
+    return std::make_shared<Capture::CaptureStream>(
+        [display = display_, filter, configuration](std::stop_token) {
+          return makeSource(display->get(), filter, configuration);
+        },
+        audio_, configuration, std::move(delegate));
   }
 
   std::uint32_t mainDisplayID() override {

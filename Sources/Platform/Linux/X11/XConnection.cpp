@@ -1,6 +1,6 @@
 #include "Platform/Linux/X11/XConnection.h"
 
-#include "Platform/Linux/X11/CaptureErrors.h"
+#include "Platform/Linux/Capture/CaptureErrors.h"
 
 #include <xcb/composite.h>
 #include <xcb/damage.h>
@@ -12,6 +12,10 @@
 #include <string_view>
 
 namespace Platform::Linux::X11 {
+
+using Capture::captureError;
+using Capture::throwCaptureError;
+namespace CaptureErrorCode = Capture::CaptureErrorCode;
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "Platform/Linux/X11/FrameConversion.h"
+#include "Platform/Linux/Capture/FrameConversion.h"
 
 #include <libyuv/convert_from_argb.h>
 #include <libyuv/planar_functions.h>
@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 
 namespace {
 
@@ -143,4 +143,27 @@ void renderFrame(const MutableImage& source, PixelBuffer& destination,
                      destination.width, destination.height);
 }
 
-} // namespace Platform::Linux::X11
+namespace {
+
+bool touches(const CursorImage& cursor, std::int32_t width, std::int32_t height) {
+  return cursor.x < width && cursor.y < height && cursor.x + cursor.width > 0 &&
+         cursor.y + cursor.height > 0;
+}
+
+} // namespace
+
+bool cursorChangedInside(const std::optional<CursorImage>& before,
+                         const std::optional<CursorImage>& after, std::int32_t width,
+                         std::int32_t height) {
+  const bool wasInside = before && touches(*before, width, height);
+  const bool isInside = after && touches(*after, width, height);
+  if (!wasInside && !isInside) {
+    return false;
+  }
+  if (wasInside != isInside) {
+    return true;
+  }
+  return before->x != after->x || before->y != after->y || before->serial != after->serial;
+}
+
+} // namespace Platform::Linux::Capture

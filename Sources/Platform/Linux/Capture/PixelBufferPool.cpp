@@ -1,8 +1,8 @@
-#include "Platform/Linux/X11/PixelBufferPool.h"
+#include "Platform/Linux/Capture/PixelBufferPool.h"
 
 #include <algorithm>
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 
 std::shared_ptr<PixelBufferPool> PixelBufferPool::make(std::size_t capacity) {
   return std::make_shared<PixelBufferPool>(capacity);
@@ -55,4 +55,4 @@ void PixelBufferPool::giveBack(std::unique_ptr<PixelBuffer> buffer) {
   free_.push_back(std::move(buffer));
 }
 
-} // namespace Platform::Linux::X11
+} // namespace Platform::Linux::Capture

@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 namespace {
 
 using namespace std::chrono_literals;
@@ -66,4 +66,4 @@ TEST(DeliveryGate, AThrowingOutputDoesNotBlockClose) {
 }
 
 } // namespace
-} // namespace Platform::Linux::X11
+} // namespace Platform::Linux::Capture

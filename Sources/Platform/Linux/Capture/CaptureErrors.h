@@ -9,7 +9,7 @@
 // domain, numbered like the desktop's own stream errors so callers can test
 // for them the same way.
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 
 namespace CaptureErrorCode {
 inline constexpr std::int64_t failedToStart = -3802;
@@ -29,4 +29,4 @@ inline ErrorRef captureError(std::int64_t code, std::string description) {
   throw SystemError(ErrorDomain::screenCapture, code, std::move(description));
 }
 
-} // namespace Platform::Linux::X11
+} // namespace Platform::Linux::Capture

@@ -1,11 +1,10 @@
-#include "Platform/Linux/X11/CursorReader.h"
-#include "Platform/Linux/X11/FrameConversion.h"
+#include "Platform/Linux/Capture/FrameConversion.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 namespace {
 
 // A grabbed image: pixels as 0xXXRRGGBB words with a junk alpha byte, as a
@@ -160,4 +159,4 @@ TEST(CursorChange, CountsOnlyWhatTouchesTheArea) {
 }
 
 } // namespace
-} // namespace Platform::Linux::X11
+} // namespace Platform::Linux::Capture

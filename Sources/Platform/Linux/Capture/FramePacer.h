@@ -10,7 +10,7 @@
 //
 // Thread contract: one thread at a time (a stream's capture thread).
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 
 class FramePacer {
 public:
@@ -37,4 +37,4 @@ private:
   std::uint64_t skipped_ = 0;
 };
 
-} // namespace Platform::Linux::X11
+} // namespace Platform::Linux::Capture

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "Platform/Linux/AudioCapture.h"
-#include "Platform/Linux/X11/XConnection.h"
 #include "Platform/ScreenCapture.h"
 
 #include <functional>
@@ -12,12 +11,13 @@
 #include <thread>
 #include <vector>
 
-// A capture stream of one window or display area on an X display, with the
-// system audio when an audio output is added. Frames are grabbed on a thread
-// of the stream, paced on the host clock at the configured minimum interval,
-// and delivered one at a time, in order, on each output's queue. A frame whose
-// content did not change since the last one is delivered "idle" with the same
-// pixels, at almost no cost.
+// A capture stream of one source (an X11 window or display area, a
+// desktop's screen cast, a camera), with the system audio when an audio
+// output is added. Frames are grabbed on a thread of the stream, paced on
+// the host clock at the configured minimum interval, and delivered one at a
+// time, in order, on each output's queue. A frame whose content did not
+// change since the last one is delivered "idle" with the same pixels, at
+// almost no cost.
 //
 // Thread contract: addStreamOutput, startCapture and stopCapture may be
 // called from any thread (not concurrently with each other for the same
@@ -27,27 +27,20 @@
 // told once, on a thread of its own, when the stream ends by itself. The
 // stream may be released from any thread, also from inside an output.
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 
 class CaptureSource;
 
-class X11Stream final : public SCStream, public std::enable_shared_from_this<X11Stream> {
+class CaptureStream final : public SCStream, public std::enable_shared_from_this<CaptureStream> {
 public:
-  using ConnectionSource = std::function<std::shared_ptr<XConnection>()>;
   // Makes the content of one start; throws Platform::Error. It may wait on
   // the user (a desktop's picker): a stop during the start asks it to give up
   // through the token.
   using SourceFactory = std::function<std::unique_ptr<CaptureSource>(std::stop_token)>;
 
-  X11Stream(ConnectionSource connect, std::shared_ptr<AudioCaptureFactory> audio,
-            SCContentFilter filter, SCStreamConfiguration configuration,
-            std::weak_ptr<SCStreamDelegate> delegate);
-  // Content that is not read from an X display (a screen cast): no X
-  // connection is opened, and the content draws its own cursor.
-  X11Stream(SourceFactory makeSource, std::shared_ptr<AudioCaptureFactory> audio,
-            SCContentFilter filter, SCStreamConfiguration configuration,
-            std::weak_ptr<SCStreamDelegate> delegate);
-  ~X11Stream() override;
+  CaptureStream(SourceFactory makeSource, std::shared_ptr<AudioCaptureFactory> audio,
+                SCStreamConfiguration configuration, std::weak_ptr<SCStreamDelegate> delegate);
+  ~CaptureStream() override;
 
   void addStreamOutput(std::weak_ptr<SCStreamOutput> output, SCStreamOutputType type,
                        DispatchQueue queue) override;
@@ -72,10 +65,8 @@ private:
   void stopRun(std::uint64_t runNumber, const ErrorRef& error);
   static void tearDown(std::unique_ptr<Run> run);
 
-  const ConnectionSource connect_;
   const SourceFactory makeSource_;
   const std::shared_ptr<AudioCaptureFactory> audioFactory_;
-  const SCContentFilter filter_;
   const SCStreamConfiguration configuration_;
   const std::weak_ptr<SCStreamDelegate> delegate_;
 
@@ -87,4 +78,4 @@ private:
   std::uint64_t runCount_ = 0;               // guarded by mutex_
 };
 
-} // namespace Platform::Linux::X11
+} // namespace Platform::Linux::Capture

@@ -1,8 +1,8 @@
-#include "Platform/Linux/X11/PixelBufferPool.h"
+#include "Platform/Linux/Capture/PixelBufferPool.h"
 
 #include <gtest/gtest.h>
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 namespace {
 
 TEST(PixelBufferPool, ReleasedBufferIsReusedForTheSameSizeOnly) {
@@ -66,4 +66,4 @@ TEST(PixelMemory, LentMemoryLivesWithTheFrameAndCopiesOwnTheirBytes) {
 }
 
 } // namespace
-} // namespace Platform::Linux::X11
+} // namespace Platform::Linux::Capture

@@ -1,8 +1,8 @@
-#include "Platform/Linux/X11/FramePacer.h"
+#include "Platform/Linux/Capture/FramePacer.h"
 
 #include <gtest/gtest.h>
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 namespace {
 
 using namespace std::chrono_literals;
@@ -59,4 +59,4 @@ TEST(FramePacer, AClockBeforeTheStartNeverSkips) {
 }
 
 } // namespace
-} // namespace Platform::Linux::X11
+} // namespace Platform::Linux::Capture

@@ -12,7 +12,7 @@
 // to the configured pixel format. Pure functions over caller-owned memory;
 // any thread, no shared state.
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 
 // 32-bit pixels in memory order B, G, R, A (little-endian 0xAARRGGBB words),
 // the layout X servers deliver for depth 24 and 32.
@@ -64,4 +64,10 @@ bool isSupportedPixelFormat(std::uint32_t pixelFormat);
 void renderFrame(const MutableImage& source, PixelBuffer& destination,
                  std::vector<std::uint8_t>& scratch);
 
-} // namespace Platform::Linux::X11
+// Whether the cursor drawn over an area of the given size looks different
+// between two readings: moved or changed shape while touching the area.
+bool cursorChangedInside(const std::optional<CursorImage>& before,
+                         const std::optional<CursorImage>& after, std::int32_t width,
+                         std::int32_t height);
+
+} // namespace Platform::Linux::Capture

@@ -1,6 +1,6 @@
-#include "Platform/Linux/X11/FramePacer.h"
+#include "Platform/Linux/Capture/FramePacer.h"
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 
 FramePacer::FramePacer(Clock::time_point start, std::chrono::nanoseconds interval)
     : start_(start), interval_(interval), deadline_(start) {}
@@ -22,4 +22,4 @@ std::uint64_t FramePacer::advance(Clock::time_point now) {
   return skipped;
 }
 
-} // namespace Platform::Linux::X11
+} // namespace Platform::Linux::Capture

@@ -13,7 +13,7 @@
 // to the pool when its last reference, wherever it is, is released. Any
 // thread; buffers may outlive the pool.
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 
 class PixelBufferPool : public std::enable_shared_from_this<PixelBufferPool> {
 public:
@@ -37,4 +37,4 @@ private:
   std::vector<std::unique_ptr<PixelBuffer>> free_; // guarded by mutex_
 };
 
-} // namespace Platform::Linux::X11
+} // namespace Platform::Linux::Capture

@@ -1,12 +1,11 @@
-#include "Platform/Linux/X11/X11Stream.h"
+#include "Platform/Linux/Capture/CaptureStream.h"
 
 #include "Platform/DeliveryGate.h"
-#include "Platform/Linux/X11/CaptureErrors.h"
-#include "Platform/Linux/X11/CaptureSource.h"
-#include "Platform/Linux/X11/CursorReader.h"
-#include "Platform/Linux/X11/FrameConversion.h"
-#include "Platform/Linux/X11/FramePacer.h"
-#include "Platform/Linux/X11/PixelBufferPool.h"
+#include "Platform/Linux/Capture/CaptureErrors.h"
+#include "Platform/Linux/Capture/CaptureSource.h"
+#include "Platform/Linux/Capture/FrameConversion.h"
+#include "Platform/Linux/Capture/FramePacer.h"
+#include "Platform/Linux/Capture/PixelBufferPool.h"
 #include "Platform/Log.h"
 
 #include <algorithm>
@@ -18,7 +17,7 @@
 #include <tuple>
 #include <utility>
 
-namespace Platform::Linux::X11 {
+namespace Platform::Linux::Capture {
 
 namespace {
 
@@ -81,7 +80,7 @@ std::shared_ptr<const PixelBuffer> blackFrame(PixelBufferPool& pool, std::uint32
 // straight into the frame, and only the alpha bytes are set here.
 std::shared_ptr<const PixelBuffer> framePixels(PixelBufferPool& pool, std::uint32_t pixelFormat,
                                                std::int32_t width, std::int32_t height,
-                                               const ImageGrabber::Grab& grabbed,
+                                               const Grab& grabbed,
                                                std::vector<std::uint8_t>& scratch) {
   const MutableImage& image = grabbed.image;
   if (grabbed.lease && pixelFormat == kCVPixelFormatType_32BGRA && image.width == width &&
@@ -157,9 +156,8 @@ private:
 } // namespace
 
 // Everything one start of the stream made, torn down by the stop.
-struct X11Stream::Run {
+struct CaptureStream::Run {
   std::uint64_t number = 0;
-  std::shared_ptr<XConnection> connection;
   std::unique_ptr<CaptureSource> source;
   std::unique_ptr<AudioCapture> audio;
   std::vector<Registration> screenOutputs;
@@ -172,7 +170,6 @@ struct X11Stream::Run {
   std::int32_t height = 0;
   std::chrono::nanoseconds interval{};
   std::size_t queueDepth = 1;
-  bool showsCursor = false;
 
   std::mutex mutex;
   std::condition_variable wake;
@@ -180,20 +177,13 @@ struct X11Stream::Run {
   std::thread thread;
 };
 
-X11Stream::X11Stream(ConnectionSource connect, std::shared_ptr<AudioCaptureFactory> audio,
-                     SCContentFilter filter, SCStreamConfiguration configuration,
-                     std::weak_ptr<SCStreamDelegate> delegate)
-    : connect_(std::move(connect)), audioFactory_(std::move(audio)), filter_(std::move(filter)),
+CaptureStream::CaptureStream(SourceFactory makeSource, std::shared_ptr<AudioCaptureFactory> audio,
+                             SCStreamConfiguration configuration,
+                             std::weak_ptr<SCStreamDelegate> delegate)
+    : makeSource_(std::move(makeSource)), audioFactory_(std::move(audio)),
       configuration_(std::move(configuration)), delegate_(std::move(delegate)) {}
 
-X11Stream::X11Stream(SourceFactory makeSource, std::shared_ptr<AudioCaptureFactory> audio,
-                     SCContentFilter filter, SCStreamConfiguration configuration,
-                     std::weak_ptr<SCStreamDelegate> delegate)
-    : makeSource_(std::move(makeSource)), audioFactory_(std::move(audio)),
-      filter_(std::move(filter)), configuration_(std::move(configuration)),
-      delegate_(std::move(delegate)) {}
-
-X11Stream::~X11Stream() {
+CaptureStream::~CaptureStream() {
   std::unique_ptr<Run> run;
   {
     std::lock_guard lock(mutex_);
@@ -202,8 +192,8 @@ X11Stream::~X11Stream() {
   tearDown(std::move(run));
 }
 
-void X11Stream::addStreamOutput(std::weak_ptr<SCStreamOutput> output, SCStreamOutputType type,
-                                DispatchQueue queue) {
+void CaptureStream::addStreamOutput(std::weak_ptr<SCStreamOutput> output, SCStreamOutputType type,
+                                    DispatchQueue queue) {
   std::lock_guard lock(mutex_);
   if (run_ || starting_) {
     throwCaptureError(CaptureErrorCode::attemptToStartStreamState,
@@ -223,7 +213,7 @@ void X11Stream::addStreamOutput(std::weak_ptr<SCStreamOutput> output, SCStreamOu
                     "This stream cannot capture a microphone; use a capture session for it");
 }
 
-void X11Stream::startCapture() {
+void CaptureStream::startCapture() {
   const std::uint32_t pixelFormat = configuration_.pixelFormat.value_or(kCVPixelFormatType_32BGRA);
   if (!isSupportedPixelFormat(pixelFormat)) {
     throwCaptureError(CaptureErrorCode::invalidParameter,
@@ -245,7 +235,6 @@ void X11Stream::startCapture() {
   run->pixelFormat = pixelFormat;
   run->interval = frameInterval(configuration_.minimumFrameInterval);
   run->queueDepth = static_cast<std::size_t>(std::max(1, configuration_.queueDepth));
-  run->showsCursor = configuration_.showsCursor;
   run->pool = PixelBufferPool::make(run->queueDepth + 2);
   try {
     prepare(*run, cancel.get_token());
@@ -280,23 +269,8 @@ void X11Stream::startCapture() {
                     "The stream was stopped while it started");
 }
 
-void X11Stream::prepare(Run& run, const std::stop_token& cancel) {
-  if (makeSource_) {
-    run.source = makeSource_(cancel);
-  } else {
-    run.connection = connect_();
-    if (!run.connection->hasCapturableImageFormat()) {
-      throwCaptureError(CaptureErrorCode::failedToStart,
-                        "X display \"" + run.connection->displayName() +
-                            "\" does not use 24-bit true colour, the only format captured");
-    }
-    if (filter_.window()) {
-      run.source = makeWindowCaptureSource(run.connection, filter_.window()->windowID);
-    } else {
-      run.source = makeDisplayCaptureSource(run.connection, filter_.display()->displayID,
-                                            configuration_.sourceRect);
-    }
-  }
+void CaptureStream::prepare(Run& run, const std::stop_token& cancel) {
+  run.source = makeSource_(cancel);
   std::int64_t width = configuration_.width;
   std::int64_t height = configuration_.height;
   if (width <= 0 || height <= 0) {
@@ -311,7 +285,7 @@ void X11Stream::prepare(Run& run, const std::stop_token& cancel) {
   run.height = static_cast<std::int32_t>(height);
 }
 
-void X11Stream::startRun(Run& run) {
+void CaptureStream::startRun(Run& run) {
   if (!run.audioOutputs.empty()) {
     if (!audioFactory_) {
       throwCaptureError(CaptureErrorCode::failedToStart, "System audio is not available");
@@ -325,7 +299,7 @@ void X11Stream::startRun(Run& run) {
   run.thread = std::thread([this, running = &run] { captureLoop(*running); });
 }
 
-void X11Stream::stopCapture() {
+void CaptureStream::stopCapture() {
   std::unique_ptr<Run> run;
   {
     std::lock_guard lock(mutex_);
@@ -342,7 +316,7 @@ void X11Stream::stopCapture() {
   tearDown(std::move(run));
 }
 
-void X11Stream::tearDown(std::unique_ptr<Run> run) {
+void CaptureStream::tearDown(std::unique_ptr<Run> run) {
   if (!run) {
     return;
   }
@@ -365,7 +339,7 @@ void X11Stream::tearDown(std::unique_ptr<Run> run) {
   }
 }
 
-void X11Stream::deliver(Run& run, SCStreamOutputType type, const SampleBufferRef& sample) {
+void CaptureStream::deliver(Run& run, SCStreamOutputType type, const SampleBufferRef& sample) {
   const bool isScreen = type == SCStreamOutputType::screen;
   const std::vector<Registration>& outputs = isScreen ? run.screenOutputs : run.audioOutputs;
   DeliveryGate& gate = isScreen ? *run.screenGate : *run.audioGate;
@@ -392,7 +366,7 @@ void X11Stream::deliver(Run& run, SCStreamOutputType type, const SampleBufferRef
   }
 }
 
-void X11Stream::reportFailure(std::uint64_t runNumber, ErrorRef error) {
+void CaptureStream::reportFailure(std::uint64_t runNumber, ErrorRef error) {
   // Never on the capture or audio thread: stopping joins and stops those.
   startTask([stream = weak_from_this(), runNumber, error = std::move(error)] {
     if (const auto self = stream.lock()) {
@@ -401,7 +375,7 @@ void X11Stream::reportFailure(std::uint64_t runNumber, ErrorRef error) {
   });
 }
 
-void X11Stream::stopRun(std::uint64_t runNumber, const ErrorRef& error) {
+void CaptureStream::stopRun(std::uint64_t runNumber, const ErrorRef& error) {
   std::unique_ptr<Run> run;
   {
     std::lock_guard lock(mutex_);
@@ -416,7 +390,7 @@ void X11Stream::stopRun(std::uint64_t runNumber, const ErrorRef& error) {
   }
 }
 
-void X11Stream::captureLoop(Run& run) {
+void CaptureStream::captureLoop(Run& run) {
   try {
     captureFrames(run);
   } catch (const std::exception& exception) {
@@ -429,16 +403,11 @@ void X11Stream::captureLoop(Run& run) {
   }
 }
 
-void X11Stream::captureFrames(Run& run) {
+void CaptureStream::captureFrames(Run& run) {
   CaptureSource& source = *run.source;
-  XConnection* connection = run.connection.get(); // none for a screen cast
   const auto format = FormatDescription::video(run.pixelFormat, run.width, run.height);
   std::shared_ptr<const PixelBuffer> lastPixels;
   std::optional<CursorImage> lastCursor;
-  std::optional<CursorReader> cursorReader;
-  if (run.showsCursor && connection) {
-    cursorReader.emplace(run.connection);
-  }
   std::vector<std::uint8_t> scratch;
   const auto fail = [&](ErrorRef error) { reportFailure(run.number, std::move(error)); };
 
@@ -452,14 +421,6 @@ void X11Stream::captureFrames(Run& run) {
       }
     }
 
-    if (connection) {
-      connection->pumpEvents();
-      if (!connection->isAlive()) {
-        return fail(captureError(CaptureErrorCode::connectionInvalid,
-                                 "The connection to X display \"" + connection->displayName() +
-                                     "\" was lost"));
-      }
-    }
     // Frames are stamped with their grid point, which they were taken a
     // moment after (the wake-up and the grab take a few milliseconds): a
     // steady rate that players and editors read as such, and frames never
@@ -477,19 +438,15 @@ void X11Stream::captureFrames(Run& run) {
       continue;
     }
 
-    std::optional<CursorImage> cursor;
-    if (cursorReader) {
-      cursor = cursorReader->read(source.pointerWindow(), source.pointerOffsetX(),
-                                  source.pointerOffsetY());
-    }
+    std::optional<CursorImage> cursor = source.cursor();
     const bool damaged = source.takeChange();
     const bool changed = damaged || !lastPixels ||
                          cursorChangedInside(lastCursor, cursor, source.width(), source.height());
     SCFrameStatus status = SCFrameStatus::idle;
     if (changed) {
-      const ImageGrabber::Grab grabbed = source.grab();
+      const Grab grabbed = source.grab();
       switch (grabbed.outcome) {
-      case ImageGrabber::Outcome::grabbed: {
+      case Grab::Outcome::grabbed: {
         if (cursor) {
           drawCursor(grabbed.image, *cursor);
         }
@@ -499,7 +456,7 @@ void X11Stream::captureFrames(Run& run) {
         status = SCFrameStatus::complete;
         break;
       }
-      case ImageGrabber::Outcome::unavailable:
+      case Grab::Outcome::unavailable:
         // Hidden for now (minimized, on another workspace, unmapped): the
         // last frame again, or black until the first pixels can be read, so
         // a recording of a hidden window starts at once.
@@ -508,10 +465,10 @@ void X11Stream::captureFrames(Run& run) {
           status = SCFrameStatus::complete;
         }
         break;
-      case ImageGrabber::Outcome::gone:
+      case Grab::Outcome::gone:
         return fail(captureError(CaptureErrorCode::noCaptureSource,
                                  "The captured content no longer exists"));
-      case ImageGrabber::Outcome::failed:
+      case Grab::Outcome::failed:
         return fail(captureError(CaptureErrorCode::internalError,
                                  "Could not read the pixels of the captured content"));
       }
@@ -520,4 +477,4 @@ void X11Stream::captureFrames(Run& run) {
   }
 }
 
-} // namespace Platform::Linux::X11
+} // namespace Platform::Linux::Capture
