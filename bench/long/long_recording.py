@@ -6,7 +6,11 @@ same time, of the same window, on one private virtual desktop. Whatever
 drift the content has of its own shows in both files alike; what only the
 helper's file shows is the helper's.
 
-    bench/long/long_recording.py [--minutes 60] [--build build] [--helper PATH]
+    bench/long/long_recording.py [--minutes 60] [--build build] [--helper PATH ...]
+
+--helper records with another tarsel-helper instead of the build's; given
+more than once, all of them record at once, side by side with ffmpeg (a
+change compared with the code before it, under the same load and content).
 
 Prints, for each recorder, the median A/V offset (beep onset minus flash
 onset) of every minute, the largest change of the offset from one flash to
@@ -103,7 +107,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--minutes", type=float, default=60)
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
-    parser.add_argument("--helper", help="a tarsel-helper other than the build's")
+    parser.add_argument("--helper", action="append", default=[],
+                        help="a tarsel-helper other than the build's; may be repeated")
     options = parser.parse_args()
 
     if not os.path.exists(os.path.join(options.build, "CMakeCache.txt")):
@@ -111,11 +116,14 @@ def main():
                      "-DCMAKE_BUILD_TYPE=Release"], stdout=subprocess.DEVNULL)
     run_checked(["cmake", "--build", options.build, "--target", "tarsel-helper", "demo-window"],
                 stdout=subprocess.DEVNULL)
-    helper = options.helper or os.path.join(options.build, "Sources/Helper/tarsel-helper")
+    helpers = options.helper or [os.path.join(options.build, "Sources/Helper/tarsel-helper")]
+    # Several helpers are told apart by the folder each lives in.
+    labels = ([os.path.basename(os.path.dirname(os.path.abspath(helper))) for helper in helpers]
+              if len(helpers) > 1 else ["tarsel-helper"])
     window_program = os.path.join(options.build, "Tests/tools/demo_window/demo-window")
 
     work = tempfile.mkdtemp(prefix="tarsel-long-")
-    paths = {name: os.path.join(work, f"{name}.mp4") for name in ("tarsel-helper", "ffmpeg")}
+    paths = {name: os.path.join(work, f"{name}.mp4") for name in labels + ["ffmpeg"]}
     seconds = options.minutes * 60
     desktop = Desktop(os.path.join(work, "desktop"))
     try:
@@ -124,15 +132,16 @@ def main():
              "--flash-every", str(FLASH_PERIOD), "--beep"], stdout=subprocess.PIPE, text=True)
         try:
             window = window_process.stdout.readline().strip()
-            processes = {"tarsel-helper": start_helper(helper, window, paths["tarsel-helper"]),
-                         "ffmpeg": start_ffmpeg(window, SIZE, paths["ffmpeg"])}
+            processes = {label: start_helper(helper, window, paths[label])
+                         for label, helper in zip(labels, helpers)}
+            processes["ffmpeg"] = start_ffmpeg(window, SIZE, paths["ffmpeg"])
             started = time.monotonic()
             time.sleep(min(60, seconds))
             after_first_minute = {name: resident_mib(p.pid) for name, p in processes.items()}
             time.sleep(max(0.0, seconds - (time.monotonic() - started)))
             final = {name: resident_mib(p.pid) for name, p in processes.items()}
-            runs = {"tarsel-helper": stop_helper(processes["tarsel-helper"]),
-                    "ffmpeg": stop_ffmpeg(processes["ffmpeg"])}
+            runs = {label: stop_helper(processes[label]) for label in labels}
+            runs["ffmpeg"] = stop_ffmpeg(processes["ffmpeg"])
         finally:
             window_process.terminate()
             window_process.wait()
@@ -143,7 +152,7 @@ def main():
         summarise(paths[name], run)
 
     print(f"\n{options.minutes:g} min of a {SIZE} window at {RATE} fps flashing and beeping "
-          f"every {FLASH_PERIOD} s, recorded by both at once; x264 veryfast CRF 23, "
+          f"every {FLASH_PERIOD} s, recorded by all at once; x264 veryfast CRF 23, "
           f"two ALAC tracks\n")
     names = list(runs)
     header = f"{'minute':>6} " + " ".join(f"{name + ' ms (n)':>22}" for name in names)
@@ -158,7 +167,7 @@ def main():
             cells.append(f"{value[0]:+8.1f} ({value[1]:2d})" if value else "-")
         print(f"{minute:6d} " + " ".join(f"{cell:>22}" for cell in cells))
     print()
-    header = (f"{'recorder':14} {'largest step ms':>16} {'steps >10 ms':>13} "
+    header = (f"{'recorder':14} {'largest step ms':>16} {'steps >10 ms':>13} {'CPU s/s':>8} "
               f"{'RSS MiB 1 min/final/peak':>26} {'frames/expected':>16} {'exit':>5}")
     print(header)
     print("-" * len(header))
@@ -167,7 +176,8 @@ def main():
         step = f"{run['largest_step']:.1f}" if run["largest_step"] is not None else "-"
         expected = round((run["duration"] or seconds) * RATE)
         memory = f"{run['rss_first_minute']:.1f}/{run['rss_final']:.1f}/{run['peak']:.1f}"
-        print(f"{name:14} {step:>16} {run['steps_over_10']:13d} {memory:>26} "
+        cpu = run["cpu"] / (run["duration"] or seconds)
+        print(f"{name:14} {step:>16} {run['steps_over_10']:13d} {cpu:8.3f} {memory:>26} "
               f"{run['video_frames']:7d}/{expected:<8d} {run['status']:5d}")
     print(f"\nfiles kept in {work}")
 
