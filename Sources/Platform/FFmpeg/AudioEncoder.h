@@ -12,12 +12,11 @@
 // Timing: output times are sample counts from the session start. Input that
 // continues where the previous buffer ended (within a small tolerance for
 // clock drift and jitter) is appended without a break, and the resampler
-// stretches it (by 0.2 % at most) until it meets its
-// presentation times: a sample clock that runs apart from the clock of the
-// stamps neither drifts off the picture nor is corrected by audible steps. A
-// real gap is filled with silence and an overlap is trimmed, so the track
-// follows the input's presentation times without ever breaking its own
-// timeline.
+// stretches it, by 0.2 % at most, until it meets its presentation times: a
+// sample clock that runs apart from the clock of the stamps neither drifts
+// off the picture nor is corrected by audible steps. A real gap is filled
+// with silence and an overlap is trimmed, so the track follows the input's
+// presentation times without ever breaking its own timeline.
 //
 // Threads: see TrackEncoder.
 
