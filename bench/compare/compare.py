@@ -29,6 +29,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -137,19 +138,27 @@ def beep_onsets(path, track):
     return onsets(levels, 0.5)
 
 
-def av_offsets(path):
-    """Each beep onset minus the nearest flash onset, in milliseconds, from the
-    audio track that carries the beeps."""
+def beeps_and_flashes(path):
+    """The beep onsets of the audio track that carries the beeps, and the
+    flash onsets."""
     flashes = flash_onsets(path)
     for track in (0, 1):
         beeps = beep_onsets(path, track)
         if beeps and flashes:
-            return [round((beep - min(flashes, key=lambda f: abs(f - beep))) * 1000, 1)
-                    for beep in beeps if min(abs(f - beep) for f in flashes) < 0.5]
-    return []
+            return beeps, flashes
+    return [], flashes
 
 
-def record_with_helper(helper, window, seconds, path):
+def av_offsets(path):
+    """Each beep onset minus the nearest flash onset, in milliseconds."""
+    beeps, flashes = beeps_and_flashes(path)
+    return [round((beep - min(flashes, key=lambda f: abs(f - beep))) * 1000, 1)
+            for beep in beeps if min(abs(f - beep) for f in flashes) < 0.5]
+
+
+def start_helper(helper, window, path):
+    """The helper recording `window`, system audio and the virtual microphone,
+    once it has said that the recording started."""
     process = subprocess.Popen([helper, "start", window, "virtual_mic", path],
                                stdout=subprocess.PIPE, text=True)
     for line in process.stdout:
@@ -157,13 +166,22 @@ def record_with_helper(helper, window, seconds, path):
             break
         if line.startswith(("Vistrel Error", "Unknown Error")):
             raise RuntimeError(line.strip())
-    time.sleep(seconds)
+    return process
+
+
+def stop_helper(process):
     interrupted = time.monotonic()
     process.send_signal(signal.SIGINT)
     process.stdout.read()
     status, cpu, peak = wait_rusage(process)
     return {"status": status, "cpu": cpu, "peak": peak, "stop": time.monotonic() - interrupted,
             "dropped": None}
+
+
+def record_with_helper(helper, window, seconds, path):
+    process = start_helper(helper, window, path)
+    time.sleep(seconds)
+    return stop_helper(process)
 
 
 def record_with_library(program, seconds, path):
@@ -178,7 +196,7 @@ def record_with_library(program, seconds, path):
             "stop": time.monotonic() - started - seconds, "dropped": None, "report": output}
 
 
-def record_with_ffmpeg(window, size, seconds, path):
+def start_ffmpeg(window, size, path):
     """One window with two audio tracks, or the whole display without sound
     when `window` is None (as the library's display recording does)."""
     source = ["-window_id", window] if window else []
@@ -200,18 +218,33 @@ def record_with_ffmpeg(window, size, seconds, path):
         "-movflags", "+frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "1000000",
         path,
     ]
-    process = subprocess.Popen(arguments, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    time.sleep(seconds)
+    process = subprocess.Popen(arguments, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               text=True)
+    # Read as it comes: a full pipe would stop ffmpeg within minutes.
+    process.progress = []
+    process.progress_reader = threading.Thread(
+        target=lambda: process.progress.extend(process.stdout), daemon=True)
+    process.progress_reader.start()
+    return process
+
+
+def stop_ffmpeg(process):
     interrupted = time.monotonic()
     # "q" is ffmpeg's own clean stop; a SIGINT makes it exit with status 255.
     process.stdin.write("q")
     process.stdin.close()
-    progress = process.stdout.read()
+    process.progress_reader.join()
     status, cpu, peak = wait_rusage(process)
-    dropped = [int(line.split("=")[1]) for line in progress.splitlines()
+    dropped = [int(line.split("=")[1]) for line in process.progress
                if line.startswith("drop_frames=")]
     return {"status": status, "cpu": cpu, "peak": peak, "stop": time.monotonic() - interrupted,
             "dropped": dropped[-1] if dropped else None}
+
+
+def record_with_ffmpeg(window, size, seconds, path):
+    process = start_ffmpeg(window, size, path)
+    time.sleep(seconds)
+    return stop_ffmpeg(process)
 
 
 def median(values):

@@ -9,11 +9,18 @@ namespace Platform::FFmpeg {
 namespace {
 
 // Below this, a difference between a buffer's time and where the track has
-// got to is capture jitter, not a gap. Captures smooth their stamps, so what
-// is above it is real: lost audio, or a buffer that started before a resume
-// and was dropped whole. Placed where they belong, the following sound stays
-// in step with the picture.
+// got to is clock drift or capture jitter, not a gap. Captures smooth their
+// stamps, so what is above it is real: lost audio, or a buffer that started
+// before a resume and was dropped whole. Placed where they belong, the
+// following sound stays in step with the picture.
 constexpr int jitterToleranceMilliseconds = 10;
+// What is below the tolerance is stretched away: the resampler adds or
+// removes the difference spread over this long. A sample clock that runs
+// 100 ppm apart from the stamps' then keeps the track within 0.2 ms of them.
+constexpr int steeringSeconds = 2;
+// At most 0.2 % faster or slower, a pitch change of three cents: inaudible,
+// and twice what any clock the stamps steer by can ask.
+constexpr int steeringPerMille = 2;
 constexpr int silenceChunkFrames = 4096;
 constexpr std::int64_t defaultBitRatePerChannel = 64000;
 
@@ -103,6 +110,7 @@ void AudioEncoder::append(const CMSampleBuffer& sample, CMTime sessionStart) {
   const std::uint8_t* bytes = buffer->bytes.data();
   if (difference > tolerance) {
     resampleSilence(difference * sourceRate_ / rate);
+    steer(0);
   } else if (difference < -tolerance) {
     const std::int64_t overlap = -difference * sourceRate_ / rate;
     if (overlap >= frameCount) {
@@ -110,6 +118,9 @@ void AudioEncoder::append(const CMSampleBuffer& sample, CMTime sessionStart) {
     }
     bytes += static_cast<std::size_t>(overlap) * source.bytesPerFrame();
     frameCount -= overlap;
+    steer(0);
+  } else {
+    steer(difference);
   }
   while (frameCount > 0) {
     const int chunk = static_cast<int>(std::min<std::int64_t>(frameCount, 1 << 20));
@@ -143,18 +154,34 @@ void AudioEncoder::finish(CMTime recordingEnd) {
 }
 
 std::int64_t AudioEncoder::expectedPosition() const {
-  if (sourceRate_ == 0) {
-    return anchor_;
+  if (!resampler_) {
+    return produced_;
   }
-  return anchor_ + sourceFrames_ * codecContext().sample_rate / sourceRate_;
+  // Input the resampler holds lands after what it has put out.
+  return produced_ + swr_get_delay(resampler_.get(), codecContext().sample_rate);
+}
+
+void AudioEncoder::steer(std::int64_t lead) {
+  if (lead == 0 && !steering_) {
+    return; // input on its time passes through unchanged
+  }
+  // Steering needs the resampler's filter even where the rates match; it
+  // holds nothing before its first use, so switching it on loses nothing.
+  const int distance = steeringSeconds * codec().sample_rate;
+  const std::int64_t most = static_cast<std::int64_t>(distance) * steeringPerMille / 1000;
+  const int delta = static_cast<int>(std::clamp(lead, -most, most));
+  const int result = swr_set_compensation(resampler_.get(), delta, distance);
+  if (result < 0) {
+    failAudio(result, "steer the audio resampler");
+  }
+  steering_ = true;
 }
 
 void AudioEncoder::useSource(const AudioStreamDescription& source) {
   if (resampler_) {
     resample(nullptr, 0);
-    anchor_ = expectedPosition();
-    sourceFrames_ = 0;
   }
+  steering_ = false;
   AVChannelLayout layout{};
   av_channel_layout_default(&layout, source.channelCount);
   SwrContext* resampler = nullptr;
@@ -199,7 +226,7 @@ void AudioEncoder::resample(const std::uint8_t* bytes, int frameCount) {
                                            converted) < converted) {
     failAudio(AVERROR(ENOMEM), "buffer audio");
   }
-  sourceFrames_ += frameCount;
+  produced_ += converted;
 }
 
 void AudioEncoder::resampleSilence(std::int64_t frameCount) {

@@ -11,9 +11,12 @@
 //
 // Timing: output times are sample counts from the session start. Input that
 // continues where the previous buffer ended (within a small tolerance for
-// clock jitter) is appended as is; a real gap is filled with silence and an
-// overlap is trimmed, so the track follows the input's presentation times
-// without ever breaking its own timeline.
+// clock drift and jitter) is appended without a break, and the resampler
+// stretches it, by 0.2 % at most, until it meets its presentation times: a
+// sample clock that runs apart from the clock of the stamps neither drifts
+// off the picture nor is corrected by audible steps. A real gap is filled
+// with silence and an overlap is trimmed, so the track follows the input's
+// presentation times without ever breaking its own timeline.
 //
 // Threads: see TrackEncoder.
 
@@ -33,6 +36,9 @@ private:
   void useSource(const AudioStreamDescription& source);
   // The track position, in output samples, where the next input lands.
   std::int64_t expectedPosition() const;
+  // Stretches the input to land `lead` output samples later (earlier when
+  // negative) over the next seconds.
+  void steer(std::int64_t lead);
   void resample(const std::uint8_t* bytes, int frameCount);
   void resampleSilence(std::int64_t frameCount);
   void encodeBufferedFrames(bool all);
@@ -44,8 +50,8 @@ private:
   AudioFifoPtr fifo_;
   FramePtr resampled_;
   FramePtr frame_;
-  std::int64_t anchor_ = 0;       // output samples before the current source began
-  std::int64_t sourceFrames_ = 0; // input frames taken since the anchor
+  std::int64_t produced_ = 0; // output samples the resampler has put out
+  bool steering_ = false;     // the resampler stretches the current source
   std::int64_t nextTime_ = 0;
   int primingToSkip_; // input samples still to drop for the encoder's priming
 };

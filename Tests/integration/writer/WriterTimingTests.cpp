@@ -201,6 +201,44 @@ TEST(WriterTiming, CompressedAudioKeepsItsPlace) {
   EXPECT_NEAR(static_cast<double>(firstSoundAt(samples, 0)), 0.5 * 48000, 240);
 }
 
+// A sample clock 300 ppm fast or slow against the stamps' clock: the track
+// is stretched to meet the stamps, with nothing cut and no silence put in,
+// so a mark stamped a minute in plays at its time.
+TEST(WriterTiming, AudioFromADriftingSampleClockMeetsItsStampsWithoutABreak) {
+  for (const double drift : {300e-6, -300e-6}) {
+    SCOPED_TRACE(drift > 0 ? "stamps run slow" : "stamps run fast");
+    ScratchDirectory directory;
+    const std::string path = directory.file("drift.m4a");
+    auto writer = writing().makeAssetWriter(path, AVFileType::appleM4A);
+    auto audio = addInput(*writer, MediaType::audio, audioSettings(true, 1));
+    ASSERT_TRUE(writer->startWriting());
+    writer->startSessionAtSourceTime(seconds(0));
+    // A quiet tone throughout; every 5 s one loud buffer marks the time.
+    const AudioShape quiet{48000, 1, AudioSampleFormat::float32, 0.02};
+    const AudioShape loud{48000, 1, AudioSampleFormat::float32, 0.5};
+    const double stampedLength = 0.02 * (1 + drift); // of 960 frames
+    const int buffers = 3000;
+    for (int i = 0; i < buffers; ++i) {
+      ASSERT_TRUE(appendWhenReady(
+          *audio, audioBuffer(i % 250 == 125 ? loud : quiet, 960, seconds(i * stampedLength))));
+    }
+    writer->finishWriting();
+    ASSERT_EQ(writer->status(), AVAssetWriterStatus::completed);
+
+    const std::vector<float> samples = decodeTrack(path, 0).firstChannel;
+    EXPECT_EQ(firstSilenceAt(samples, 0), samples.size()) << "silence was put in";
+    const double withinMs = 1.5 * 48;
+    std::size_t from = 0;
+    for (int mark = 125; mark < buffers; mark += 250) {
+      const std::size_t onset = firstSoundAt(samples, from);
+      EXPECT_NEAR(static_cast<double>(onset), mark * stampedLength * 48000, withinMs)
+          << "mark at buffer " << mark;
+      from = onset + 960;
+    }
+    EXPECT_NEAR(static_cast<double>(samples.size()), buffers * stampedLength * 48000, withinMs);
+  }
+}
+
 // A buffer that repeats audio already written is trimmed, not written twice.
 TEST(WriterTiming, OverlappingAudioIsTrimmed) {
   ScratchDirectory directory;

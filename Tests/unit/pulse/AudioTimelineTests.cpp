@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
 #include <vector>
 
 namespace {
@@ -206,6 +208,72 @@ TEST(AudioTimeline, HoursOfSilenceAtAnUnevenRateStayOnTheClock) {
   ASSERT_TRUE(timeline.end().has_value());
   EXPECT_LE(until - *timeline.end(), 23'000) << "less than a frame behind the clock";
   EXPECT_GE(until - *timeline.end(), 0);
+}
+
+// A source whose sample clock runs 100 ppm fast or slow against the host
+// clock, read for an hour by a thread that is mostly a little late and
+// sometimes very late: the stamps follow the host clock, not the count, and
+// the loop that keeps them there never drops or inserts a frame.
+TEST(AudioTimeline, StampsFollowTheHostClockThroughAnHourOfSourceClockDrift) {
+  constexpr std::size_t framesPer40ms = 1920;
+  constexpr int buffersPerHour = 3600 * 25;
+  for (const double drift : {100e-6, -100e-6}) {
+    SCOPED_TRACE(drift > 0 ? "source clock fast" : "source clock slow");
+    AudioTimeline timeline(48000, tolerance);
+    std::mt19937 random(24);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    // Host nanoseconds a source frame lasts.
+    const double framePeriod = 1e9 / 48000 / (1 + drift);
+    const double captureStart = 5e9;
+    std::int64_t worstError = 0;
+    std::int64_t worstSettledError = 0;
+    std::size_t dropped = 0;
+    for (int i = 0; i < buffersPerHour; ++i) {
+      const double capturedAt = captureStart + i * framesPer40ms * framePeriod;
+      const double filledAt = capturedAt + framesPer40ms * framePeriod;
+      // Cubed: most reads within a few milliseconds, some up to 60 ms late.
+      const double late = std::pow(unit(random), 3) * 60 * millisecond;
+      const auto expectedStart = timeline.end();
+      const auto placed = timeline.stamp(std::llround(filledAt + late), framesPer40ms);
+      dropped += placed.droppedFrames;
+      if (expectedStart) {
+        ASSERT_EQ(placed.start, *expectedStart) << "buffer " << i << " moved";
+      }
+      const std::int64_t error =
+          std::abs(placed.start - static_cast<std::int64_t>(std::llround(capturedAt)));
+      worstError = std::max(worstError, error);
+      if (i >= 25 * 60) {
+        worstSettledError = std::max(worstSettledError, error);
+      }
+    }
+    EXPECT_EQ(dropped, 0U);
+    EXPECT_EQ(timeline.reanchorCount(), 0U);
+    // The count alone would be 360 ms off after the hour.
+    EXPECT_LE(worstError, 5 * millisecond);
+    EXPECT_LE(worstSettledError, 2 * millisecond) << "after the first minute";
+  }
+}
+
+// A loss that is an event still moves the timeline at once while it is
+// steered: the steering neither hides it nor takes minutes to follow it.
+TEST(AudioTimeline, AnEventStillMovesASteeredTimelineAtOnce) {
+  AudioTimeline timeline(48000, tolerance);
+  const double framePeriod = 1e9 / 48000 / (1 + 80e-6);
+  std::int64_t lost = 0;
+  for (int i = 0; i < 25 * 600; ++i) {
+    if (i == 25 * 300) {
+      lost = 200 * millisecond; // the server dropped 200 ms that no hole reported
+    }
+    const double filledAt = 1e9 + (i + 1) * 1920 * framePeriod + static_cast<double>(lost);
+    const std::int64_t start = timeline.stamp(std::llround(filledAt), 1920).start - lost;
+    // Within a window of the loss, its reads are not yet evidence.
+    const bool deciding = i >= 25 * 300 && i < 25 * 300 + 14;
+    if (!deciding) {
+      EXPECT_NEAR(static_cast<double>(start), 1e9 + i * 1920 * framePeriod, 1 * millisecond)
+          << "buffer " << i;
+    }
+  }
+  EXPECT_EQ(timeline.reanchorCount(), 1U);
 }
 
 } // namespace

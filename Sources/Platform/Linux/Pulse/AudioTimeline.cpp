@@ -1,12 +1,23 @@
 #include "Platform/Linux/Pulse/AudioTimeline.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace Platform::Linux::Pulse {
 
 namespace {
 constexpr std::int64_t nanosecondsPerSecond = 1'000'000'000;
-}
+// The loop's time constant: long against the jitter of the least delayed
+// read, short against how fast a clock's rate wanders (with temperature,
+// over minutes). Critically damped: a 100 ppm drift moves the stamps by
+// less than a millisecond before the loop has it.
+constexpr double loopSeconds = 10.0;
+constexpr double proportionalGain = 2.0 / loopSeconds;
+constexpr double integralGain = 1.0 / (loopSeconds * loopSeconds);
+// Far beyond any real clock's error (crystals hold 100 ppm), and a pitch
+// change of under two cents: nobody hears the steering.
+constexpr double largestRateCorrection = 1e-3;
+} // namespace
 
 AudioTimeline::AudioTimeline(std::uint32_t sampleRate, std::int64_t toleranceNanoseconds,
                              std::int64_t windowNanoseconds)
@@ -36,7 +47,37 @@ std::optional<std::int64_t> AudioTimeline::end() const {
   if (!anchor_) {
     return std::nullopt;
   }
-  return *anchor_ + framesToNanoseconds(framesSinceAnchor_);
+  return *anchor_ + framesToNanoseconds(framesSinceAnchor_) + std::llround(steered_);
+}
+
+void AudioTimeline::advance(std::uint64_t frames) {
+  framesSinceAnchor_ += frames;
+  steered_ += static_cast<double>(framesToNanoseconds(frames)) * rateCorrection_;
+}
+
+void AudioTimeline::steer(std::int64_t lead, std::int64_t windowLength) {
+  const double error = static_cast<double>(lead) / nanosecondsPerSecond;
+  const double seconds = static_cast<double>(windowLength) / nanosecondsPerSecond;
+  const double integral = integral_ + integralGain * error * seconds;
+  const double rate = integral + proportionalGain * error;
+  rateCorrection_ = std::clamp(rate, -largestRateCorrection, largestRateCorrection);
+  if (rate == rateCorrection_) {
+    integral_ = integral; // no wind-up while the correction is at its limit
+  }
+}
+
+void AudioTimeline::closeWindow() {
+  const std::int64_t lead = *smallestLead_;
+  if (lead > tolerance_) {
+    *anchor_ += lead;
+    ++reanchors_;
+  } else if (lead < -tolerance_) {
+    framesToDrop_ += nanosecondsToFrames(-lead);
+    ++reanchors_;
+  } else {
+    steer(lead, windowCovered_);
+  }
+  forgetReads();
 }
 
 AudioTimeline::Span AudioTimeline::silenceUntil(std::int64_t untilNanoseconds) {
@@ -45,7 +86,7 @@ AudioTimeline::Span AudioTimeline::silenceUntil(std::int64_t untilNanoseconds) {
     return {};
   }
   const std::size_t frames = nanosecondsToFrames(untilNanoseconds - *from);
-  framesSinceAnchor_ += frames;
+  framesSinceAnchor_ += frames; // placed to meet the host clock: not steered
   return {*from, frames};
 }
 
@@ -66,7 +107,7 @@ AudioTimeline::Rejoin AudioTimeline::rejoin(std::int64_t nowNanoseconds, std::si
   }
   framesSinceAnchor_ += placed.silenceFrames;
   placed.placement.start = *end();
-  framesSinceAnchor_ += frames - placed.placement.droppedFrames;
+  advance(frames - placed.placement.droppedFrames);
   return placed;
 }
 
@@ -83,21 +124,14 @@ AudioTimeline::Placement AudioTimeline::stamp(std::int64_t nowNanoseconds, std::
     smallestLead_ = std::min(smallestLead_.value_or(lead), lead);
     windowCovered_ += duration;
     if (windowCovered_ >= window_) {
-      if (*smallestLead_ > tolerance_) {
-        *anchor_ += *smallestLead_;
-        ++reanchors_;
-      } else if (*smallestLead_ < -tolerance_) {
-        framesToDrop_ += nanosecondsToFrames(-*smallestLead_);
-        ++reanchors_;
-      }
-      forgetReads();
+      closeWindow();
     }
   }
   Placement placed;
   placed.droppedFrames = static_cast<std::size_t>(std::min<std::uint64_t>(framesToDrop_, frames));
   framesToDrop_ -= placed.droppedFrames;
   placed.start = *end();
-  framesSinceAnchor_ += frames - placed.droppedFrames;
+  advance(frames - placed.droppedFrames);
   return placed;
 }
 
@@ -106,7 +140,7 @@ void AudioTimeline::skip(std::size_t frames) {
     // Missing frames the timeline had already passed leave nothing to drop.
     const std::uint64_t passed = std::min<std::uint64_t>(framesToDrop_, frames);
     framesToDrop_ -= passed;
-    framesSinceAnchor_ += frames - passed;
+    advance(frames - passed);
   }
 }
 

@@ -14,14 +14,21 @@
 // buffers are stamped on a running frame count from an anchor instead. A
 // read can come late but never early, so over each window of audio the
 // smallest lead of the measure over the count (the least delayed read) is
-// kept; when even that one says the count is off by more than the
-// tolerance, the timeline follows it. Ahead (after lost audio, or a source
-// clock slower than ours) leaves a gap. Back (the count was set by a late
-// read, or a monitor's lead shrank) cannot move sound already stamped: the
-// frames that would overlap it are dropped instead, so stamps never go back
-// and every buffer starts where the one before ended or later. Late reads
-// move nothing as long as one read in a window came on time, so scheduling
-// hiccups cannot push the sound out of step with the picture.
+// kept.
+//
+// The source's sample clock runs apart from the host clock by tens of parts
+// per million, so a count at the nominal rate drifts off the host clock by
+// seconds a day. A phase-locked loop steers the length of a frame on the
+// host clock by each window's smallest lead: stamps follow the host clock
+// within a millisecond or two and every frame is kept, so the sound moves
+// neither by a drop nor by a gap. Only a lead beyond the tolerance is an
+// event, and moves the timeline at once. Ahead (lost audio) leaves a gap.
+// Back (the count was set by a late read, or a monitor's lead shrank)
+// cannot move sound already stamped: the frames that would overlap it are
+// dropped instead, so stamps never go back and every buffer starts where
+// the one before ended or later. Late reads move nothing as long as one
+// read in a window came on time, so scheduling hiccups cannot push the
+// sound out of step with the picture.
 //
 // While the source is gone the timeline runs on as silence up to the host
 // clock, so the track keeps its length; the first buffer after the source
@@ -73,22 +80,29 @@ public:
   // buffer.
   Rejoin rejoin(std::int64_t nowNanoseconds, std::size_t frames);
 
-  // How long `frames` frames last, in nanoseconds.
-  std::int64_t durationOf(std::size_t frames) const { return framesToNanoseconds(frames); }
-
-  // How many times the anchor was moved after the first buffer.
+  // How many times an event moved the timeline by a step.
   std::uint64_t reanchorCount() const { return reanchors_; }
 
 private:
   std::int64_t framesToNanoseconds(std::uint64_t frames) const;
   std::size_t nanosecondsToFrames(std::int64_t nanoseconds) const;
   void forgetReads();
+  void closeWindow();
+  // Counts `frames` stamped source frames, steered.
+  void advance(std::uint64_t frames);
+  void steer(std::int64_t lead, std::int64_t windowLength);
 
   std::uint32_t sampleRate_;
   std::int64_t tolerance_;
   std::int64_t window_;
   std::optional<std::int64_t> anchor_;
   std::uint64_t framesSinceAnchor_ = 0;
+  // Nanoseconds the stamped frames since the anchor lasted beyond nominal.
+  double steered_ = 0;
+  // How much longer than nominal a frame lasts on the host clock, as the
+  // loop steers it (1e-4 is 100 parts per million).
+  double rateCorrection_ = 0;
+  double integral_ = 0; // the loop's memory of the source's clock rate
   // Frames still to drop after the timeline moved back.
   std::uint64_t framesToDrop_ = 0;
   std::optional<std::int64_t> smallestLead_;

@@ -34,6 +34,8 @@ constexpr pa_usec_t batchMicroseconds = 40'000;
 // Stamps that follow each other differ by rounding only; a moved timeline
 // moves them by milliseconds.
 constexpr std::int64_t contiguityNanoseconds = 1'000;
+// A least delayed read this far off is an event (lost audio, a monitor's
+// lead that jumped) and moves the timeline at once; closer ones steer it.
 // Above the jitter of when our reads are scheduled.
 constexpr std::int64_t timelineToleranceNanoseconds = 15'000'000;
 constexpr std::size_t bytesPerSample = sizeof(float);
@@ -368,7 +370,7 @@ private:
   void deliverSilence() {
     const auto span = timeline_->silenceUntil(hostTimeNow().value - silenceLagNanoseconds);
     if (span.frames > 0) {
-      gather(nullptr, span.frames, span.start);
+      gather(nullptr, span.frames, span.start, *timeline_->end());
     }
   }
 
@@ -415,28 +417,30 @@ private:
       rejoining_ = false;
       const auto rejoined = timeline_->rejoin(now, frames);
       if (rejoined.silenceFrames > 0) {
-        gather(nullptr, rejoined.silenceFrames, rejoined.silenceStart);
+        gather(nullptr, rejoined.silenceFrames, rejoined.silenceStart, rejoined.placement.start);
       }
       placed = rejoined.placement;
     }
     if (const std::size_t kept = frames - placed.droppedFrames; kept > 0) {
-      gather(pending_.data() + placed.droppedFrames * frameBytes_, kept, placed.start);
+      gather(pending_.data() + placed.droppedFrames * frameBytes_, kept, placed.start,
+             *timeline_->end());
     }
     pending_.erase(pending_.begin(),
                    pending_.begin() + static_cast<std::ptrdiff_t>(frames * frameBytes_));
   }
 
-  // Adds `frames` stamped frames (silence when `bytes` is null) to the batch,
-  // which is passed on once it is long enough or when these frames do not
-  // follow it (the timeline moved).
-  void gather(const std::uint8_t* bytes, std::size_t frames, std::int64_t start) {
-    const std::int64_t batchEnd = batchStart_ + timeline_->durationOf(batchFrames_);
-    if (batchFrames_ > 0 && std::abs(start - batchEnd) > contiguityNanoseconds) {
+  // Adds `frames` stamped frames (silence when `bytes` is null), lasting from
+  // `start` to `end` on the host clock, to the batch, which is passed on once
+  // it is long enough or when these frames do not follow it (the timeline
+  // moved).
+  void gather(const std::uint8_t* bytes, std::size_t frames, std::int64_t start, std::int64_t end) {
+    if (batchFrames_ > 0 && std::abs(start - batchEnd_) > contiguityNanoseconds) {
       passOnBatch();
     }
     if (batchFrames_ == 0) {
       batchStart_ = start;
     }
+    batchEnd_ = end;
     const std::size_t length = frames * frameBytes_;
     if (bytes == nullptr) {
       batch_.resize(batch_.size() + length, 0);
@@ -456,13 +460,13 @@ private:
     auto audio = std::make_shared<AudioBuffer>();
     audio->frameCount = std::exchange(batchFrames_, 0);
     audio->bytes = std::exchange(batch_, {});
-    const auto frames = audio->frameCount;
-    const std::int64_t start = batchStart_;
     CMSampleBuffer::Contents contents;
     contents.formatDescription = format_;
-    contents.timing.push_back(CMSampleTimingInfo{
-        CMTimeMake(static_cast<CMTimeValue>(frames), static_cast<CMTimeScale>(spec_.rate)),
-        CMTimeMake(start, hostTimeScale), kCMTimeInvalid});
+    // As long as it lasts on the host clock, which is the nominal length as
+    // steered for the source's clock drift: the next buffer starts at its end.
+    contents.timing.push_back(CMSampleTimingInfo{CMTimeMake(batchEnd_ - batchStart_, hostTimeScale),
+                                                 CMTimeMake(batchStart_, hostTimeScale),
+                                                 kCMTimeInvalid});
     contents.audioBuffer = std::move(audio);
     deliver_(CMSampleBuffer::make(std::move(contents)));
   }
@@ -502,6 +506,7 @@ private:
   std::vector<std::uint8_t> batch_;
   std::size_t batchFrames_ = 0;
   std::int64_t batchStart_ = 0;
+  std::int64_t batchEnd_ = 0;
   bool rejoining_ = false;
   bool leadKnown_ = false;
   bool awaitingSound_ = false; // a stop waits for the last fragment
