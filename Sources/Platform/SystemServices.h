@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Vistrel/Export.h"
-
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -71,7 +69,6 @@ public:
                                                        const std::string& reason) = 0;
 };
 
-VISTREL_EXPORT bool isOperatingSystemAtLeast(SystemServices& services,
-                                             OperatingSystemVersion version);
+bool isOperatingSystemAtLeast(SystemServices& services, OperatingSystemVersion version);
 
 } // namespace Platform

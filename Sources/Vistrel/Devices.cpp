@@ -1,6 +1,7 @@
 #include "Vistrel/Devices.h"
 
 #include "Platform/Platform.h"
+#include "Vistrel/Displays.h"
 
 #include <limits>
 
@@ -28,7 +29,7 @@ std::vector<Screen> screen() {
         .name = desktopScreen ? desktopScreen->localizedName : "Unknown Display",
         .width = display.width,
         .height = display.height,
-        .frame = display.frame,
+        .frame = toRect(display.frame),
     });
   }
   return screens;
@@ -51,7 +52,7 @@ std::vector<Window> window(bool excludeDesktopWindows, bool onScreenWindowsOnly)
         .isActive = reportsActive && window.isActive,
         .isOnScreen = window.isOnScreen,
         .layer = window.windowLayer,
-        .frame = window.frame,
+        .frame = toRect(window.frame),
     });
   }
   return windows;

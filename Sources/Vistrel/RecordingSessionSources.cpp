@@ -2,6 +2,7 @@
 #include "Vistrel/RecordingSession.h"
 
 #include "Platform/Platform.h"
+#include "Vistrel/SharedErrors.h"
 
 // Capture sources: the stream and its outputs, the microphone and external
 // device capture sessions, their start, and the first-sample hand-over that

@@ -1,7 +1,8 @@
-#include "Vistrel/Devices.h"
 #include "Vistrel/RecordingSession.h"
 
 #include "Platform/Platform.h"
+#include "Vistrel/Displays.h"
+#include "Vistrel/SharedErrors.h"
 
 #include <cmath>
 #include <limits>
@@ -148,7 +149,7 @@ RecordingSession::resolveTarget(Target target, const RecordingOptions& options,
       Platform::SCContentFilter filter(display, {});
       const std::int64_t scale = scaleFactor(display);
       if (const auto& crop = options.cropRect()) {
-        configuration.sourceRect = *crop;
+        configuration.sourceRect = toCGRect(*crop);
         configuration.width = pixels(crop->width, scale);
         configuration.height = pixels(crop->height, scale);
       } else {

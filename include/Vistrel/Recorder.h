@@ -8,14 +8,11 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 
 /// @file
 /// The recorder, the one object a program creates to make a recording.
 
 namespace Vistrel {
-
-class RecordingSession;
 
 /// Makes one recording at a time and reports its transitions.
 ///
@@ -46,7 +43,8 @@ public:
   using ErrorCallback = std::function<void(const Error&)>;
 
   /// An idle recorder with no callbacks.
-  Recorder() = default;
+  Recorder();
+  ~Recorder();
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
 
@@ -102,20 +100,10 @@ public:
   /// @}
 
 private:
-  // The current session; throws recorderNotStarted when there is none.
-  std::shared_ptr<RecordingSession> requireSession() const;
-  Callback read(const Callback& field) const;
-
-  // Guards every field below; never held while a session blocks or a
-  // callback runs. Taken before a session's own lock, never after.
-  mutable std::mutex mutex_;
-  std::shared_ptr<RecordingSession> recordingSession_;
-  std::shared_ptr<RecordingSession> startingSession_;
-  Callback onStart_;
-  Callback onFinish_;
-  Callback onPause_;
-  Callback onResume_;
-  ErrorCallback onError_;
+  class Impl;
+  // Everything else, so that it can change without breaking programs built
+  // against the library.
+  std::unique_ptr<Impl> impl_;
 };
 
 } // namespace Vistrel

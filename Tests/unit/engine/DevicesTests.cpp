@@ -1,6 +1,9 @@
 #include "EngineFixture.h"
 
 #include "Vistrel/DevicesJSON.h"
+#include "Vistrel/Displays.h"
+
+#include <nlohmann/json.hpp>
 
 #include <unordered_set>
 

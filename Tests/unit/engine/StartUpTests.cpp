@@ -236,7 +236,7 @@ TEST_F(StartUpTest, MicrophoneChannelCountsByRoute) {
 
 TEST_F(StartUpTest, StreamConfigurationAndSizes) {
   auto crop = fields("/tmp/a.mp4", "1");
-  crop.cropRect = Platform::CGRect{3, 4, 100.7, 50.2};
+  crop.cropRect = Vistrel::Rect{3, 4, 100.7, 50.2};
   crop.framesPerSecond = 30;
   crop.highlightClicks = true;
   auto stream = startVideo(Target::screen, RecordingOptions(crop));

@@ -1,5 +1,8 @@
+#include "Platform/Error.h"
+#include "Platform/OutputSettings.h"
 #include "Vistrel/Error.h"
 #include "Vistrel/RecordingOptions.h"
+#include "Vistrel/SharedErrors.h"
 #include "Vistrel/VideoCodec.h"
 
 #include <gtest/gtest.h>
@@ -77,7 +80,7 @@ TEST(ErrorMessages, SharedCopyKeepsTypeAndText) {
   const auto* copy = dynamic_cast<const Platform::SystemError*>(shared.get());
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(copy->code(), 7);
-  EXPECT_EQ(Vistrel::shareError(std::runtime_error("plain"))->localizedDescription(), "plain");
+  EXPECT_STREQ(Vistrel::shareError(std::runtime_error("plain"))->what(), "plain");
   const auto engine = Vistrel::shareError(Error::noPermissions());
   EXPECT_EQ(dynamic_cast<const Error&>(*engine).kind(), Error::Kind::noPermissions);
 }
@@ -132,14 +135,14 @@ TEST(RecordingOptionsFields, DefaultsAndStoredValues) {
   const Vistrel::RecordingOptions given({.destination = "/tmp/A.MP4",
                                          .targetID = "",
                                          .framesPerSecond = -5,
-                                         .cropRect = Platform::CGRect{1.5, 2, 100.7, 50.2},
+                                         .cropRect = Vistrel::Rect{1.5, 2, 100.7, 50.2},
                                          .showCursor = false,
                                          .videoCodec = VideoCodec::proRes4444,
                                          .microphoneDeviceID = " mic "});
   EXPECT_EQ(given.destination(), "/tmp/A.MP4");
   EXPECT_EQ(given.targetID(), std::optional<std::string>(""));
   EXPECT_EQ(given.framesPerSecond(), -5);
-  EXPECT_EQ(given.cropRect(), (Platform::CGRect{1.5, 2, 100.7, 50.2}));
+  EXPECT_EQ(given.cropRect(), (Vistrel::Rect{1.5, 2, 100.7, 50.2}));
   EXPECT_FALSE(given.showCursor());
   EXPECT_EQ(given.videoCodec(), VideoCodec::proRes4444);
   EXPECT_EQ(given.microphoneDeviceID(), std::optional<std::string>(" mic "));
