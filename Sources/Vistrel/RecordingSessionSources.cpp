@@ -32,10 +32,6 @@ void attachDataOutput(Platform::AVCaptureSession& session, const Platform::Captu
   }
 }
 
-bool isAtLeast(std::int64_t major, std::int64_t minor) {
-  return Platform::isOperatingSystemAtLeast(Platform::system(), {major, minor, 0});
-}
-
 Platform::CaptureDeviceRef findDevice(const std::vector<Platform::CaptureDeviceRef>& devices,
                                       const std::string& uniqueID) {
   for (const auto& device : devices) {
@@ -83,27 +79,24 @@ void RecordingSession::makeStream(const Platform::SCContentFilter& filter,
   if (options.recordSystemAudio()) {
     addOutput(Platform::SCStreamOutputType::audio);
   }
-  if (isAtLeast(15, 0) && options.microphoneDeviceID()) {
+  if (options.microphoneDeviceID() && Platform::system().capabilities().streamCapturesMicrophone) {
     addOutput(Platform::SCStreamOutputType::microphone);
   }
 }
 
 bool RecordingSession::isMicrophoneFromStream(Target target,
                                               const RecordingOptions& options) const {
-  return options.microphoneDeviceID() && target != Target::externalDevice && isAtLeast(15, 0);
+  return options.microphoneDeviceID() && target != Target::externalDevice &&
+         Platform::system().capabilities().streamCapturesMicrophone;
 }
 
 int RecordingSession::setUpMicrophoneCaptureSession(const std::string& microphoneID) {
   auto& capture = Platform::mediaCapture();
-  const std::vector<Platform::AVCaptureDeviceType> types =
-      isAtLeast(14, 0) ? std::vector{Platform::AVCaptureDeviceType::microphone,
-                                     Platform::AVCaptureDeviceType::external}
-                       : std::vector{Platform::AVCaptureDeviceType::builtInMicrophone,
-                                     Platform::AVCaptureDeviceType::externalUnknown};
-  const Platform::CaptureDeviceRef device =
-      findDevice(capture.discoverDevices(types, Platform::MediaType::audio,
-                                         Platform::AVCaptureDevicePosition::unspecified),
-                 microphoneID);
+  const Platform::CaptureDeviceRef device = findDevice(
+      capture.discoverDevices(
+          {Platform::AVCaptureDeviceType::microphone, Platform::AVCaptureDeviceType::external},
+          Platform::MediaType::audio, Platform::AVCaptureDevicePosition::unspecified),
+      microphoneID);
   const std::optional<int> channelCount = device ? firstFormatChannelCount(*device) : std::nullopt;
   if (!channelCount) {
     throw Error::microphoneNotFound(microphoneID);
@@ -131,11 +124,10 @@ void RecordingSession::setUpExternalDeviceCaptureSession(const RecordingOptions&
     throw Error::noTargetProvided();
   }
   auto& capture = Platform::mediaCapture();
-  const auto type = isAtLeast(14, 0) ? Platform::AVCaptureDeviceType::external
-                                     : Platform::AVCaptureDeviceType::externalUnknown;
-  const Platform::CaptureDeviceRef device = findDevice(
-      capture.discoverDevices({type}, std::nullopt, Platform::AVCaptureDevicePosition::unspecified),
-      *options.targetID());
+  const Platform::CaptureDeviceRef device =
+      findDevice(capture.discoverDevices({Platform::AVCaptureDeviceType::external}, std::nullopt,
+                                         Platform::AVCaptureDevicePosition::unspecified),
+                 *options.targetID());
   if (!device) {
     throw Error::targetNotFound(*options.targetID());
   }

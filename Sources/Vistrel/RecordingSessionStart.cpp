@@ -19,10 +19,6 @@ constexpr const char* recordingActivityReason = "Recording screen";
 // Errors of requests that cannot work carry this domain.
 constexpr const char* requestErrorDomain = "RecordingRequest";
 
-bool isAtLeast(std::int64_t major, std::int64_t minor) {
-  return Platform::isOperatingSystemAtLeast(Platform::system(), {major, minor, 0});
-}
-
 // Why the request cannot record anything, if it cannot.
 std::optional<std::string> unworkableRequestReason(Target target, const RecordingOptions& options) {
   if (target == Target::audioOnly) {
@@ -90,14 +86,14 @@ void RecordingSession::start(Target target, const RecordingOptions& options) {
   const std::int64_t rate = target == Target::audioOnly ? 1 : options.framesPerSecond();
   configuration.minimumFrameInterval = CMTimeMake(1, static_cast<CMTimeScale>(rate));
   configuration.showsCursor = options.showCursor();
-  const bool streamOffersClicksAndMicrophone = isAtLeast(15, 0);
-  if (streamOffersClicksAndMicrophone) {
+  const Platform::Capabilities capabilities = Platform::system().capabilities();
+  if (capabilities.streamHighlightsClicks) {
     configuration.showMouseClicks = options.highlightClicks();
   }
   if (options.recordSystemAudio()) {
     configuration.capturesAudio = true;
   }
-  if (streamOffersClicksAndMicrophone && options.microphoneDeviceID()) {
+  if (capabilities.streamCapturesMicrophone && options.microphoneDeviceID()) {
     configuration.captureMicrophone = true;
     configuration.microphoneCaptureDeviceID = options.microphoneDeviceID();
   }
@@ -138,7 +134,6 @@ std::optional<Platform::SCContentFilter>
 RecordingSession::resolveTarget(Target target, const RecordingOptions& options,
                                 const Platform::SCShareableContent& content,
                                 Platform::SCStreamConfiguration& configuration) {
-  const bool sizesFromFilter = isAtLeast(14, 0);
   switch (target) {
   case Target::screen: {
     const std::string& targetID = *options.targetID();
@@ -153,7 +148,7 @@ RecordingSession::resolveTarget(Target target, const RecordingOptions& options,
         configuration.width = pixels(crop->width, scale);
         configuration.height = pixels(crop->height, scale);
       } else {
-        const Platform::CGRect size = sizesFromFilter ? filter.contentRect() : display.frame;
+        const Platform::CGRect size = filter.contentRect();
         configuration.width = pixels(size.width, scale);
         configuration.height = pixels(size.height, scale);
       }
@@ -169,7 +164,7 @@ RecordingSession::resolveTarget(Target target, const RecordingOptions& options,
         continue;
       }
       Platform::SCContentFilter filter(window);
-      const Platform::CGRect size = sizesFromFilter ? filter.contentRect() : window.frame;
+      const Platform::CGRect size = filter.contentRect();
       configuration.width = truncatedPoints(size.width);
       configuration.height = truncatedPoints(size.height);
       return filter;

@@ -40,8 +40,8 @@ private:
 SimulatedSystemServices::SimulatedSystemServices(std::shared_ptr<World> world)
     : world_(std::move(world)) {}
 
-OperatingSystemVersion SimulatedSystemServices::operatingSystemVersion() {
-  return world_->read([](const World& world) { return world.version; });
+Capabilities SimulatedSystemServices::capabilities() {
+  return world_->read([](const World& world) { return world.capabilities; });
 }
 
 std::int64_t SimulatedSystemServices::microphoneAuthorizationStatus() {

@@ -61,7 +61,7 @@ struct World {
   std::vector<DeviceDescription> audioDevices;
   std::vector<DeviceDescription> externalDevices;
 
-  OperatingSystemVersion version{15, 0, 0};
+  Capabilities capabilities{.streamCapturesMicrophone = true, .streamHighlightsClicks = true};
   std::int64_t microphoneAuthorizationStatus = 3;
   bool microphoneAccessAnswer = true;
   bool screenCapturePreflight = true;

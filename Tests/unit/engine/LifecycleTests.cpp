@@ -313,7 +313,7 @@ TEST_F(LifecycleTest, OverlappingStopsFinishTheFileOnce) {
 }
 
 TEST_F(LifecycleTest, MicrophoneThatDisappearsIsReported) {
-  platform.setOperatingSystemVersion({14, 0, 0});
+  platform.setCapabilities({.streamCapturesMicrophone = false, .streamHighlightsClicks = false});
   auto options = fields("/tmp/a.mp4", "1");
   options.microphoneDeviceID = monoMicrophone;
   startVideo(Target::screen, RecordingOptions(options), ms(1000));
@@ -326,7 +326,7 @@ TEST_F(LifecycleTest, MicrophoneThatDisappearsIsReported) {
 }
 
 TEST_F(LifecycleTest, MicrophoneThatCannotStartFailsTheStart) {
-  platform.setOperatingSystemVersion({14, 0, 0});
+  platform.setCapabilities({.streamCapturesMicrophone = false, .streamHighlightsClicks = false});
   platform.failCaptureSessionStart(Platform::makeError("MediaCapture", 2, "device busy"));
   auto options = fields("/tmp/a.mp4", "1");
   options.microphoneDeviceID = monoMicrophone;

@@ -20,7 +20,7 @@ bool isNonDecreasing(const std::vector<CMTime>& times) {
 TEST(EngineStress, ConcurrentSourcesPausesResumesAndStop) {
   SimulatedPlatform platform(SampleGeneration::automatic);
   platform.setKeepsAppendedSamples(false);
-  platform.setOperatingSystemVersion({14, 0, 0});
+  platform.setCapabilities({.streamCapturesMicrophone = false, .streamHighlightsClicks = false});
   platform.addDisplay({.displayID = 1, .width = 320, .height = 200, .frame = {0, 0, 320, 200}});
   platform.addAudioDevice({"mic", "Mic", {audioDeviceFormat(1)}});
   Platform::install(platform.services());
