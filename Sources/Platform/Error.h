@@ -45,8 +45,24 @@ inline constexpr const char* mediaWriting = "MediaWriting";
 inline constexpr const char* system = "System";
 } // namespace ErrorDomain
 
-// The screen-capture code reported when the user has declined screen capture.
+// The screen-capture codes reported when the user has declined screen
+// capture, when the captured window or display is gone, and when the
+// connection to the display server is lost.
 inline constexpr std::int64_t userDeclinedScreenCaptureCode = -3801;
+inline constexpr std::int64_t captureSourceGoneCode = -3815;
+inline constexpr std::int64_t displayConnectionLostCode = -3804;
+
+// Media-capture codes are the audio server's own error numbers; these tell
+// that the server is gone, or the device.
+namespace MediaCaptureCode {
+inline constexpr std::int64_t noSuchDevice = 5;          // no such entity
+inline constexpr std::int64_t connectionRefused = 6;     // the server cannot be reached
+inline constexpr std::int64_t timeout = 8;               // the server stopped answering
+inline constexpr std::int64_t connectionTerminated = 11; // the connection broke
+inline constexpr std::int64_t deviceKilled = 12;         // the device's stream was ended
+} // namespace MediaCaptureCode
+
+// Media-writing codes are errno values, or FFmpeg's negated ones.
 
 ErrorRef makeError(std::string domain, std::int64_t code, std::string description);
 

@@ -8,8 +8,8 @@
 namespace Vistrel {
 
 Error::Error(Kind kind, std::string text, Underlying underlying, std::string codecName,
-             bool isAudioOnly)
-    : kind_(kind), text_(std::move(text)), codecName_(std::move(codecName)),
+             bool isAudioOnly, Cause cause)
+    : kind_(kind), cause_(cause), text_(std::move(text)), codecName_(std::move(codecName)),
       isAudioOnly_(isAudioOnly), underlying_(std::move(underlying)),
       description_(composeDescription()) {}
 
@@ -31,8 +31,8 @@ Error Error::unsupportedFileExtension(std::string extension, bool isAudioOnly) {
 Error Error::invalidFileExtension(std::string extension, std::string codecName) {
   return Error(Kind::invalidFileExtension, std::move(extension), nullptr, std::move(codecName));
 }
-Error Error::unknown(Underlying underlying) {
-  return Error(Kind::unknown, {}, std::move(underlying));
+Error Error::unknown(Underlying underlying, Cause cause) {
+  return Error(Kind::unknown, {}, std::move(underlying), {}, false, cause);
 }
 Error Error::recorderAlreadyStarted() {
   return Error(Kind::recorderAlreadyStarted);

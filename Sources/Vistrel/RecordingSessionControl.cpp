@@ -1,5 +1,7 @@
 #include "Vistrel/RecordingSession.h"
 
+#include "Vistrel/FailureCauses.h"
+
 #include "Platform/Log.h"
 #include "Platform/Platform.h"
 
@@ -16,10 +18,7 @@ Error RecordingSession::stoppedBeforeStart() {
 }
 
 Error RecordingSession::writerFailure(const Platform::AVAssetWriter& writer) {
-  Platform::ErrorRef error = writer.error();
-  return Error::unknown(error ? std::move(error)
-                              : Platform::makeError(Platform::ErrorDomain::mediaWriting, 0,
-                                                    "The file could not be written."));
+  return recordingFailure(writer.error(), FailureOrigin::writer, "The file could not be written.");
 }
 
 void RecordingSession::pause() {
@@ -240,9 +239,8 @@ void RecordingSession::recordError(const Error& error) {
 
 void RecordingSession::streamDidStopWithError(Platform::SCStream& /*stream*/,
                                               Platform::ErrorRef error) {
-  recordError(Error::unknown(error ? std::move(error)
-                                   : Platform::makeError(Platform::ErrorDomain::screenCapture, 0,
-                                                         "The capture stream stopped.")));
+  recordError(
+      recordingFailure(std::move(error), FailureOrigin::stream, "The capture stream stopped."));
 }
 
 } // namespace Vistrel

@@ -2,6 +2,7 @@
 #include "Vistrel/RecordingSession.h"
 
 #include "Platform/Platform.h"
+#include "Vistrel/FailureCauses.h"
 #include "Vistrel/SharedErrors.h"
 
 // Capture sources: the stream and its outputs, the microphone and external
@@ -153,10 +154,8 @@ void RecordingSession::setUpExternalDeviceCaptureSession(const RecordingOptions&
 void RecordingSession::watchRuntimeErrors(Platform::AVCaptureSession& session) {
   session.setRuntimeErrorHandler([weakSelf = weak_from_this()](Platform::ErrorRef error) {
     if (const auto self = weakSelf.lock()) {
-      self->recordError(
-          Error::unknown(error ? std::move(error)
-                               : Platform::makeError(Platform::ErrorDomain::mediaCapture, 0,
-                                                     "The capture session stopped.")));
+      self->recordError(recordingFailure(std::move(error), FailureOrigin::captureSession,
+                                         "The capture session stopped."));
     }
   });
 }

@@ -16,7 +16,21 @@ namespace Vistrel {
 /// together with the platform's own errors (which the device queries throw
 /// unchanged). A value is copied freely; an underlying error it carries is
 /// shared, not copied. Immutable, so usable from any thread. what() and
-/// localizedDescription() give its English message.
+/// localizedDescription() give its English message, for people; a program
+/// that acts on a failure switches on kind() and cause(), never on the text:
+///
+/// @code
+/// recorder.setOnError([](const Vistrel::Error& error) {
+///   switch (error.cause()) {
+///   case Vistrel::Error::Cause::targetGone: // offer to pick another window
+///     break;
+///   case Vistrel::Error::Cause::outputNotWritable: // ask for another place
+///     break;
+///   default:
+///     break;
+///   }
+/// });
+/// @endcode
 class VISTREL_EXPORT Error final : public std::exception {
 public:
   /// An error that another one carries: the platform's own error (its
@@ -45,8 +59,8 @@ public:
     /// A ProRes codec (codecName()) with .mp4 or .m4v (text()); use .mov.
     invalidFileExtension,
     /// The recording failed while it ran (a window closed, a server lost, a
-    /// write error); underlyingError() tells how. The file keeps what was
-    /// recorded. "An unknown error has occurred: ..."
+    /// write error); cause() tells which, underlyingError() how. The file
+    /// keeps what was recorded. "An unknown error has occurred: ..."
     unknown,
     /// start() on a recorder that is recording, or whose recording failed.
     recorderAlreadyStarted,
@@ -63,6 +77,24 @@ public:
     unsupportedVideoCodec,
   };
 
+  /// Why a recording failed while it ran (Kind::unknown), for a program to
+  /// act on; `other` for every other case.
+  enum class Cause {
+    /// What was recorded went away: the window closed, the display was
+    /// unplugged.
+    targetGone,
+    /// The display server or the audio server was lost (it stopped or the
+    /// connection to it broke).
+    serverLost,
+    /// The file could not be written: the disk is full, the file was
+    /// removed, the file system refused the write.
+    outputNotWritable,
+    /// The microphone or capture device was unplugged.
+    deviceUnplugged,
+    /// Anything else; the message says what.
+    other,
+  };
+
   /// @name Construction of each case with its payload
   /// @{
 
@@ -73,7 +105,7 @@ public:
   static Error microphoneNotFound(std::string microphoneID);
   static Error unsupportedFileExtension(std::string extension, bool isAudioOnly);
   static Error invalidFileExtension(std::string extension, std::string codecName);
-  static Error unknown(Underlying underlying);
+  static Error unknown(Underlying underlying, Cause cause = Cause::other);
   static Error recorderAlreadyStarted();
   static Error recorderNotStarted();
   static Error noTargetProvided();
@@ -84,6 +116,8 @@ public:
 
   /// Which case this is.
   Kind kind() const { return kind_; }
+  /// Why the recording failed, for unknown; `other` for every other case.
+  Cause cause() const { return cause_; }
   /// The identifier, input name or file extension of the cases that carry one.
   const std::string& text() const { return text_; }
   /// The codec name of invalidFileExtension.
@@ -101,10 +135,11 @@ public:
 
 private:
   explicit Error(Kind kind, std::string text = {}, Underlying underlying = nullptr,
-                 std::string codecName = {}, bool isAudioOnly = false);
+                 std::string codecName = {}, bool isAudioOnly = false, Cause cause = Cause::other);
   std::string composeDescription() const;
 
   Kind kind_;
+  Cause cause_;
   std::string text_;
   std::string codecName_;
   bool isAudioOnly_ = false;

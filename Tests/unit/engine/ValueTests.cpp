@@ -1,13 +1,16 @@
 #include "Platform/Error.h"
 #include "Platform/OutputSettings.h"
 #include "Vistrel/Error.h"
+#include "Vistrel/FailureCauses.h"
 #include "Vistrel/RecordingOptions.h"
 #include "Vistrel/SharedErrors.h"
 #include "Vistrel/VideoCodec.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
+#include <tuple>
 #include <unordered_set>
 
 namespace {
@@ -83,6 +86,48 @@ TEST(ErrorMessages, SharedCopyKeepsTypeAndText) {
   EXPECT_STREQ(Vistrel::shareError(std::runtime_error("plain"))->what(), "plain");
   const auto engine = Vistrel::shareError(Error::noPermissions());
   EXPECT_EQ(dynamic_cast<const Error&>(*engine).kind(), Error::Kind::noPermissions);
+}
+
+TEST(ErrorCauses, PlatformCodesTellWhatAProgramCanDo) {
+  using Cause = Error::Cause;
+  using Vistrel::FailureOrigin;
+  const auto cause = [](Platform::ErrorRef error, FailureOrigin origin) {
+    return Vistrel::recordingFailure(std::move(error), origin, "unexplained").cause();
+  };
+  const auto system = [](const char* domain, std::int64_t code) {
+    return Platform::makeError(domain, code, "text");
+  };
+  namespace Domain = Platform::ErrorDomain;
+  namespace Capture = Platform::MediaCaptureCode;
+  const std::vector<std::tuple<Platform::ErrorRef, FailureOrigin, Cause>> table = {
+      {system(Domain::screenCapture, Platform::captureSourceGoneCode), FailureOrigin::stream,
+       Cause::targetGone},
+      {system(Domain::screenCapture, Platform::displayConnectionLostCode), FailureOrigin::stream,
+       Cause::serverLost},
+      {system(Domain::screenCapture, -3811), FailureOrigin::stream, Cause::other},
+      {system(Domain::mediaCapture, Capture::connectionTerminated), FailureOrigin::stream,
+       Cause::serverLost},
+      {system(Domain::mediaCapture, Capture::connectionRefused), FailureOrigin::captureSession,
+       Cause::serverLost},
+      {system(Domain::mediaCapture, Capture::deviceKilled), FailureOrigin::stream,
+       Cause::deviceUnplugged},
+      {system(Domain::mediaCapture, 2), FailureOrigin::captureSession, Cause::deviceUnplugged},
+      {nullptr, FailureOrigin::captureSession, Cause::deviceUnplugged},
+      {system(Domain::mediaWriting, ENOSPC), FailureOrigin::writer, Cause::outputNotWritable},
+      {system(Domain::mediaWriting, -EDQUOT), FailureOrigin::writer, Cause::outputNotWritable},
+      {system(Domain::mediaWriting, ENOENT), FailureOrigin::writer, Cause::outputNotWritable},
+      {system(Domain::mediaWriting, ENOMEM), FailureOrigin::writer, Cause::other},
+      {nullptr, FailureOrigin::writer, Cause::other},
+      {system("Elsewhere", ENOSPC), FailureOrigin::writer, Cause::other},
+  };
+  for (const auto& [error, origin, expected] : table) {
+    EXPECT_EQ(cause(error, origin), expected)
+        << (error ? error->localizedDescription() : "no error") << " from origin "
+        << static_cast<int>(origin);
+  }
+  const Error failure = Vistrel::recordingFailure(nullptr, FailureOrigin::writer, "unexplained");
+  EXPECT_EQ(failure.localizedDescription(), "An unknown error has occurred: unexplained");
+  EXPECT_EQ(Error::noPermissions().cause(), Cause::other);
 }
 
 TEST(VideoCodecNames, RoundTripAndExactMatching) {
