@@ -8,13 +8,14 @@ namespace Vistrel {
 
 class Recorder::Impl {
 public:
-  // The current session; throws recorderNotStarted when there is none.
-  std::shared_ptr<RecordingSession> requireSession() const {
-    std::lock_guard lock(mutex);
-    if (!recordingSession) {
+  // The current recording; throws recorderNotStarted when there is none
+  // (or its start has not succeeded yet).
+  std::shared_ptr<RecordingSession> requireStarted() const {
+    const std::shared_ptr<RecordingSession> current = read(session);
+    if (!current || !current->hasStarted()) {
       throw Error::recorderNotStarted();
     }
-    return recordingSession;
+    return current;
   }
   template <typename Field> Field read(const Field& field) const {
     std::lock_guard lock(mutex);
@@ -28,8 +29,9 @@ public:
   // Guards every field below; never held while a session blocks or a
   // callback runs. Taken before a session's own lock, never after.
   mutable std::mutex mutex;
-  std::shared_ptr<RecordingSession> recordingSession;
-  std::shared_ptr<RecordingSession> startingSession;
+  // From the start of a recording until it stops; kept when it failed, so
+  // that the recorder refuses to start again.
+  std::shared_ptr<RecordingSession> session;
   Callback onStart;
   Callback onFinish;
   Callback onPause;
@@ -45,51 +47,37 @@ void Recorder::start(Target target, const RecordingOptions& options) {
   const auto session = std::make_shared<RecordingSession>();
   {
     std::lock_guard lock(impl_->mutex);
-    if (impl_->recordingSession || impl_->startingSession) {
+    if (impl_->session) {
       throw Error::recorderAlreadyStarted();
     }
     session->setOnError(impl_->onError);
-    impl_->startingSession = session;
+    impl_->session = session;
   }
   try {
     session->start(target, options);
   } catch (...) {
     std::lock_guard lock(impl_->mutex);
-    impl_->startingSession.reset();
+    impl_->session.reset();
     throw;
   }
-  Callback onStart;
-  {
-    std::lock_guard lock(impl_->mutex);
-    impl_->startingSession.reset();
-    impl_->recordingSession = session;
-    onStart = impl_->onStart;
-  }
-  if (onStart) {
-    onStart();
+  if (const Callback callback = onStart()) {
+    callback();
   }
 }
 
 void Recorder::stop() {
-  std::shared_ptr<RecordingSession> starting;
-  {
-    std::lock_guard lock(impl_->mutex);
-    if (!impl_->recordingSession) {
-      starting = impl_->startingSession;
-    }
+  const std::shared_ptr<RecordingSession> session = impl_->read(impl_->session);
+  if (!session) {
+    throw Error::recorderNotStarted();
   }
-  if (starting) {
-    // The start gives up and fails: nothing was recorded, nothing finishes.
-    starting->stop();
-    return;
+  if (session->stop() == RecordingSession::StopOutcome::cancelledStart) {
+    return; // the start fails: nothing was recorded, nothing finishes
   }
-  const auto session = impl_->requireSession();
-  session->stop();
   Callback onFinish;
   {
     std::lock_guard lock(impl_->mutex);
-    if (impl_->recordingSession == session) {
-      impl_->recordingSession.reset();
+    if (impl_->session == session) {
+      impl_->session.reset();
     }
     onFinish = impl_->onFinish;
   }
@@ -99,21 +87,21 @@ void Recorder::stop() {
 }
 
 void Recorder::pause() {
-  impl_->requireSession()->pause();
+  impl_->requireStarted()->pause();
   if (const Callback callback = onPause()) {
     callback();
   }
 }
 
 void Recorder::resume() {
-  impl_->requireSession()->resume();
+  impl_->requireStarted()->resume();
   if (const Callback callback = onResume()) {
     callback();
   }
 }
 
 bool Recorder::isPaused() const {
-  const std::shared_ptr<RecordingSession> session = impl_->read(impl_->recordingSession);
+  const std::shared_ptr<RecordingSession> session = impl_->read(impl_->session);
   return session && session->isPaused();
 }
 
@@ -149,10 +137,8 @@ void Recorder::setOnResume(Callback callback) {
 void Recorder::setOnError(ErrorCallback callback) {
   std::lock_guard lock(impl_->mutex);
   impl_->onError = std::move(callback);
-  for (const auto& session : {impl_->recordingSession, impl_->startingSession}) {
-    if (session) {
-      session->setOnError(impl_->onError);
-    }
+  if (impl_->session) {
+    impl_->session->setOnError(impl_->onError);
   }
 }
 

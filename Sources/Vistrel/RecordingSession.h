@@ -5,6 +5,7 @@
 #include "Platform/MediaWriting.h"
 #include "Platform/ScreenCapture.h"
 #include "Vistrel/Error.h"
+#include "Vistrel/PauseTimeline.h"
 #include "Vistrel/RecordingOptions.h"
 #include "Vistrel/Target.h"
 #include "Vistrel/Utilities.h"
@@ -51,15 +52,20 @@ public:
   // A failure after capture set-up began is first cleaned up and reported to
   // onError.
   void start(Target target, const RecordingOptions& options);
+  enum class StopOutcome { finished, cancelledStart };
   // Throws the error recorded while recording, or the writer's failure to
   // finish the file; otherwise stops every source and finishes the file.
-  void stop();
+  // During a start it cancels the start instead, and returns once the start
+  // has failed and cleaned up.
+  StopOutcome stop();
   void pause();
   // Returns after the next timeline-driving sample, or at once when the
   // recording can no longer deliver one (stopped or failed), or when a later
   // resume replaces this one.
   void resume();
   bool isPaused() const;
+  // The start succeeded (the session may have ended since).
+  bool hasStarted() const;
   void setOnError(ErrorCallback onError);
 
   void streamDidOutputSampleBuffer(Platform::SCStream& stream,
@@ -86,8 +92,13 @@ private:
   resolveTarget(Target target, const RecordingOptions& options,
                 const Platform::SCShareableContent& content,
                 Platform::SCStreamConfiguration& configuration);
+  // Steps that set nothing going: the request check, the shareable
+  // content, the configuration, the target and the stream with its outputs.
+  void prepareStream(Target target, const RecordingOptions& options);
   void startCaptureAndWait(Target target, const RecordingOptions& options);
-  void failStart(const Error& error);
+  // Cleans up after a failure once capture set-up began, reports it unless a
+  // stop cancelled the start, and throws it.
+  [[noreturn]] void failStart(const Error& error);
 
   // Writer set-up (RecordingSessionWriter.cpp).
   Platform::AssetWriterRef getAssetWriter(Target target, const RecordingOptions& options);
@@ -133,7 +144,9 @@ private:
   bool isAudioOnly() const { return target_ == Target::audioOnly; }
 
   // Pause, resume, stop and clean-up (RecordingSessionControl.cpp).
-  // Stops every source and finishes the file, one clean-up at a time; the
+  // Run once per session, by whoever moved it into stopping, failing or
+  // abandoning: stops every source once, releases the activity, finishes
+  // (or, for a failed start, removes) the file and ends the session. The
   // writer's failure, if the file could not be written.
   std::optional<Error> cleanUp();
   // Stops the stream, or cancels its start when one is under way.
@@ -145,35 +158,59 @@ private:
   // Lock held.
   void endResumeWait();
 
-  // The session's life, one transition at a time under mutex_:
-  //   idle -> starting          start
-  //   starting -> recording     the first usable sample started the writer
-  //   starting -> abandoning    a failed start, or a stop while starting: the
-  //                             sources stop, the writer is cancelled, the
-  //                             start fails
-  //   recording -> stopping     stop, or a failure while recording
-  //   stopping -> finishing     every source stopped; the inputs take nothing
-  //                             more and the file is finished
-  //   abandoning, finishing -> ended
-  // A failure while abandoning, stopping or finishing changes nothing: the
-  // clean-up under way ends the file. A clean-up that finds another at work
-  // waits for it to end.
-  enum class Phase { idle, starting, recording, abandoning, stopping, finishing, ended };
-  bool isCleaningUp() const {
-    return phase_ == Phase::abandoning || phase_ == Phase::stopping || phase_ == Phase::finishing;
+  // The session's life: one state, changed only by the transitions below,
+  // each under mutex_.
+  //
+  //   idle -> starting               beginStart
+  //   starting -> recording          the first usable sample started the writer
+  //   starting -> abandoning         a stop while starting (the start cancels)
+  //   starting, abandoning -> ended  the failed start cleaned up
+  //   recording, resuming -> paused  pause
+  //   recording, paused -> resuming  resume: the next timeline-driving sample
+  //                                  measures the pause and returns to recording
+  //   recording, paused, resuming -> stopping   stop wins
+  //   recording, paused, resuming -> failing    a failure wins: kept in error_
+  //   stopping, failing -> finishing every source stopped; the file is finished
+  //   finishing -> ended
+  //
+  // stop() and a failure race for the one transition out of recording: the
+  // loser of a stop sees the failure thrown, a late failure is ignored. One
+  // clean-up runs per session, by the transition's winner (a failed start's
+  // by start itself); others wait for `ended`.
+  enum class State {
+    idle,
+    starting,
+    recording,
+    paused,
+    resuming,
+    stopping,
+    failing,
+    abandoning,
+    finishing,
+    ended,
+  };
+  bool isRecording() const {
+    return state_ == State::recording || state_ == State::paused || state_ == State::resuming;
   }
   // Samples reach the file while the writer runs and takes them.
-  bool isWriting() const { return phase_ == Phase::recording || phase_ == Phase::stopping; }
+  bool isWriting() const {
+    return isRecording() || state_ == State::stopping || state_ == State::failing;
+  }
+  // Lock held. Waits until the clean-up under way has ended the session.
+  void waitUntilEnded(std::unique_lock<std::mutex>& lock);
+  // -> ended, keeping a failure to finish the file for later stops.
+  void end(const std::optional<Error>& failure);
 
   mutable std::mutex mutex_;
-  std::condition_variable cleanUpEnded_;
-  Phase phase_ = Phase::idle;
+  std::condition_variable ended_;
+  State state_ = State::idle;
 
   // Guarded by mutex_.
   std::shared_ptr<Platform::SCStream> stream_;
   // The stream's start is under way (it may wait on the user's pick): a
   // stop cancels it.
   bool isStreamStarting_ = false;
+  // The stream runs, and the clean-up stops it.
   bool isStreamRecording_ = false;
   Platform::AssetWriterRef assetWriter_;
   Track video_;
@@ -184,22 +221,15 @@ private:
   std::shared_ptr<Platform::AVCaptureSession> microphoneCaptureSession_;
   std::shared_ptr<Platform::AVCaptureSession> externalDeviceCaptureSession_;
   std::unique_ptr<Activity> activity_;
-  bool isPaused_ = false;
-  bool isResuming_ = false;
-  CMTime timeOffset_ = kCMTimeZero;
-  std::optional<CMTime> lastFrame_;
-  // Capture time of the sample that began the current stretch after a
-  // resume; anything captured before it belongs to the pause.
-  std::optional<CMTime> segmentStart_;
+  PauseTimeline timeline_;
   // The next frame begins the stretch after a resume.
   bool beginsStretch_ = false;
   std::shared_ptr<StartWait> continuation_;
   std::shared_ptr<ResumeWait> resumeContinuation_;
+  // The failure that ended the recording, kept for every later stop.
   std::optional<Error> error_;
   // A failure reported while start-up had not begun its wait yet.
   std::optional<Error> startFailure_;
-  // A stop came while starting: the start fails without reporting it.
-  bool isStartCancelled_ = false;
   std::optional<RecordingOptions> options_;
   std::optional<Target> target_;
   ErrorCallback onError_;

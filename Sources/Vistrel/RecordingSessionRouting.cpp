@@ -56,7 +56,7 @@ void RecordingSession::streamDidOutputSampleBuffer(Platform::SCStream& /*stream*
   std::optional<Error> failure;
   try {
     std::lock_guard lock(mutex_);
-    if (isPaused_ || !sampleBuffer || !sampleBuffer->isValid()) {
+    if (state_ == State::paused || !sampleBuffer || !sampleBuffer->isValid()) {
       return;
     }
     failure = routeStreamSample(sampleBuffer, type);
@@ -73,7 +73,7 @@ void RecordingSession::captureOutputDidOutputSampleBuffer(Platform::AVCaptureOut
   std::optional<Error> failure;
   try {
     std::lock_guard lock(mutex_);
-    if (isPaused_ || !sampleBuffer || !sampleBuffer->isValid()) {
+    if (state_ == State::paused || !sampleBuffer || !sampleBuffer->isValid()) {
       return;
     }
     failure = routeCaptureSample(output, sampleBuffer);
@@ -99,14 +99,14 @@ RecordingSession::routeStreamSample(const Platform::SampleBufferRef& sampleBuffe
     if (!isWrittenFrame(*buffer, std::exchange(beginsStretch_, false))) {
       return std::nullopt;
     }
-    if (assetWriter_ && phase_ == Phase::starting) {
+    if (assetWriter_ && state_ == State::starting) {
       startVideoStream(buffer);
     }
     track = &video_;
     break;
   case Platform::SCStreamOutputType::audio:
   case Platform::SCStreamOutputType::microphone:
-    if (assetWriter_ && phase_ == Phase::starting && isAudioOnly()) {
+    if (assetWriter_ && state_ == State::starting && isAudioOnly()) {
       startAudioStream(buffer);
     }
     track = type == Platform::SCStreamOutputType::audio ? &systemAudio_ : &microphone_;
@@ -129,12 +129,12 @@ RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
   }
   Track* track = nullptr;
   if (isVideo) {
-    if (assetWriter_ && phase_ == Phase::starting) {
+    if (assetWriter_ && state_ == State::starting) {
       startVideoStream(buffer);
     }
     track = &video_;
   } else {
-    if (assetWriter_ && phase_ == Phase::starting && isAudioOnly()) {
+    if (assetWriter_ && state_ == State::starting && isAudioOnly()) {
       startAudioStream(buffer);
     }
     // An external device's sound goes to the system-audio track.
@@ -154,31 +154,22 @@ RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
 Platform::SampleBufferRef RecordingSession::handleBuffer(Platform::SampleBufferRef buffer,
                                                          bool isVideo) {
   const CMTime captured = buffer->presentationTimeStamp();
-  const bool isBeforeSegment = segmentStart_ && CMTimeCompare(captured, *segmentStart_) < 0;
+  std::optional<CMTime> offset;
   if (!isVideo && !isAudioOnly()) {
-    if (isResuming_ || isBeforeSegment) {
-      return nullptr;
+    if (state_ == State::resuming) {
+      return nullptr; // the new offset is not known yet
     }
-    return shifted(buffer, timeOffset_);
-  }
-
-  if (isResuming_) {
-    isResuming_ = false;
-    endResumeWait();
-    segmentStart_ = captured;
-    beginsStretch_ = isVideo;
-    if (!lastFrame_) {
-      return buffer;
+    offset = timeline_.placeFollowing(captured);
+  } else {
+    const bool beginsStretch = state_ == State::resuming;
+    if (beginsStretch) {
+      state_ = State::recording;
+      endResumeWait();
+      beginsStretch_ = isVideo;
     }
-    const CMTime gap = CMTimeSubtract(CMTimeSubtract(captured, timeOffset_), *lastFrame_);
-    timeOffset_ = timeOffset_.value != 0 ? CMTimeAdd(timeOffset_, gap) : gap;
-  } else if (isBeforeSegment) {
-    // Captured during the pause by another timeline-driving source.
-    return nullptr;
+    offset = timeline_.placeDriving(captured, buffer->duration(), beginsStretch);
   }
-  buffer = shifted(buffer, timeOffset_);
-  lastFrame_ = endOf(*buffer);
-  return buffer;
+  return offset ? shifted(buffer, *offset) : nullptr;
 }
 
 std::optional<Error> RecordingSession::append(Track& track,

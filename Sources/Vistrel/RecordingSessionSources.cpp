@@ -166,7 +166,7 @@ void RecordingSession::startSources() {
   std::shared_ptr<Platform::SCStream> stream;
   {
     std::lock_guard lock(mutex_);
-    if (phase_ != Phase::starting) {
+    if (state_ != State::starting) {
       throw startFailure_.value_or(stoppedBeforeStart()); // stopped meanwhile
     }
     microphoneSession = microphoneCaptureSession_;
@@ -186,7 +186,7 @@ void RecordingSession::startSources() {
     } catch (...) {
       std::lock_guard lock(mutex_);
       isStreamStarting_ = false;
-      if (phase_ != Phase::starting) {
+      if (state_ != State::starting) {
         throw startFailure_.value_or(stoppedBeforeStart()); // a stop cancelled it
       }
       throw;
@@ -263,7 +263,7 @@ void RecordingSession::startAudioStream(const Platform::SampleBufferRef& sampleB
 
 void RecordingSession::startWriting(const Platform::SampleBufferRef& sampleBuffer) {
   if (assetWriter_->startWriting()) {
-    phase_ = Phase::recording;
+    state_ = State::recording;
     assetWriter_->startSessionAtSourceTime(sampleBuffer->presentationTimeStamp());
     completeStartWait(std::nullopt);
   } else {

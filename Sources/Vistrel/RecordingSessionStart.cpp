@@ -57,13 +57,45 @@ std::int64_t pixels(double points, std::int64_t scale) {
 void RecordingSession::start(Target target, const RecordingOptions& options) {
   {
     std::lock_guard lock(mutex_);
-    if (phase_ != Phase::idle) {
+    if (state_ == State::abandoning) {
+      // Stopped before it began: nothing was set up.
+      state_ = State::ended;
+      ended_.notify_all();
+      throw stoppedBeforeStart();
+    }
+    if (state_ != State::idle) {
       throw Error::recorderAlreadyStarted();
     }
-    phase_ = Phase::starting;
+    state_ = State::starting;
     target_ = target;
     options_ = options;
   }
+  try {
+    prepareStream(target, options);
+  } catch (...) {
+    end(std::nullopt); // nothing runs yet: there is nothing to clean up
+    throw;
+  }
+
+  try {
+    startCaptureAndWait(target, options);
+  } catch (const Error& error) {
+    failStart(error);
+  } catch (const std::exception& error) {
+    failStart(Error::couldNotStartStream(shareError(error)));
+  }
+
+  auto activity = std::make_unique<Activity>(Platform::NSActivityIdleSystemSleepDisabled,
+                                             recordingActivityReason);
+  std::lock_guard lock(mutex_);
+  // A stop or a failure may have ended the recording already: its clean-up
+  // found no activity to release, so none is kept.
+  if (isRecording()) {
+    activity_ = std::move(activity);
+  }
+}
+
+void RecordingSession::prepareStream(Target target, const RecordingOptions& options) {
   if (target != Target::audioOnly && !options.targetID()) {
     throw Error::noTargetProvided();
   }
@@ -101,19 +133,6 @@ void RecordingSession::start(Target target, const RecordingOptions& options) {
   if (const auto filter = resolveTarget(target, options, content, configuration)) {
     makeStream(*filter, configuration, options);
   }
-
-  try {
-    startCaptureAndWait(target, options);
-  } catch (const Error& error) {
-    failStart(error);
-  } catch (const std::exception& error) {
-    failStart(Error::couldNotStartStream(shareError(error)));
-  }
-
-  auto activity = std::make_unique<Activity>(Platform::NSActivityIdleSystemSleepDisabled,
-                                             recordingActivityReason);
-  std::lock_guard lock(mutex_);
-  activity_ = std::move(activity);
 }
 
 Platform::SCShareableContent RecordingSession::fetchShareableContent() {
@@ -192,12 +211,18 @@ void RecordingSession::startCaptureAndWait(Target target, const RecordingOptions
 }
 
 void RecordingSession::failStart(const Error& error) {
+  bool isCancelled = false;
+  {
+    std::lock_guard lock(mutex_);
+    isCancelled = state_ == State::abandoning;
+    state_ = State::abandoning;
+  }
   cleanUp(); // a failure to finish is moot: the start failed anyway
   ErrorCallback onError;
   {
     std::lock_guard lock(mutex_);
     // A start cancelled by its caller's stop is no failure to report.
-    if (!isStartCancelled_) {
+    if (!isCancelled) {
       onError = onError_;
     }
   }

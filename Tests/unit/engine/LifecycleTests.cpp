@@ -65,7 +65,8 @@ protected:
   // Waits (bounded) until the clean-up started by a recorded error finished.
   bool waitForFinish() {
     for (int poll = 0; poll < 5000; ++poll) {
-      if (writer()->finishWritingCount() > 0 && platform.streams().front()->stopCount() > 0) {
+      if (writer()->finishWritingCount() > 0 && !platform.streams().front()->isCapturing() &&
+          platform.activeActivityCount() == 0) {
         return true;
       }
       std::this_thread::sleep_for(1ms);
@@ -160,7 +161,7 @@ TEST_F(LifecycleTest, StreamErrorWhileRecordingIsKeptForStop) {
   EXPECT_EQ(reportedCauses(), std::vector{Error::Cause::targetGone});
   EXPECT_EQ(stopCause, Error::Cause::targetGone);
   EXPECT_EQ(writer()->finishWritingCount(), 1);
-  EXPECT_TRUE(recorder.isPaused());
+  EXPECT_FALSE(recorder.isPaused()) << "a failed recording has ended, paused or not";
   EXPECT_THROW(recorder.start(Target::screen, RecordingOptions(fields("/tmp/b.mp4", "1"))), Error);
   EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 0);
 }

@@ -1,10 +1,48 @@
 #include "EngineFixture.h"
 
+#include "Vistrel/PauseTimeline.h"
+
 namespace {
 
 using namespace EngineTesting;
 using Vistrel::RecordingOptions;
 using Vistrel::Target;
+
+// Worked numbers, in milliseconds of capture time.
+TEST(PauseTimeline, EachResumeCutsTheGapSinceTheLastDrivingSample) {
+  Vistrel::PauseTimeline timeline;
+  // Frames of 40 ms from 1000 to 1080: the timeline ends at 1120.
+  for (const CMTimeValue start : {1000, 1040, 1080}) {
+    EXPECT_EQ(timeline.placeDriving(ms(start), ms(40), false), kCMTimeZero);
+  }
+  EXPECT_EQ(timeline.end(), ms(1120));
+  EXPECT_EQ(timeline.placeFollowing(ms(1110)), kCMTimeZero);
+
+  // Paused; the first frame after the resume comes at 5000: 3880 ms are cut.
+  EXPECT_EQ(timeline.placeDriving(ms(5000), ms(40), true), ms(3880));
+  EXPECT_EQ(timeline.end(), ms(1160)) << "5000 - 3880 + 40";
+  EXPECT_EQ(timeline.placeFollowing(ms(4990)), std::nullopt) << "sound of the pause";
+  EXPECT_EQ(timeline.placeFollowing(ms(5010)), ms(3880));
+  EXPECT_EQ(timeline.placeDriving(ms(4960), ms(40), false), std::nullopt)
+      << "a frame captured during the pause, delivered late";
+  EXPECT_EQ(timeline.placeDriving(ms(5040), ms(40), false), ms(3880));
+  EXPECT_EQ(timeline.end(), ms(1200));
+
+  // A second pause: resumed at 9000, the offset grows by 9000 - 3880 - 1200.
+  EXPECT_EQ(timeline.placeDriving(ms(9000), ms(0), true), ms(7800));
+  EXPECT_EQ(timeline.end(), ms(1200)) << "a sample without duration adds none";
+  EXPECT_EQ(timeline.offset(), ms(7800));
+}
+
+TEST(PauseTimeline, AResumeBeforeAnyDrivingSampleMovesNothing) {
+  Vistrel::PauseTimeline timeline;
+  EXPECT_EQ(timeline.placeDriving(ms(2000), ms(40), true), kCMTimeZero);
+  EXPECT_EQ(timeline.end(), std::nullopt) << "nothing to measure a later pause from";
+  EXPECT_EQ(timeline.placeFollowing(ms(1990)), std::nullopt);
+  EXPECT_EQ(timeline.placeDriving(ms(2040), ms(40), false), kCMTimeZero);
+  EXPECT_EQ(timeline.end(), ms(2080));
+  EXPECT_EQ(Vistrel::movedBack(ms(2000), ms(-5)), ms(2000)) << "a negative offset moves nothing";
+}
 
 class TimelineTest : public EngineTest {
 protected:
