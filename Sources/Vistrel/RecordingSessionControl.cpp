@@ -23,31 +23,31 @@ Error RecordingSession::writerFailure(const Platform::AVAssetWriter& writer) {
 }
 
 void RecordingSession::pause() {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   if (state_ == State::recording || state_ == State::resuming) {
     state_ = State::paused;
   }
 }
 
 bool RecordingSession::isPaused() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return state_ == State::paused;
 }
 
 bool RecordingSession::hasStarted() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return state_ != State::idle && state_ != State::starting && state_ != State::abandoning;
 }
 
 void RecordingSession::setOnError(ErrorCallback onError) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   onError_ = std::move(onError);
 }
 
 void RecordingSession::resume() {
   const auto wait = std::make_shared<ResumeWait>();
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     endResumeWait(); // the resume this one replaces returns now
     if (state_ == State::recording || state_ == State::paused || state_ == State::resuming) {
       state_ = State::resuming;
@@ -67,7 +67,7 @@ void RecordingSession::endResumeWait() {
 }
 
 RecordingSession::StopOutcome RecordingSession::stop() {
-  std::unique_lock lock(mutex_);
+  Lock lock(mutex_);
   switch (state_) {
   case State::idle:
   case State::starting:
@@ -112,8 +112,10 @@ RecordingSession::StopOutcome RecordingSession::stop() {
   return StopOutcome::finished;
 }
 
-void RecordingSession::waitUntilEnded(std::unique_lock<std::mutex>& lock) {
-  ended_.wait(lock, [this] { return state_ == State::ended; });
+void RecordingSession::waitUntilEnded(Lock& lock) {
+  while (state_ != State::ended) {
+    lock.wait(ended_);
+  }
 }
 
 std::optional<Error> RecordingSession::cleanUp() {
@@ -125,7 +127,7 @@ std::optional<Error> RecordingSession::cleanUp() {
   bool finishesFile = false;
   CMTime recordingEnd = kCMTimeInvalid;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     finishesFile = state_ == State::stopping || state_ == State::failing;
     // The file lasts as long as the timeline ran, whatever each track last
     // got: unchanged frames that were never written still count.
@@ -154,7 +156,7 @@ std::optional<Error> RecordingSession::cleanUp() {
   if (finishesFile && writer && writer->status() == Platform::AVAssetWriterStatus::writing) {
     std::vector<Platform::AssetWriterInputRef> inputs;
     {
-      std::lock_guard lock(mutex_);
+      Lock lock(mutex_);
       state_ = State::finishing;
       inputs = {video_.input, systemAudio_.input, microphone_.input};
     }
@@ -183,7 +185,7 @@ std::optional<Error> RecordingSession::cleanUp() {
 
 void RecordingSession::end(const std::optional<Error>& failure) {
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     state_ = State::ended;
     // Kept, so that every later stop reports the lost file as well.
     if (failure && !error_) {
@@ -204,7 +206,7 @@ void RecordingSession::stopStream(Platform::SCStream& stream) {
       // be lost: the start may wait on the user for minutes.
     }
     {
-      std::lock_guard lock(mutex_);
+      Lock lock(mutex_);
       if (!isStreamStarting_) {
         return;
       }
@@ -216,7 +218,7 @@ void RecordingSession::stopStream(Platform::SCStream& stream) {
 void RecordingSession::recordError(const Error& error) {
   ErrorCallback onError;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (state_ == State::idle || state_ == State::starting) {
       if (continuation_) {
         // Start-up is waiting: it reports, cleans up and fails itself.
@@ -257,7 +259,7 @@ void RecordingSession::recordError(const Error& error) {
 void RecordingSession::streamDidStopWithError(Platform::SCStream& /*stream*/,
                                               Platform::ErrorRef error) {
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     isStreamRecording_ = false; // it stopped itself: no clean-up stops it again
   }
   recordError(

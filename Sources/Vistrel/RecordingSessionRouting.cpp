@@ -55,7 +55,7 @@ void RecordingSession::streamDidOutputSampleBuffer(Platform::SCStream& /*stream*
                                                    Platform::SCStreamOutputType type) {
   std::optional<Error> failure;
   try {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (state_ == State::paused || !sampleBuffer || !sampleBuffer->isValid()) {
       return;
     }
@@ -72,7 +72,7 @@ void RecordingSession::captureOutputDidOutputSampleBuffer(Platform::AVCaptureOut
                                                           Platform::SampleBufferRef sampleBuffer) {
   std::optional<Error> failure;
   try {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (state_ == State::paused || !sampleBuffer || !sampleBuffer->isValid()) {
       return;
     }

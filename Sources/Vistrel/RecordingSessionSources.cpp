@@ -66,7 +66,7 @@ void RecordingSession::makeStream(const Platform::SCContentFilter& filter,
   std::shared_ptr<Platform::SCStream> stream =
       Platform::screenCapture().makeStream(filter, configuration, weak_from_this());
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     stream_ = stream;
   }
   const auto addOutput = [&](Platform::SCStreamOutputType type) {
@@ -105,14 +105,14 @@ int RecordingSession::setUpMicrophoneCaptureSession(const std::string& microphon
 
   const std::shared_ptr<Platform::AVCaptureSession> session = capture.makeCaptureSession();
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     microphoneCaptureSession_ = session;
   }
   watchRuntimeErrors(*session);
   addDeviceInput(capture, *session, device);
   const Platform::CaptureOutputRef output = capture.makeAudioDataOutput();
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     microphoneDataOutput_ = output;
   }
   attachDataOutput(*session, output, weak_from_this(), "microphoneQueue");
@@ -135,7 +135,7 @@ void RecordingSession::setUpExternalDeviceCaptureSession(const RecordingOptions&
 
   const std::shared_ptr<Platform::AVCaptureSession> session = capture.makeCaptureSession();
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     externalDeviceCaptureSession_ = session;
   }
   watchRuntimeErrors(*session);
@@ -143,7 +143,7 @@ void RecordingSession::setUpExternalDeviceCaptureSession(const RecordingOptions&
   attachDataOutput(*session, capture.makeVideoDataOutput(), weak_from_this(), "deviceQueue");
   const Platform::CaptureOutputRef audioOutput = capture.makeAudioDataOutput();
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     externalDeviceDataOutput_ = audioOutput;
   }
   attachDataOutput(*session, audioOutput, weak_from_this(), "deviceAudioQueue");
@@ -165,7 +165,7 @@ void RecordingSession::startSources() {
   std::shared_ptr<Platform::AVCaptureSession> deviceSession;
   std::shared_ptr<Platform::SCStream> stream;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (state_ != State::starting) {
       throw startFailure_.value_or(stoppedBeforeStart()); // stopped meanwhile
     }
@@ -184,7 +184,7 @@ void RecordingSession::startSources() {
     try {
       stream->startCapture();
     } catch (...) {
-      std::lock_guard lock(mutex_);
+      Lock lock(mutex_);
       isStreamStarting_ = false;
       if (state_ != State::starting) {
         throw startFailure_.value_or(stoppedBeforeStart()); // a stop cancelled it
@@ -192,7 +192,7 @@ void RecordingSession::startSources() {
       throw;
     }
   }
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   isStreamStarting_ = false;
   isStreamRecording_ = true;
 }
@@ -200,7 +200,7 @@ void RecordingSession::startSources() {
 void RecordingSession::waitForFirstSample() {
   const auto wait = std::make_shared<StartWait>();
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     // A source that failed while starting has already ended the recording.
     if (startFailure_) {
       throw *startFailure_;
@@ -215,7 +215,7 @@ void RecordingSession::waitForFirstSample() {
         Platform::ErrorDomain::screenCapture, 0, "No usable picture or sound arrived in time."));
     std::optional<Error> failure;
     {
-      std::lock_guard lock(mutex_);
+      Lock lock(mutex_);
       if (continuation_ == wait) {
         completeStartWait(silence);
       }

@@ -56,7 +56,7 @@ std::int64_t pixels(double points, std::int64_t scale) {
 
 void RecordingSession::start(Target target, const RecordingOptions& options) {
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (state_ == State::abandoning) {
       // Stopped before it began: nothing was set up.
       state_ = State::ended;
@@ -87,7 +87,7 @@ void RecordingSession::start(Target target, const RecordingOptions& options) {
 
   auto activity = std::make_unique<Activity>(Platform::NSActivityIdleSystemSleepDisabled,
                                              recordingActivityReason);
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   // A stop or a failure may have ended the recording already: its clean-up
   // found no activity to release, so none is kept.
   if (isRecording()) {
@@ -213,14 +213,14 @@ void RecordingSession::startCaptureAndWait(Target target, const RecordingOptions
 void RecordingSession::failStart(const Error& error) {
   bool isCancelled = false;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     isCancelled = state_ == State::abandoning;
     state_ = State::abandoning;
   }
   cleanUp(); // a failure to finish is moot: the start failed anyway
   ErrorCallback onError;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     // A start cancelled by its caller's stop is no failure to report.
     if (!isCancelled) {
       onError = onError_;
