@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Time.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,6 +56,9 @@ public:
   virtual ~SystemServices() = default;
 
   virtual Capabilities capabilities() = 0;
+
+  // Now, on the host clock every capture source stamps its samples with.
+  virtual CMTime hostTime() = 0;
 
   // Raw authorisation state of the microphone (any number; unknown numbers
   // are the caller's to map).

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // One recording: the capture stream, the capture sessions, the writer with
 // its inputs, and the timeline that cuts pauses out of the file.
@@ -140,10 +141,15 @@ private:
                                           const Platform::SampleBufferRef& sampleBuffer)
       REQUIRES(mutex_);
   // The sample moved onto the output timeline; null when it belongs to a
-  // pause (captured before the current stretch began, or arriving while a
-  // resume has not yet measured its gap) and must not be written.
-  Platform::SampleBufferRef handleBuffer(Platform::SampleBufferRef buffer, bool isVideo)
-      REQUIRES(mutex_);
+  // pause and must not be written.
+  // Sound that straddles a pause or a resume keeps the part that belongs to
+  // the recording; sound that arrives before a resume measured its pause is
+  // held (up to maximumHeldSamples) for `track` until it has.
+  Platform::SampleBufferRef handleBuffer(Platform::SampleBufferRef buffer, bool isVideo,
+                                         Track* track) REQUIRES(mutex_);
+  // Routes the held sound once the pause it waited on is measured.
+  std::optional<Error> releaseHeld() REQUIRES(mutex_);
+  static constexpr std::size_t maximumHeldSamples = 256;
   // Appends when the input is ready; a writer found failed is reported once.
   std::optional<Error> append(Track& track, const Platform::SampleBufferRef& buffer)
       REQUIRES(mutex_);
@@ -227,10 +233,17 @@ private:
   std::shared_ptr<Platform::AVCaptureSession> externalDeviceCaptureSession_ GUARDED_BY(mutex_);
   std::unique_ptr<Activity> activity_ GUARDED_BY(mutex_);
   PauseTimeline timeline_ GUARDED_BY(mutex_);
+  struct HeldSample {
+    Track* track;
+    Platform::SampleBufferRef buffer;
+  };
+  std::vector<HeldSample> held_ GUARDED_BY(mutex_);
   // The next frame begins the stretch after a resume.
   bool beginsStretch_ GUARDED_BY(mutex_) = false;
   std::shared_ptr<StartWait> continuation_ GUARDED_BY(mutex_);
   std::shared_ptr<ResumeWait> resumeContinuation_ GUARDED_BY(mutex_);
+  // When the stop that won was asked for.
+  std::optional<CMTime> stopInstant_ GUARDED_BY(mutex_);
   // The failure that ended the recording, kept for every later stop.
   std::optional<Error> error_ GUARDED_BY(mutex_);
   // A failure reported while start-up had not begun its wait yet.

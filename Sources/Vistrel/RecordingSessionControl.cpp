@@ -23,9 +23,12 @@ Error RecordingSession::writerFailure(const Platform::AVAssetWriter& writer) {
 }
 
 void RecordingSession::pause() {
+  // What was captured until now is kept, also what is still on its way.
+  const CMTime instant = Platform::system().hostTime();
   Lock lock(mutex_);
   if (state_ == State::recording || state_ == State::resuming) {
     state_ = State::paused;
+    timeline_.pause(instant);
   }
 }
 
@@ -67,6 +70,9 @@ void RecordingSession::endResumeWait() {
 }
 
 RecordingSession::StopOutcome RecordingSession::stop() {
+  // The file ends here: the sources' last buffers, which hold this instant,
+  // still reach it.
+  const CMTime instant = Platform::system().hostTime();
   Lock lock(mutex_);
   switch (state_) {
   case State::idle:
@@ -92,6 +98,7 @@ RecordingSession::StopOutcome RecordingSession::stop() {
   case State::paused:
   case State::resuming:
     state_ = State::stopping;
+    stopInstant_ = instant;
     lock.unlock();
     if (std::optional<Error> failure = cleanUp()) {
       throw *failure;
@@ -125,15 +132,9 @@ std::optional<Error> RecordingSession::cleanUp() {
   Platform::AssetWriterRef writer;
   std::unique_ptr<Activity> activity;
   bool finishesFile = false;
-  CMTime recordingEnd = kCMTimeInvalid;
   {
     Lock lock(mutex_);
     finishesFile = state_ == State::stopping || state_ == State::failing;
-    // The file lasts as long as the timeline ran, whatever each track last
-    // got: unchanged frames that were never written still count.
-    if (finishesFile && timeline_.end()) {
-      recordingEnd = *timeline_.end();
-    }
     endResumeWait();
     if (std::exchange(isStreamRecording_, false)) {
       stream = stream_;
@@ -155,10 +156,17 @@ std::optional<Error> RecordingSession::cleanUp() {
   }
   if (finishesFile && writer && writer->status() == Platform::AVAssetWriterStatus::writing) {
     std::vector<Platform::AssetWriterInputRef> inputs;
+    CMTime recordingEnd = kCMTimeInvalid;
     {
       Lock lock(mutex_);
       state_ = State::finishing;
       inputs = {video_.input, systemAudio_.input, microphone_.input};
+      // The file lasts as long as the timeline ran, whatever each track last
+      // got (unchanged frames that were never written still count), and to
+      // the instant of the stop.
+      if (const auto end = timeline_.endAt(stopInstant_.value_or(kCMTimeInvalid))) {
+        recordingEnd = *end;
+      }
     }
     if (recordingEnd.isNumeric()) {
       writer->endSessionAtSourceTime(recordingEnd);

@@ -95,6 +95,10 @@ public:
   void addAudioDevice(DeviceDescription device);
   void addExternalDevice(DeviceDescription device);
 
+  // The host clock (SystemServices::hostTime) is the real one when samples
+  // are made automatically; with manual samples it reads the end of the
+  // latest sample delivered, as if each were delivered as it was captured.
+
   // System answers. Defaults: every capability, microphone status 3
   // (authorized), every request granted, preflight true, openURL true, no
   // main bundle and no other bundle.

@@ -40,6 +40,13 @@ private:
 SimulatedSystemServices::SimulatedSystemServices(std::shared_ptr<World> world)
     : world_(std::move(world)) {}
 
+CMTime SimulatedSystemServices::hostTime() {
+  if (world_->generation == SampleGeneration::automatic) {
+    return hostTimeNow();
+  }
+  return world_->read([](const World& world) { return world.clock; });
+}
+
 Capabilities SimulatedSystemServices::capabilities() {
   return world_->read([](const World& world) { return world.capabilities; });
 }

@@ -18,6 +18,7 @@ public:
   explicit SimulatedSystemServices(std::shared_ptr<World> world);
 
   Capabilities capabilities() override;
+  CMTime hostTime() override;
   std::int64_t microphoneAuthorizationStatus() override;
   void requestMicrophoneAccess(std::function<void(bool granted)> completion) override;
   bool preflightScreenCaptureAccess() override;

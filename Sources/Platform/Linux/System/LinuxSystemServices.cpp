@@ -36,6 +36,8 @@ public:
     return {.streamCapturesMicrophone = false, .streamHighlightsClicks = false};
   }
 
+  CMTime hostTime() override { return hostTimeNow(); }
+
   // Nothing asks the user on Linux: the microphone is usable exactly when the
   // audio server accepts us.
   std::int64_t microphoneAuthorizationStatus() override {
