@@ -63,8 +63,13 @@ public:
   /// under way (a desktop's picker may wait on the user for minutes), it
   /// cancels the start instead: start() throws couldNotStartStream, no file
   /// is left, and no onFinish() follows.
+  /// A failure that comes while stop() is under way races it: exactly one
+  /// of them ends the recording. Either stop() wins, returns and onFinish()
+  /// follows (the failure is then never reported), or the failure wins, is
+  /// reported to onError() and thrown here, and no onFinish() follows.
   /// @throws Error recorderNotStarted when idle; the failure kept from the
-  ///   recording (usually unknown) when it ended on a failure, every time.
+  ///   recording (unknown, with its cause()) when it ended on a failure,
+  ///   every time.
   void stop();
   /// Pauses: nothing captured from now on reaches the file, and the file's
   /// timeline will have no hole for the pause. Calls onPause() on this thread.
@@ -74,7 +79,8 @@ public:
   /// onResume() on this thread.
   /// @throws Error recorderNotStarted when idle.
   void resume();
-  /// Whether the current recording is paused; false when idle.
+  /// Whether the current recording is paused; false when idle, and once the
+  /// recording has ended on a failure.
   bool isPaused() const;
 
   /// @name Callbacks
