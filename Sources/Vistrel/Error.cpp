@@ -1,6 +1,7 @@
 #include "Vistrel/Error.h"
 
 #include "Platform/Error.h"
+#include "Vistrel/FailureCauses.h"
 #include "Vistrel/SharedErrors.h"
 
 #include <memory>
@@ -107,7 +108,9 @@ Error currentExceptionAsError() {
   try {
     throw;
   } catch (const std::exception& error) {
-    return Error::unknown(shareError(error));
+    // A writer that throws while it takes a sample fails the recording
+    // like one that reports its failure.
+    return Error::unknown(shareError(error), failureCause(error));
   } catch (...) {
     return Error::unknown(Platform::makeError("", 0, "An exception of an unknown type."));
   }

@@ -56,8 +56,10 @@ Cause mediaWritingCause(std::int64_t code) {
   }
 }
 
-Cause causeOf(const Platform::ErrorRef& error) {
-  const auto* system = dynamic_cast<const Platform::SystemError*>(error.get());
+} // namespace
+
+Error::Cause failureCause(const std::exception& error) {
+  const auto* system = dynamic_cast<const Platform::SystemError*>(&error);
   if (system == nullptr) {
     return Cause::other;
   }
@@ -72,6 +74,8 @@ Cause causeOf(const Platform::ErrorRef& error) {
   }
   return Cause::other;
 }
+
+namespace {
 
 const char* domainOf(FailureOrigin origin) {
   switch (origin) {
@@ -92,7 +96,7 @@ Error recordingFailure(Platform::ErrorRef error, FailureOrigin origin,
   if (!error) {
     error = Platform::makeError(domainOf(origin), 0, whenUnexplained);
   }
-  Cause cause = causeOf(error);
+  Cause cause = failureCause(*error);
   // A capture session ends by itself when its device goes away, whatever
   // number its platform gives that.
   if (cause == Cause::other && origin == FailureOrigin::captureSession) {

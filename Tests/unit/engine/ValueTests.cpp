@@ -128,6 +128,12 @@ TEST(ErrorCauses, PlatformCodesTellWhatAProgramCanDo) {
   const Error failure = Vistrel::recordingFailure(nullptr, FailureOrigin::writer, "unexplained");
   EXPECT_EQ(failure.localizedDescription(), "An unknown error has occurred: unexplained");
   EXPECT_EQ(Error::noPermissions().cause(), Cause::other);
+  // A writer may throw its failure while it takes a sample.
+  try {
+    throw Platform::SystemError(Domain::mediaWriting, -EIO, "Could not write the file");
+  } catch (...) {
+    EXPECT_EQ(Vistrel::currentExceptionAsError().cause(), Cause::outputNotWritable);
+  }
 }
 
 TEST(VideoCodecNames, RoundTripAndExactMatching) {
