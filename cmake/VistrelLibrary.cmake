@@ -17,6 +17,12 @@ foreach(part ${vistrel_parts})
   target_sources(vistrel PRIVATE $<TARGET_OBJECTS:${part}>)
   add_dependencies(vistrel ${part})
 endforeach()
+# This project's own programs (the helper) use the platform interfaces as
+# well: they link the parts themselves, statically whatever form the library
+# takes, so that a shared library exports the public API alone.
+add_library(vistrel_with_platform INTERFACE)
+target_link_libraries(vistrel_with_platform INTERFACE ${vistrel_parts})
+
 set_target_properties(vistrel PROPERTIES
   EXPORT_NAME Vistrel
   VERSION ${PROJECT_VERSION}
@@ -36,12 +42,9 @@ foreach(part ${vistrel_parts})
   target_compile_definitions(${part} PRIVATE vistrel_EXPORTS)
 endforeach()
 
-# Installed, the public headers sit in include/Vistrel and the platform
-# interfaces they rest on in include/Vistrel/Platform, so both keep their
-# spelling ("Vistrel/Recorder.h", "Platform/Error.h").
-target_include_directories(vistrel PUBLIC
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/Vistrel>)
+# Installed, the public headers sit in include/Vistrel; they rest on nothing
+# but the standard library.
+target_include_directories(vistrel PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_compile_features(vistrel PUBLIC cxx_std_20)
 target_link_libraries(vistrel
   PUBLIC Threads::Threads $<BUILD_INTERFACE:vistrel_headers>
@@ -60,11 +63,6 @@ install(TARGETS vistrel EXPORT VistrelTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/Vistrel ${vistrel_generated_include}/Vistrel
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-file(GLOB vistrel_platform_headers ${PROJECT_SOURCE_DIR}/Sources/Platform/*.h)
-install(FILES ${vistrel_platform_headers}
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Vistrel/Platform)
-install(FILES ${PROJECT_SOURCE_DIR}/Sources/Platform/Linux/LinuxPlatform.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Vistrel/Platform/Linux)
 install(EXPORT VistrelTargets NAMESPACE Vistrel:: DESTINATION ${vistrel_cmake_dir})
 
 if(BUILD_SHARED_LIBS)

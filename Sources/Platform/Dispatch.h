@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Vistrel/Export.h"
-
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -17,7 +15,7 @@ namespace Platform {
 // made by label that runs on the global pool one item at a time.
 // A DispatchQueue is a cheap, copyable handle; the queue lives while a handle
 // does. Every member may be called from any thread.
-class VISTREL_EXPORT DispatchQueue {
+class DispatchQueue {
 public:
   static DispatchQueue main();
   static DispatchQueue global();
@@ -41,12 +39,12 @@ private:
 };
 
 // Hands the calling (main) thread to the main queue for good.
-[[noreturn]] VISTREL_EXPORT void dispatch_main();
+[[noreturn]] void dispatch_main();
 
 // Runs the main queue on the calling thread until `done` returns true after a
 // work item. For a process entry that awaits on the main queue before it
 // either exits or parks in dispatch_main.
-VISTREL_EXPORT void runMainQueueUntil(const std::function<bool()>& done);
+void runMainQueueUntil(const std::function<bool()>& done);
 
 // A pending wait completed exactly once, from any thread. A second completion
 // is a no-op that reports false. Waiting blocks the calling thread.
@@ -102,6 +100,6 @@ namespace Platform {
 
 // Starts an asynchronous task on a thread of its own: for work that awaits
 // (blocks) and so must not hold a queue's thread.
-VISTREL_EXPORT void startTask(std::function<void()> work);
+void startTask(std::function<void()> work);
 
 } // namespace Platform

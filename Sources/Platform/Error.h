@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Vistrel/Export.h"
-
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -11,7 +9,7 @@ namespace Platform {
 
 // The root of every error that crosses the platform layer. Engine errors derive
 // from it too, so that one can carry another as its underlying cause.
-class VISTREL_EXPORT Error : public std::exception {
+class Error : public std::exception {
 public:
   // The human-readable text the platform attaches to the error.
   virtual std::string localizedDescription() const = 0;
@@ -25,7 +23,7 @@ using ErrorRef = std::shared_ptr<const Error>;
 
 // An error produced by a platform service: a domain, a code and a text a user
 // can act on ("Could not open X display \":7\"").
-class VISTREL_EXPORT SystemError final : public Error {
+class SystemError final : public Error {
 public:
   SystemError(std::string domain, std::int64_t code, std::string description);
 
@@ -47,12 +45,28 @@ inline constexpr const char* mediaWriting = "MediaWriting";
 inline constexpr const char* system = "System";
 } // namespace ErrorDomain
 
-// The screen-capture code reported when the user has declined screen capture.
+// The screen-capture codes reported when the user has declined screen
+// capture, when the captured window or display is gone, and when the
+// connection to the display server is lost.
 inline constexpr std::int64_t userDeclinedScreenCaptureCode = -3801;
+inline constexpr std::int64_t captureSourceGoneCode = -3815;
+inline constexpr std::int64_t displayConnectionLostCode = -3804;
 
-VISTREL_EXPORT ErrorRef makeError(std::string domain, std::int64_t code, std::string description);
+// Media-capture codes are the audio server's own error numbers; these tell
+// that the server is gone, or the device.
+namespace MediaCaptureCode {
+inline constexpr std::int64_t noSuchDevice = 5;          // no such entity
+inline constexpr std::int64_t connectionRefused = 6;     // the server cannot be reached
+inline constexpr std::int64_t timeout = 8;               // the server stopped answering
+inline constexpr std::int64_t connectionTerminated = 11; // the connection broke
+inline constexpr std::int64_t deviceKilled = 12;         // the device's stream was ended
+} // namespace MediaCaptureCode
+
+// Media-writing codes are errno values, or FFmpeg's negated ones.
+
+ErrorRef makeError(std::string domain, std::int64_t code, std::string description);
 
 // The description of any error, also of one that does not derive from Error.
-VISTREL_EXPORT std::string describe(const std::exception& error);
+std::string describe(const std::exception& error);
 
 } // namespace Platform

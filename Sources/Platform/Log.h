@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Vistrel/Export.h"
-
 #include <functional>
 #include <string>
 #include <string_view>
@@ -19,15 +17,15 @@ using LogSink = std::function<void(LogLevel, std::string_view message)>;
 
 // Replaces the sink; an empty sink restores the default, which writes
 // "Vistrel <level>: <message>" to standard error. Safe from any thread.
-VISTREL_EXPORT void setLogSink(LogSink sink);
+void setLogSink(LogSink sink);
 
 // Messages below this level are discarded before they are formatted by the
 // sink. The default is `warning`.
-VISTREL_EXPORT void setLogLevel(LogLevel level);
-VISTREL_EXPORT bool isLogged(LogLevel level);
+void setLogLevel(LogLevel level);
+bool isLogged(LogLevel level);
 
-VISTREL_EXPORT void log(LogLevel level, std::string_view message);
+void log(LogLevel level, std::string_view message);
 
-VISTREL_EXPORT std::string_view logLevelName(LogLevel level);
+std::string_view logLevelName(LogLevel level);
 
 } // namespace Platform

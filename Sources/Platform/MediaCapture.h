@@ -17,10 +17,8 @@
 namespace Platform {
 
 enum class AVCaptureDeviceType {
-  builtInMicrophone, // before capability 14.0
-  microphone,        // from capability 14.0
-  external,          // from capability 14.0
-  externalUnknown,   // before capability 14.0
+  microphone,
+  external,
 };
 
 enum class AVCaptureDevicePosition { unspecified = 0, back = 1, front = 2 };

@@ -55,15 +55,4 @@ SystemServices& system() {
   return require(current().system);
 }
 
-bool isOperatingSystemAtLeast(SystemServices& services, OperatingSystemVersion version) {
-  const OperatingSystemVersion running = services.operatingSystemVersion();
-  if (running.majorVersion != version.majorVersion) {
-    return running.majorVersion > version.majorVersion;
-  }
-  if (running.minorVersion != version.minorVersion) {
-    return running.minorVersion > version.minorVersion;
-  }
-  return running.patchVersion >= version.patchVersion;
-}
-
 } // namespace Platform

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Vistrel/Export.h"
-
 #include "Platform/MediaCapture.h"
 #include "Platform/MediaWriting.h"
 #include "Platform/ScreenCapture.h"
@@ -23,18 +21,18 @@ struct Services {
 
 // Replaces the services. Installing before the first use keeps the default
 // services from ever being made.
-VISTREL_EXPORT void install(Services services);
+void install(Services services);
 
 // The services a program gets when it uses the platform before installing
 // any: made once, on that first use. A library build that bundles a platform
 // defines this to make that platform's services; without one it throws
 // std::logic_error, which then reaches the first caller.
-VISTREL_EXPORT Services makeDefaultServices();
+Services makeDefaultServices();
 
 // The installed services, or the default ones on first use.
-VISTREL_EXPORT ScreenCaptureService& screenCapture();
-VISTREL_EXPORT MediaCaptureService& mediaCapture();
-VISTREL_EXPORT MediaWritingService& mediaWriting();
-VISTREL_EXPORT SystemServices& system();
+ScreenCaptureService& screenCapture();
+MediaCaptureService& mediaCapture();
+MediaWritingService& mediaWriting();
+SystemServices& system();
 
 } // namespace Platform

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Vistrel/Export.h"
+#include "Platform/Time.h"
 
 #include <cstdint>
 #include <functional>
@@ -8,16 +8,24 @@
 #include <optional>
 #include <string>
 
-// Operating-system services: the capability version that gates behaviour,
+// Operating-system services: the capabilities that choose behaviour,
 // permissions, opening URLs, bundles, and the activity that keeps the machine
 // from idle sleep.
 
 namespace Platform {
 
-struct OperatingSystemVersion {
-  std::int64_t majorVersion = 0;
-  std::int64_t minorVersion = 0;
-  std::int64_t patchVersion = 0;
+// What the platform's capture services can do, where the engine chooses its
+// way by it. On macOS each came with a system version, noted beside it.
+struct Capabilities {
+  // The screen stream captures a microphone too (the configuration's
+  // captureMicrophone and a microphone output), with two channels; without
+  // it the microphone has a capture session of its own. macOS 15.0.
+  bool streamCapturesMicrophone = false;
+  // The screen stream highlights clicks in its frames when the
+  // configuration's showMouseClicks asks; without it clicks are never
+  // highlighted. macOS 15.0.
+  bool streamHighlightsClicks = false;
+  friend bool operator==(const Capabilities&, const Capabilities&) = default;
 };
 
 enum class AVAuthorizationStatus : std::int64_t {
@@ -47,8 +55,10 @@ class SystemServices {
 public:
   virtual ~SystemServices() = default;
 
-  // The level of the version-gated behaviours this platform offers.
-  virtual OperatingSystemVersion operatingSystemVersion() = 0;
+  virtual Capabilities capabilities() = 0;
+
+  // Now, on the host clock every capture source stamps its samples with.
+  virtual CMTime hostTime() = 0;
 
   // Raw authorisation state of the microphone (any number; unknown numbers
   // are the caller's to map).
@@ -70,8 +80,5 @@ public:
   virtual std::unique_ptr<ActivityToken> beginActivity(std::uint64_t options,
                                                        const std::string& reason) = 0;
 };
-
-VISTREL_EXPORT bool isOperatingSystemAtLeast(SystemServices& services,
-                                             OperatingSystemVersion version);
 
 } // namespace Platform

@@ -1,18 +1,11 @@
 #include "Vistrel/Devices.h"
 
 #include "Platform/Platform.h"
+#include "Vistrel/Displays.h"
 
 #include <limits>
 
 namespace Vistrel {
-
-namespace {
-
-bool isAtLeast(std::int64_t major, std::int64_t minor) {
-  return Platform::isOperatingSystemAtLeast(Platform::system(), {major, minor, 0});
-}
-
-} // namespace
 
 namespace Devices {
 
@@ -28,7 +21,7 @@ std::vector<Screen> screen() {
         .name = desktopScreen ? desktopScreen->localizedName : "Unknown Display",
         .width = display.width,
         .height = display.height,
-        .frame = display.frame,
+        .frame = toRect(display.frame),
     });
   }
   return screens;
@@ -37,7 +30,6 @@ std::vector<Screen> screen() {
 std::vector<Window> window(bool excludeDesktopWindows, bool onScreenWindowsOnly) {
   const Platform::SCShareableContent content =
       Platform::screenCapture().shareableContent(excludeDesktopWindows, onScreenWindowsOnly);
-  const bool reportsActive = isAtLeast(13, 1);
   std::vector<Window> windows;
   windows.reserve(content.windows.size());
   for (const Platform::SCWindow& window : content.windows) {
@@ -48,24 +40,20 @@ std::vector<Window> window(bool excludeDesktopWindows, bool onScreenWindowsOnly)
         .appName = application ? std::optional(application->applicationName) : std::nullopt,
         .appBundleIdentifier =
             application ? std::optional(application->bundleIdentifier) : std::nullopt,
-        .isActive = reportsActive && window.isActive,
+        .isActive = window.isActive,
         .isOnScreen = window.isOnScreen,
         .layer = window.windowLayer,
-        .frame = window.frame,
+        .frame = toRect(window.frame),
     });
   }
   return windows;
 }
 
 std::vector<Audio> audio() {
-  const std::vector<Platform::AVCaptureDeviceType> types =
-      isAtLeast(14, 0) ? std::vector{Platform::AVCaptureDeviceType::microphone,
-                                     Platform::AVCaptureDeviceType::external}
-                       : std::vector{Platform::AVCaptureDeviceType::builtInMicrophone,
-                                     Platform::AVCaptureDeviceType::externalUnknown};
   std::vector<Audio> devices;
   for (const auto& device : Platform::mediaCapture().discoverDevices(
-           types, Platform::MediaType::audio, Platform::AVCaptureDevicePosition::unspecified)) {
+           {Platform::AVCaptureDeviceType::microphone, Platform::AVCaptureDeviceType::external},
+           Platform::MediaType::audio, Platform::AVCaptureDevicePosition::unspecified)) {
     devices.push_back(Audio{.id = device->uniqueID(), .name = device->localizedName()});
   }
   return devices;
@@ -73,11 +61,10 @@ std::vector<Audio> audio() {
 
 std::vector<IOS> iOS() {
   enableDalDevices();
-  const auto type = isAtLeast(14, 0) ? Platform::AVCaptureDeviceType::external
-                                     : Platform::AVCaptureDeviceType::externalUnknown;
   std::vector<IOS> devices;
   for (const auto& device : Platform::mediaCapture().discoverDevices(
-           {type}, std::nullopt, Platform::AVCaptureDevicePosition::unspecified)) {
+           {Platform::AVCaptureDeviceType::external}, std::nullopt,
+           Platform::AVCaptureDevicePosition::unspecified)) {
     devices.push_back(IOS{.id = device->uniqueID(), .name = device->localizedName()});
   }
   return devices;

@@ -8,7 +8,7 @@ std::size_t combineHash(std::size_t seed, std::size_t value) {
   return seed ^ (value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2));
 }
 
-std::size_t hashRect(const Platform::CGRect& rect) {
+std::size_t hashRect(const Rect& rect) {
   std::size_t seed = 0;
   for (const double part : {rect.x, rect.y, rect.width, rect.height}) {
     seed = combineHash(seed, std::hash<double>()(part));

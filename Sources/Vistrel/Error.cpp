@@ -1,53 +1,40 @@
 #include "Vistrel/Error.h"
 
+#include "Platform/Error.h"
+#include "Vistrel/FailureCauses.h"
+#include "Vistrel/SharedErrors.h"
+
 #include <memory>
 
 namespace Vistrel {
 
+Error::Error(Kind kind, std::string text, Underlying underlying, std::string codecName,
+             bool isAudioOnly, Cause cause)
+    : kind_(kind), cause_(cause), text_(std::move(text)), codecName_(std::move(codecName)),
+      isAudioOnly_(isAudioOnly), underlying_(std::move(underlying)),
+      description_(composeDescription()) {}
+
 Error Error::targetNotFound(std::string targetID) {
-  Error error(Kind::targetNotFound);
-  error.text_ = std::move(targetID);
-  return error;
+  return Error(Kind::targetNotFound, std::move(targetID));
 }
-
 Error Error::couldNotAddInput(std::string inputName) {
-  Error error(Kind::couldNotAddInput);
-  error.text_ = std::move(inputName);
-  return error;
+  return Error(Kind::couldNotAddInput, std::move(inputName));
 }
-
-Error Error::couldNotStartStream(Platform::ErrorRef underlying) {
-  Error error(Kind::couldNotStartStream);
-  error.underlying_ = std::move(underlying);
-  return error;
+Error Error::couldNotStartStream(Underlying underlying) {
+  return Error(Kind::couldNotStartStream, {}, std::move(underlying));
 }
-
 Error Error::microphoneNotFound(std::string microphoneID) {
-  Error error(Kind::microphoneNotFound);
-  error.text_ = std::move(microphoneID);
-  return error;
+  return Error(Kind::microphoneNotFound, std::move(microphoneID));
 }
-
 Error Error::unsupportedFileExtension(std::string extension, bool isAudioOnly) {
-  Error error(Kind::unsupportedFileExtension);
-  error.text_ = std::move(extension);
-  error.isAudioOnly_ = isAudioOnly;
-  return error;
+  return Error(Kind::unsupportedFileExtension, std::move(extension), nullptr, {}, isAudioOnly);
 }
-
 Error Error::invalidFileExtension(std::string extension, std::string codecName) {
-  Error error(Kind::invalidFileExtension);
-  error.text_ = std::move(extension);
-  error.codecName_ = std::move(codecName);
-  return error;
+  return Error(Kind::invalidFileExtension, std::move(extension), nullptr, std::move(codecName));
 }
-
-Error Error::unknown(Platform::ErrorRef underlying) {
-  Error error(Kind::unknown);
-  error.underlying_ = std::move(underlying);
-  return error;
+Error Error::unknown(Underlying underlying, Cause cause) {
+  return Error(Kind::unknown, {}, std::move(underlying), {}, false, cause);
 }
-
 Error Error::recorderAlreadyStarted() {
   return Error(Kind::recorderAlreadyStarted);
 }
@@ -67,15 +54,15 @@ Error Error::unsupportedVideoCodec() {
   return Error(Kind::unsupportedVideoCodec);
 }
 
-std::string Error::localizedDescription() const {
+std::string Error::composeDescription() const {
   switch (kind_) {
   case Kind::targetNotFound:
     return "Target with id " + text_ + " not found.";
   case Kind::couldNotAddInput:
     return "Could not add " + text_ + " input.";
   case Kind::couldNotStartStream:
-    // An engine error nests through its own localizedDescription.
-    return underlying_ ? "Could not start recording: " + underlying_->localizedDescription()
+    // An engine error nests through its own description, which what() gives.
+    return underlying_ ? "Could not start recording: " + std::string(underlying_->what())
                        : "Could not start recording.";
   case Kind::microphoneNotFound:
     return "Microphone with id " + text_ + " not found";
@@ -90,7 +77,7 @@ std::string Error::localizedDescription() const {
     return "Invalid file extension. ." + text_ + " does not support " + codecName_ + ".";
   case Kind::unknown:
     return "An unknown error has occurred: " +
-           (underlying_ ? underlying_->localizedDescription() : std::string());
+           (underlying_ ? std::string(underlying_->what()) : std::string());
   case Kind::recorderAlreadyStarted:
     return "Recorder has already started. Each recorder instance can only be started once.";
   case Kind::recorderNotStarted:
@@ -107,7 +94,7 @@ std::string Error::localizedDescription() const {
   return {};
 }
 
-Platform::ErrorRef shareError(const std::exception& error) {
+Error::Underlying shareError(const std::exception& error) {
   if (const auto* engineError = dynamic_cast<const Error*>(&error)) {
     return std::make_shared<Error>(*engineError);
   }
@@ -121,7 +108,9 @@ Error currentExceptionAsError() {
   try {
     throw;
   } catch (const std::exception& error) {
-    return Error::unknown(shareError(error));
+    // A writer that throws while it takes a sample fails the recording
+    // like one that reports its failure.
+    return Error::unknown(shareError(error), failureCause(error));
   } catch (...) {
     return Error::unknown(Platform::makeError("", 0, "An exception of an unknown type."));
   }

@@ -5,16 +5,18 @@
 #include "Platform/MediaWriting.h"
 #include "Platform/ScreenCapture.h"
 #include "Vistrel/Error.h"
+#include "Vistrel/PauseTimeline.h"
 #include "Vistrel/RecordingOptions.h"
 #include "Vistrel/Target.h"
+#include "Vistrel/ThreadSafety.h"
 #include "Vistrel/Utilities.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
+#include <vector>
 
 // One recording: the capture stream, the capture sessions, the writer with
 // its inputs, and the timeline that cuts pauses out of the file.
@@ -25,7 +27,8 @@
 // never need the main thread; call them one at a time. pause, isPaused and
 // setOnError may be called from any thread at any time. Samples arrive on
 // capture queues, the stream's end on the platform's delegate thread.
-// One mutex guards every field below it; a sample holds it for its whole
+// One mutex guards every shared field (the compiler checks which: see
+// GUARDED_BY and REQUIRES below); a sample holds it for its whole
 // routing step, and nothing holds it while waiting on the platform, on the
 // start wait or on the resume wait. onError is never called with it held.
 // A session records once: a second start fails with recorderAlreadyStarted.
@@ -51,15 +54,20 @@ public:
   // A failure after capture set-up began is first cleaned up and reported to
   // onError.
   void start(Target target, const RecordingOptions& options);
+  enum class StopOutcome { finished, cancelledStart };
   // Throws the error recorded while recording, or the writer's failure to
   // finish the file; otherwise stops every source and finishes the file.
-  void stop();
+  // During a start it cancels the start instead, and returns once the start
+  // has failed and cleaned up.
+  StopOutcome stop();
   void pause();
   // Returns after the next timeline-driving sample, or at once when the
   // recording can no longer deliver one (stopped or failed), or when a later
   // resume replaces this one.
   void resume();
   bool isPaused() const;
+  // The start succeeded (the session may have ended since).
+  bool hasStarted() const;
   void setOnError(ErrorCallback onError);
 
   void streamDidOutputSampleBuffer(Platform::SCStream& stream,
@@ -86,18 +94,26 @@ private:
   resolveTarget(Target target, const RecordingOptions& options,
                 const Platform::SCShareableContent& content,
                 Platform::SCStreamConfiguration& configuration);
+  // Steps that set nothing going: the request check, the shareable
+  // content, the configuration, the target and the stream with its outputs.
+  void prepareStream(Target target, const RecordingOptions& options);
   void startCaptureAndWait(Target target, const RecordingOptions& options);
-  void failStart(const Error& error);
+  // Cleans up after a failure once capture set-up began, reports it unless a
+  // stop cancelled the start, and throws it.
+  [[noreturn]] void failStart(const Error& error);
 
   // Writer set-up (RecordingSessionWriter.cpp).
   Platform::AssetWriterRef getAssetWriter(Target target, const RecordingOptions& options);
   void setUpWriter(Target target, const RecordingOptions& options);
-  // `name` is the input's name in errors, `trackName` the track's in the file.
-  void addAudioInput(Track& track, const Platform::OutputSettings& settings, const char* name,
-                     const char* trackName);
-  // Lock held. Adds the video input made from the first usable frame;
-  // false when the writer refused it.
-  bool addVideoInput(const RecordingOptions& options, const Platform::FormatDescription& format);
+  // The input, added to `writer`; `name` is its name in errors,
+  // `trackName` the track's in the file.
+  static Platform::AssetWriterInputRef addAudioInput(Platform::AVAssetWriter& writer,
+                                                     const Platform::OutputSettings& settings,
+                                                     const char* name, const char* trackName);
+  // Adds the video input made from the first usable frame; false when the
+  // writer refused it.
+  bool addVideoInput(const RecordingOptions& options, const Platform::FormatDescription& format)
+      REQUIRES(mutex_);
 
   // Capture sources (RecordingSessionSources.cpp).
   void makeStream(const Platform::SCContentFilter& filter,
@@ -109,100 +125,132 @@ private:
   void watchRuntimeErrors(Platform::AVCaptureSession& session);
   void startSources();
   void waitForFirstSample();
-  // Lock held: the first-sample hand-over.
-  void startVideoStream(const Platform::SampleBufferRef& sampleBuffer);
-  void startAudioStream(const Platform::SampleBufferRef& sampleBuffer);
+  // The first-sample hand-over.
+  void startVideoStream(const Platform::SampleBufferRef& sampleBuffer) REQUIRES(mutex_);
+  void startAudioStream(const Platform::SampleBufferRef& sampleBuffer) REQUIRES(mutex_);
   // Starts the writer with its session at the sample's time and completes
-  // the start wait with the outcome. With mutex_ held.
-  void startWriting(const Platform::SampleBufferRef& sampleBuffer);
-  void completeStartWait(std::optional<Error> failure);
+  // the start wait with the outcome.
+  void startWriting(const Platform::SampleBufferRef& sampleBuffer) REQUIRES(mutex_);
+  void completeStartWait(std::optional<Error> failure) REQUIRES(mutex_);
 
   // Sample routing (RecordingSessionRouting.cpp). Lock held; a returned
   // error is recorded once the lock is released.
   std::optional<Error> routeStreamSample(const Platform::SampleBufferRef& sampleBuffer,
-                                         Platform::SCStreamOutputType type);
+                                         Platform::SCStreamOutputType type) REQUIRES(mutex_);
   std::optional<Error> routeCaptureSample(Platform::AVCaptureOutput& output,
-                                          const Platform::SampleBufferRef& sampleBuffer);
+                                          const Platform::SampleBufferRef& sampleBuffer)
+      REQUIRES(mutex_);
   // The sample moved onto the output timeline; null when it belongs to a
-  // pause (captured before the current stretch began, or arriving while a
-  // resume has not yet measured its gap) and must not be written.
-  Platform::SampleBufferRef handleBuffer(Platform::SampleBufferRef buffer, bool isVideo);
+  // pause and must not be written.
+  // Sound that straddles a pause or a resume keeps the part that belongs to
+  // the recording; sound that arrives before a resume measured its pause is
+  // held (up to maximumHeldSamples) for `track` until it has.
+  Platform::SampleBufferRef handleBuffer(Platform::SampleBufferRef buffer, bool isVideo,
+                                         Track* track) REQUIRES(mutex_);
+  // Routes the held sound once the pause it waited on is measured.
+  std::optional<Error> releaseHeld() REQUIRES(mutex_);
+  static constexpr std::size_t maximumHeldSamples = 256;
   // Appends when the input is ready; a writer found failed is reported once.
-  std::optional<Error> append(Track& track, const Platform::SampleBufferRef& buffer);
-  std::optional<Error> checkWriter();
-  bool isAudioOnly() const { return target_ == Target::audioOnly; }
+  std::optional<Error> append(Track& track, const Platform::SampleBufferRef& buffer)
+      REQUIRES(mutex_);
+  std::optional<Error> checkWriter() REQUIRES(mutex_);
+  bool isAudioOnly() const REQUIRES(mutex_) { return target_ == Target::audioOnly; }
 
   // Pause, resume, stop and clean-up (RecordingSessionControl.cpp).
-  // Stops every source and finishes the file, one clean-up at a time; the
+  // Run once per session, by whoever moved it into stopping, failing or
+  // abandoning: stops every source once, releases the activity, finishes
+  // (or, for a failed start, removes) the file and ends the session. The
   // writer's failure, if the file could not be written.
-  std::optional<Error> cleanUp();
+  std::optional<Error> cleanUp() EXCLUDES(mutex_);
   // Stops the stream, or cancels its start when one is under way.
   void stopStream(Platform::SCStream& stream);
-  void recordError(const Error& error);
+  void recordError(const Error& error) EXCLUDES(mutex_);
   // unknown, carrying the writer's error.
   static Error writerFailure(const Platform::AVAssetWriter& writer);
   static Error stoppedBeforeStart();
-  // Lock held.
-  void endResumeWait();
+  void endResumeWait() REQUIRES(mutex_);
 
-  // The session's life, one transition at a time under mutex_:
-  //   idle -> starting          start
-  //   starting -> recording     the first usable sample started the writer
-  //   starting -> abandoning    a failed start, or a stop while starting: the
-  //                             sources stop, the writer is cancelled, the
-  //                             start fails
-  //   recording -> stopping     stop, or a failure while recording
-  //   stopping -> finishing     every source stopped; the inputs take nothing
-  //                             more and the file is finished
-  //   abandoning, finishing -> ended
-  // A failure while abandoning, stopping or finishing changes nothing: the
-  // clean-up under way ends the file. A clean-up that finds another at work
-  // waits for it to end.
-  enum class Phase { idle, starting, recording, abandoning, stopping, finishing, ended };
-  bool isCleaningUp() const {
-    return phase_ == Phase::abandoning || phase_ == Phase::stopping || phase_ == Phase::finishing;
+  // The session's life: one state, changed only by the transitions below,
+  // each under mutex_.
+  //
+  //   idle -> starting               beginStart
+  //   starting -> recording          the first usable sample started the writer
+  //   starting -> abandoning         a stop while starting (the start cancels)
+  //   starting, abandoning -> ended  the failed start cleaned up
+  //   recording, resuming -> paused  pause
+  //   recording, paused -> resuming  resume: the next timeline-driving sample
+  //                                  measures the pause and returns to recording
+  //   recording, paused, resuming -> stopping   stop wins
+  //   recording, paused, resuming -> failing    a failure wins: kept in error_
+  //   stopping, failing -> finishing every source stopped; the file is finished
+  //   finishing -> ended
+  //
+  // stop() and a failure race for the one transition out of recording: the
+  // loser of a stop sees the failure thrown, a late failure is ignored. One
+  // clean-up runs per session, by the transition's winner (a failed start's
+  // by start itself); others wait for `ended`.
+  enum class State {
+    idle,
+    starting,
+    recording,
+    paused,
+    resuming,
+    stopping,
+    failing,
+    abandoning,
+    finishing,
+    ended,
+  };
+  bool isRecording() const REQUIRES(mutex_) {
+    return state_ == State::recording || state_ == State::paused || state_ == State::resuming;
   }
   // Samples reach the file while the writer runs and takes them.
-  bool isWriting() const { return phase_ == Phase::recording || phase_ == Phase::stopping; }
+  bool isWriting() const REQUIRES(mutex_) {
+    return isRecording() || state_ == State::stopping || state_ == State::failing;
+  }
+  // Waits until the clean-up under way has ended the session.
+  void waitUntilEnded(Lock& lock) REQUIRES(mutex_);
+  // -> ended, keeping a failure to finish the file for later stops.
+  void end(const std::optional<Error>& failure) EXCLUDES(mutex_);
 
-  mutable std::mutex mutex_;
-  std::condition_variable cleanUpEnded_;
-  Phase phase_ = Phase::idle;
+  mutable Mutex mutex_;
+  std::condition_variable ended_;
+  State state_ GUARDED_BY(mutex_) = State::idle;
 
-  // Guarded by mutex_.
-  std::shared_ptr<Platform::SCStream> stream_;
+  std::shared_ptr<Platform::SCStream> stream_ GUARDED_BY(mutex_);
   // The stream's start is under way (it may wait on the user's pick): a
   // stop cancels it.
-  bool isStreamStarting_ = false;
-  bool isStreamRecording_ = false;
-  Platform::AssetWriterRef assetWriter_;
-  Track video_;
-  Track systemAudio_;
-  Track microphone_;
-  Platform::CaptureOutputRef microphoneDataOutput_;
-  Platform::CaptureOutputRef externalDeviceDataOutput_;
-  std::shared_ptr<Platform::AVCaptureSession> microphoneCaptureSession_;
-  std::shared_ptr<Platform::AVCaptureSession> externalDeviceCaptureSession_;
-  std::unique_ptr<Activity> activity_;
-  bool isPaused_ = false;
-  bool isResuming_ = false;
-  CMTime timeOffset_ = kCMTimeZero;
-  std::optional<CMTime> lastFrame_;
-  // Capture time of the sample that began the current stretch after a
-  // resume; anything captured before it belongs to the pause.
-  std::optional<CMTime> segmentStart_;
+  bool isStreamStarting_ GUARDED_BY(mutex_) = false;
+  // The stream runs, and the clean-up stops it.
+  bool isStreamRecording_ GUARDED_BY(mutex_) = false;
+  Platform::AssetWriterRef assetWriter_ GUARDED_BY(mutex_);
+  Track video_ GUARDED_BY(mutex_);
+  Track systemAudio_ GUARDED_BY(mutex_);
+  Track microphone_ GUARDED_BY(mutex_);
+  Platform::CaptureOutputRef microphoneDataOutput_ GUARDED_BY(mutex_);
+  Platform::CaptureOutputRef externalDeviceDataOutput_ GUARDED_BY(mutex_);
+  std::shared_ptr<Platform::AVCaptureSession> microphoneCaptureSession_ GUARDED_BY(mutex_);
+  std::shared_ptr<Platform::AVCaptureSession> externalDeviceCaptureSession_ GUARDED_BY(mutex_);
+  std::unique_ptr<Activity> activity_ GUARDED_BY(mutex_);
+  PauseTimeline timeline_ GUARDED_BY(mutex_);
+  struct HeldSample {
+    Track* track;
+    Platform::SampleBufferRef buffer;
+  };
+  std::vector<HeldSample> held_ GUARDED_BY(mutex_);
   // The next frame begins the stretch after a resume.
-  bool beginsStretch_ = false;
-  std::shared_ptr<StartWait> continuation_;
-  std::shared_ptr<ResumeWait> resumeContinuation_;
-  std::optional<Error> error_;
+  bool beginsStretch_ GUARDED_BY(mutex_) = false;
+  std::shared_ptr<StartWait> continuation_ GUARDED_BY(mutex_);
+  std::shared_ptr<ResumeWait> resumeContinuation_ GUARDED_BY(mutex_);
+  // When the stop that won was asked for.
+  std::optional<CMTime> stopInstant_ GUARDED_BY(mutex_);
+  // The failure that ended the recording, kept for every later stop.
+  std::optional<Error> error_ GUARDED_BY(mutex_);
   // A failure reported while start-up had not begun its wait yet.
-  std::optional<Error> startFailure_;
-  // A stop came while starting: the start fails without reporting it.
-  bool isStartCancelled_ = false;
-  std::optional<RecordingOptions> options_;
-  std::optional<Target> target_;
-  ErrorCallback onError_;
+  std::optional<Error> startFailure_ GUARDED_BY(mutex_);
+  std::optional<RecordingOptions> options_ GUARDED_BY(mutex_);
+  std::optional<Target> target_ GUARDED_BY(mutex_);
+  ErrorCallback onError_ GUARDED_BY(mutex_);
 };
 
 } // namespace Vistrel

@@ -1,12 +1,15 @@
 #include "Vistrel/RecordingSession.h"
 
+#include "Vistrel/FailureCauses.h"
+
 #include "Platform/Log.h"
 #include "Platform/Platform.h"
 
 #include <algorithm>
 #include <thread>
 
-// Pause, resume, stop, clean-up and the recording of failures.
+// Pause, resume, stop, clean-up and the recording of failures: the
+// transitions of the session's state after its start.
 
 namespace Vistrel {
 
@@ -16,38 +19,44 @@ Error RecordingSession::stoppedBeforeStart() {
 }
 
 Error RecordingSession::writerFailure(const Platform::AVAssetWriter& writer) {
-  Platform::ErrorRef error = writer.error();
-  return Error::unknown(error ? std::move(error)
-                              : Platform::makeError(Platform::ErrorDomain::mediaWriting, 0,
-                                                    "The file could not be written."));
+  return recordingFailure(writer.error(), FailureOrigin::writer, "The file could not be written.");
 }
 
 void RecordingSession::pause() {
-  std::lock_guard lock(mutex_);
-  isPaused_ = true;
+  // What was captured until now is kept, also what is still on its way.
+  const CMTime instant = Platform::system().hostTime();
+  Lock lock(mutex_);
+  if (state_ == State::recording || state_ == State::resuming) {
+    state_ = State::paused;
+    timeline_.pause(instant);
+  }
 }
 
 bool RecordingSession::isPaused() const {
-  std::lock_guard lock(mutex_);
-  return isPaused_;
+  Lock lock(mutex_);
+  return state_ == State::paused;
+}
+
+bool RecordingSession::hasStarted() const {
+  Lock lock(mutex_);
+  return state_ != State::idle && state_ != State::starting && state_ != State::abandoning;
 }
 
 void RecordingSession::setOnError(ErrorCallback onError) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   onError_ = std::move(onError);
 }
 
 void RecordingSession::resume() {
   const auto wait = std::make_shared<ResumeWait>();
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     endResumeWait(); // the resume this one replaces returns now
-    isPaused_ = false;
-    isResuming_ = true;
-    if (error_ || phase_ != Phase::recording) {
-      wait->complete({}); // no sample will ever come
-    } else {
+    if (state_ == State::recording || state_ == State::paused || state_ == State::resuming) {
+      state_ = State::resuming;
       resumeContinuation_ = wait;
+    } else {
+      wait->complete({}); // no sample will ever come
     }
   }
   wait->wait();
@@ -60,28 +69,59 @@ void RecordingSession::endResumeWait() {
   }
 }
 
-void RecordingSession::stop() {
-  std::optional<Error> recorded;
-  {
-    std::lock_guard lock(mutex_);
-    recorded = error_;
-    if (phase_ == Phase::idle || phase_ == Phase::starting) {
-      isStartCancelled_ = true; // the start fails, and says so only to its caller
+RecordingSession::StopOutcome RecordingSession::stop() {
+  // The file ends here: the sources' last buffers, which hold this instant,
+  // still reach it.
+  const CMTime instant = Platform::system().hostTime();
+  Lock lock(mutex_);
+  switch (state_) {
+  case State::idle:
+  case State::starting:
+  case State::abandoning: {
+    // The start gives up and fails, and says so only to its caller.
+    state_ = State::abandoning;
+    if (continuation_) {
+      completeStartWait(stoppedBeforeStart());
+    } else if (!startFailure_) {
+      startFailure_ = stoppedBeforeStart();
     }
-  }
-  if (recorded) {
-    // The failure's own clean-up may still be finishing the file: the caller
-    // may end the process as soon as stop returns.
-    cleanUp();
-    throw *recorded;
-  }
-  if (std::optional<Error> failure = cleanUp()) {
-    std::lock_guard lock(mutex_);
-    // Kept, so that every later stop reports the lost file as well.
-    if (!error_) {
-      error_ = failure;
+    const std::shared_ptr<Platform::SCStream> starting = isStreamStarting_ ? stream_ : nullptr;
+    lock.unlock();
+    if (starting) {
+      stopStream(*starting);
     }
-    throw *failure;
+    lock.lock();
+    waitUntilEnded(lock);
+    return StopOutcome::cancelledStart;
+  }
+  case State::recording:
+  case State::paused:
+  case State::resuming:
+    state_ = State::stopping;
+    stopInstant_ = instant;
+    lock.unlock();
+    if (std::optional<Error> failure = cleanUp()) {
+      throw *failure;
+    }
+    return StopOutcome::finished;
+  case State::stopping:
+  case State::failing:
+  case State::finishing:
+  case State::ended:
+    // Another stop or a failure won: its outcome is this stop's. The caller
+    // may end the process once stop returns, so the file must be finished.
+    waitUntilEnded(lock);
+    if (error_) {
+      throw *error_;
+    }
+    return StopOutcome::finished;
+  }
+  return StopOutcome::finished;
+}
+
+void RecordingSession::waitUntilEnded(Lock& lock) {
+  while (state_ != State::ended) {
+    lock.wait(ended_);
   }
 }
 
@@ -90,54 +130,21 @@ std::optional<Error> RecordingSession::cleanUp() {
   std::shared_ptr<Platform::AVCaptureSession> microphoneSession;
   std::shared_ptr<Platform::AVCaptureSession> deviceSession;
   Platform::AssetWriterRef writer;
-  Phase ending = Phase::ended;
-  CMTime recordingEnd = kCMTimeInvalid;
+  std::unique_ptr<Activity> activity;
+  bool finishesFile = false;
   {
-    std::unique_lock lock(mutex_);
-    cleanUpEnded_.wait(lock, [this] { return !isCleaningUp(); });
-    switch (phase_) {
-    case Phase::idle:
-    case Phase::starting:
-      phase_ = Phase::abandoning;
-      if (continuation_) {
-        completeStartWait(stoppedBeforeStart());
-      } else if (!startFailure_) {
-        startFailure_ = stoppedBeforeStart();
-      }
-      break;
-    case Phase::recording:
-      phase_ = Phase::stopping;
-      // The file lasts as long as the timeline ran, whatever each track last
-      // got: unchanged frames that were never written still count.
-      if (lastFrame_) {
-        recordingEnd = *lastFrame_;
-      }
-      break;
-    default:
-      // Ended already: sources a failed start set going late still stop
-      // below; the writer has nothing left to do.
-      phase_ = Phase::abandoning;
-      break;
-    }
-    ending = phase_;
+    Lock lock(mutex_);
+    finishesFile = state_ == State::stopping || state_ == State::failing;
     endResumeWait();
-    if (isStreamRecording_ || isStreamStarting_) {
+    if (std::exchange(isStreamRecording_, false)) {
       stream = stream_;
     }
     microphoneSession = microphoneCaptureSession_;
     deviceSession = externalDeviceCaptureSession_;
     writer = assetWriter_;
+    activity = std::move(activity_); // the machine may idle again
   }
-  struct EndOfCleanUp {
-    RecordingSession& session;
-    ~EndOfCleanUp() {
-      {
-        std::lock_guard lock(session.mutex_);
-        session.phase_ = Phase::ended;
-      }
-      session.cleanUpEnded_.notify_all();
-    }
-  } endOfCleanUp{*this};
+  activity.reset();
 
   if (stream) {
     stopStream(*stream);
@@ -147,13 +154,19 @@ std::optional<Error> RecordingSession::cleanUp() {
       session->stopRunning();
     }
   }
-  if (ending == Phase::stopping && writer &&
-      writer->status() == Platform::AVAssetWriterStatus::writing) {
+  if (finishesFile && writer && writer->status() == Platform::AVAssetWriterStatus::writing) {
     std::vector<Platform::AssetWriterInputRef> inputs;
+    CMTime recordingEnd = kCMTimeInvalid;
     {
-      std::lock_guard lock(mutex_);
-      phase_ = Phase::finishing;
+      Lock lock(mutex_);
+      state_ = State::finishing;
       inputs = {video_.input, systemAudio_.input, microphone_.input};
+      // The file lasts as long as the timeline ran, whatever each track last
+      // got (unchanged frames that were never written still count), and to
+      // the instant of the stop.
+      if (const auto end = timeline_.endAt(stopInstant_.value_or(kCMTimeInvalid))) {
+        recordingEnd = *end;
+      }
     }
     if (recordingEnd.isNumeric()) {
       writer->endSessionAtSourceTime(recordingEnd);
@@ -166,14 +179,28 @@ std::optional<Error> RecordingSession::cleanUp() {
     }
     writer->finishWriting();
   } else if (writer && writer->status() == Platform::AVAssetWriterStatus::unknown) {
-    // Start-up failed before the first sample: nothing was recorded, and the
-    // file the writer created must not stay behind.
+    // The start failed before the first sample: nothing was recorded, and
+    // the file the writer created must not stay behind.
     writer->cancelWriting();
   }
+  std::optional<Error> failure;
   if (writer && writer->status() == Platform::AVAssetWriterStatus::failed) {
-    return writerFailure(*writer);
+    failure = writerFailure(*writer);
   }
-  return std::nullopt;
+  end(failure);
+  return failure;
+}
+
+void RecordingSession::end(const std::optional<Error>& failure) {
+  {
+    Lock lock(mutex_);
+    state_ = State::ended;
+    // Kept, so that every later stop reports the lost file as well.
+    if (failure && !error_) {
+      error_ = failure;
+    }
+  }
+  ended_.notify_all();
 }
 
 void RecordingSession::stopStream(Platform::SCStream& stream) {
@@ -187,7 +214,7 @@ void RecordingSession::stopStream(Platform::SCStream& stream) {
       // be lost: the start may wait on the user for minutes.
     }
     {
-      std::lock_guard lock(mutex_);
+      Lock lock(mutex_);
       if (!isStreamStarting_) {
         return;
       }
@@ -199,22 +226,21 @@ void RecordingSession::stopStream(Platform::SCStream& stream) {
 void RecordingSession::recordError(const Error& error) {
   ErrorCallback onError;
   {
-    std::lock_guard lock(mutex_);
-    if (continuation_) {
-      // Start-up is waiting: it reports, cleans up and fails itself.
-      completeStartWait(error);
-      return;
-    }
-    if (phase_ == Phase::idle || phase_ == Phase::starting) {
-      // Start-up has not begun its wait yet: it fails when it does.
-      if (!startFailure_) {
+    Lock lock(mutex_);
+    if (state_ == State::idle || state_ == State::starting) {
+      if (continuation_) {
+        // Start-up is waiting: it reports, cleans up and fails itself.
+        completeStartWait(error);
+      } else if (!startFailure_) {
+        // Start-up has not begun its wait yet: it fails when it does.
         startFailure_ = error;
       }
       return;
     }
-    if (phase_ != Phase::recording || error_) {
-      return; // a clean-up under way, or an earlier failure, ends the file
+    if (!isRecording()) {
+      return; // a stop or an earlier failure won: its clean-up ends the file
     }
+    state_ = State::failing;
     error_ = error;
     onError = onError_;
     endResumeWait();
@@ -240,9 +266,12 @@ void RecordingSession::recordError(const Error& error) {
 
 void RecordingSession::streamDidStopWithError(Platform::SCStream& /*stream*/,
                                               Platform::ErrorRef error) {
-  recordError(Error::unknown(error ? std::move(error)
-                                   : Platform::makeError(Platform::ErrorDomain::screenCapture, 0,
-                                                         "The capture stream stopped.")));
+  {
+    Lock lock(mutex_);
+    isStreamRecording_ = false; // it stopped itself: no clean-up stops it again
+  }
+  recordError(
+      recordingFailure(std::move(error), FailureOrigin::stream, "The capture stream stopped."));
 }
 
 } // namespace Vistrel

@@ -55,11 +55,14 @@ void RecordingSession::streamDidOutputSampleBuffer(Platform::SCStream& /*stream*
                                                    Platform::SCStreamOutputType type) {
   std::optional<Error> failure;
   try {
-    std::lock_guard lock(mutex_);
-    if (isPaused_ || !sampleBuffer || !sampleBuffer->isValid()) {
+    Lock lock(mutex_);
+    if (!sampleBuffer || !sampleBuffer->isValid()) {
       return;
     }
     failure = routeStreamSample(sampleBuffer, type);
+    if (!failure) {
+      failure = releaseHeld();
+    }
   } catch (...) {
     failure = currentExceptionAsError();
   }
@@ -72,11 +75,14 @@ void RecordingSession::captureOutputDidOutputSampleBuffer(Platform::AVCaptureOut
                                                           Platform::SampleBufferRef sampleBuffer) {
   std::optional<Error> failure;
   try {
-    std::lock_guard lock(mutex_);
-    if (isPaused_ || !sampleBuffer || !sampleBuffer->isValid()) {
+    Lock lock(mutex_);
+    if (!sampleBuffer || !sampleBuffer->isValid()) {
       return;
     }
     failure = routeCaptureSample(output, sampleBuffer);
+    if (!failure) {
+      failure = releaseHeld();
+    }
   } catch (...) {
     failure = currentExceptionAsError();
   }
@@ -88,28 +94,28 @@ void RecordingSession::captureOutputDidOutputSampleBuffer(Platform::AVCaptureOut
 std::optional<Error>
 RecordingSession::routeStreamSample(const Platform::SampleBufferRef& sampleBuffer,
                                     Platform::SCStreamOutputType type) {
+  Track* track = type == Platform::SCStreamOutputType::screen  ? &video_
+                 : type == Platform::SCStreamOutputType::audio ? &systemAudio_
+                                                               : &microphone_;
   const Platform::SampleBufferRef buffer =
-      handleBuffer(sampleBuffer, type == Platform::SCStreamOutputType::screen);
+      handleBuffer(sampleBuffer, type == Platform::SCStreamOutputType::screen, track);
   if (!buffer) {
     return std::nullopt;
   }
-  Track* track = nullptr;
   switch (type) {
   case Platform::SCStreamOutputType::screen:
     if (!isWrittenFrame(*buffer, std::exchange(beginsStretch_, false))) {
       return std::nullopt;
     }
-    if (assetWriter_ && phase_ == Phase::starting) {
+    if (assetWriter_ && state_ == State::starting) {
       startVideoStream(buffer);
     }
-    track = &video_;
     break;
   case Platform::SCStreamOutputType::audio:
   case Platform::SCStreamOutputType::microphone:
-    if (assetWriter_ && phase_ == Phase::starting && isAudioOnly()) {
+    if (assetWriter_ && state_ == State::starting && isAudioOnly()) {
       startAudioStream(buffer);
     }
-    track = type == Platform::SCStreamOutputType::audio ? &systemAudio_ : &microphone_;
     break;
   }
   if (track && isWriting() && track->input) {
@@ -122,27 +128,25 @@ std::optional<Error>
 RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
                                      const Platform::SampleBufferRef& sampleBuffer) {
   const bool isVideo = output.kind() == Platform::CaptureOutputKind::videoData;
-  const Platform::SampleBufferRef buffer = handleBuffer(sampleBuffer, isVideo);
+  Track* track = nullptr;
+  if (isVideo) {
+    track = &video_;
+  } else if (&output == microphoneDataOutput_.get()) {
+    track = &microphone_;
+  } else if (&output == externalDeviceDataOutput_.get()) {
+    track = &systemAudio_; // an external device's sound goes to the system-audio track
+  }
+  const Platform::SampleBufferRef buffer = handleBuffer(sampleBuffer, isVideo, track);
   beginsStretch_ = false; // a device's frames are all complete
   if (!buffer) {
     return std::nullopt;
   }
-  Track* track = nullptr;
   if (isVideo) {
-    if (assetWriter_ && phase_ == Phase::starting) {
+    if (assetWriter_ && state_ == State::starting) {
       startVideoStream(buffer);
     }
-    track = &video_;
-  } else {
-    if (assetWriter_ && phase_ == Phase::starting && isAudioOnly()) {
-      startAudioStream(buffer);
-    }
-    // An external device's sound goes to the system-audio track.
-    if (&output == microphoneDataOutput_.get()) {
-      track = &microphone_;
-    } else if (&output == externalDeviceDataOutput_.get()) {
-      track = &systemAudio_;
-    }
+  } else if (assetWriter_ && state_ == State::starting && isAudioOnly()) {
+    startAudioStream(buffer);
   }
   // A video input made for a writer that then failed to start is never fed.
   if (track && isWriting() && track->input) {
@@ -152,33 +156,59 @@ RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
 }
 
 Platform::SampleBufferRef RecordingSession::handleBuffer(Platform::SampleBufferRef buffer,
-                                                         bool isVideo) {
+                                                         bool isVideo, Track* track) {
   const CMTime captured = buffer->presentationTimeStamp();
-  const bool isBeforeSegment = segmentStart_ && CMTimeCompare(captured, *segmentStart_) < 0;
-  if (!isVideo && !isAudioOnly()) {
-    if (isResuming_ || isBeforeSegment) {
-      return nullptr;
+  const bool isDriving = isVideo || isAudioOnly();
+  const bool isAfterPause = state_ == State::resuming && !timeline_.isBeforePause(captured);
+  if (!isDriving && isAfterPause) {
+    // Where it goes is known once the next driving sample measured the pause.
+    if (held_.size() == maximumHeldSamples) {
+      held_.erase(held_.begin());
     }
-    return shifted(buffer, timeOffset_);
-  }
-
-  if (isResuming_) {
-    isResuming_ = false;
-    endResumeWait();
-    segmentStart_ = captured;
-    beginsStretch_ = isVideo;
-    if (!lastFrame_) {
-      return buffer;
-    }
-    const CMTime gap = CMTimeSubtract(CMTimeSubtract(captured, timeOffset_), *lastFrame_);
-    timeOffset_ = timeOffset_.value != 0 ? CMTimeAdd(timeOffset_, gap) : gap;
-  } else if (isBeforeSegment) {
-    // Captured during the pause by another timeline-driving source.
+    held_.push_back({track, std::move(buffer)});
     return nullptr;
   }
-  buffer = shifted(buffer, timeOffset_);
-  lastFrame_ = endOf(*buffer);
-  return buffer;
+  if (isAfterPause) {
+    state_ = State::recording;
+    endResumeWait();
+    beginsStretch_ = isVideo;
+  }
+  if (isVideo) {
+    const std::optional<CMTime> offset =
+        timeline_.placeDriving(captured, buffer->duration(), isAfterPause);
+    return offset ? shifted(buffer, *offset) : nullptr;
+  }
+  if (isAfterPause) {
+    timeline_.placeDriving(captured, kCMTimeZero, true); // sound begins the stretch
+  }
+  // Sound keeps the part of it inside the recording's stretches.
+  const std::optional<PauseTimeline::Placement> placement =
+      timeline_.place(captured, buffer->duration());
+  if (!placement) {
+    return nullptr;
+  }
+  Platform::SampleBufferRef part = audioPart(buffer, placement->from, placement->to);
+  if (!part) {
+    return nullptr;
+  }
+  if (isDriving) {
+    timeline_.placeDriving(part->presentationTimeStamp(), part->duration(), false);
+  }
+  return shifted(part, placement->offset);
+}
+
+std::optional<Error> RecordingSession::releaseHeld() {
+  if (held_.empty() || state_ == State::resuming || state_ == State::paused) {
+    return std::nullopt;
+  }
+  std::optional<Error> failure;
+  for (auto& [track, sample] : std::exchange(held_, {})) {
+    const Platform::SampleBufferRef buffer = handleBuffer(std::move(sample), false, track);
+    if (buffer && track && isWriting() && track->input && !failure) {
+      failure = append(*track, buffer);
+    }
+  }
+  return failure;
 }
 
 std::optional<Error> RecordingSession::append(Track& track,

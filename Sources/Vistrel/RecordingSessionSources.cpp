@@ -2,6 +2,8 @@
 #include "Vistrel/RecordingSession.h"
 
 #include "Platform/Platform.h"
+#include "Vistrel/FailureCauses.h"
+#include "Vistrel/SharedErrors.h"
 
 // Capture sources: the stream and its outputs, the microphone and external
 // device capture sessions, their start, and the first-sample hand-over that
@@ -29,10 +31,6 @@ void attachDataOutput(Platform::AVCaptureSession& session, const Platform::Captu
   if (session.canAddOutput(output)) {
     session.addOutput(output);
   }
-}
-
-bool isAtLeast(std::int64_t major, std::int64_t minor) {
-  return Platform::isOperatingSystemAtLeast(Platform::system(), {major, minor, 0});
 }
 
 Platform::CaptureDeviceRef findDevice(const std::vector<Platform::CaptureDeviceRef>& devices,
@@ -68,7 +66,7 @@ void RecordingSession::makeStream(const Platform::SCContentFilter& filter,
   std::shared_ptr<Platform::SCStream> stream =
       Platform::screenCapture().makeStream(filter, configuration, weak_from_this());
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     stream_ = stream;
   }
   const auto addOutput = [&](Platform::SCStreamOutputType type) {
@@ -82,27 +80,24 @@ void RecordingSession::makeStream(const Platform::SCContentFilter& filter,
   if (options.recordSystemAudio()) {
     addOutput(Platform::SCStreamOutputType::audio);
   }
-  if (isAtLeast(15, 0) && options.microphoneDeviceID()) {
+  if (options.microphoneDeviceID() && Platform::system().capabilities().streamCapturesMicrophone) {
     addOutput(Platform::SCStreamOutputType::microphone);
   }
 }
 
 bool RecordingSession::isMicrophoneFromStream(Target target,
                                               const RecordingOptions& options) const {
-  return options.microphoneDeviceID() && target != Target::externalDevice && isAtLeast(15, 0);
+  return options.microphoneDeviceID() && target != Target::externalDevice &&
+         Platform::system().capabilities().streamCapturesMicrophone;
 }
 
 int RecordingSession::setUpMicrophoneCaptureSession(const std::string& microphoneID) {
   auto& capture = Platform::mediaCapture();
-  const std::vector<Platform::AVCaptureDeviceType> types =
-      isAtLeast(14, 0) ? std::vector{Platform::AVCaptureDeviceType::microphone,
-                                     Platform::AVCaptureDeviceType::external}
-                       : std::vector{Platform::AVCaptureDeviceType::builtInMicrophone,
-                                     Platform::AVCaptureDeviceType::externalUnknown};
-  const Platform::CaptureDeviceRef device =
-      findDevice(capture.discoverDevices(types, Platform::MediaType::audio,
-                                         Platform::AVCaptureDevicePosition::unspecified),
-                 microphoneID);
+  const Platform::CaptureDeviceRef device = findDevice(
+      capture.discoverDevices(
+          {Platform::AVCaptureDeviceType::microphone, Platform::AVCaptureDeviceType::external},
+          Platform::MediaType::audio, Platform::AVCaptureDevicePosition::unspecified),
+      microphoneID);
   const std::optional<int> channelCount = device ? firstFormatChannelCount(*device) : std::nullopt;
   if (!channelCount) {
     throw Error::microphoneNotFound(microphoneID);
@@ -110,14 +105,14 @@ int RecordingSession::setUpMicrophoneCaptureSession(const std::string& microphon
 
   const std::shared_ptr<Platform::AVCaptureSession> session = capture.makeCaptureSession();
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     microphoneCaptureSession_ = session;
   }
   watchRuntimeErrors(*session);
   addDeviceInput(capture, *session, device);
   const Platform::CaptureOutputRef output = capture.makeAudioDataOutput();
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     microphoneDataOutput_ = output;
   }
   attachDataOutput(*session, output, weak_from_this(), "microphoneQueue");
@@ -130,18 +125,17 @@ void RecordingSession::setUpExternalDeviceCaptureSession(const RecordingOptions&
     throw Error::noTargetProvided();
   }
   auto& capture = Platform::mediaCapture();
-  const auto type = isAtLeast(14, 0) ? Platform::AVCaptureDeviceType::external
-                                     : Platform::AVCaptureDeviceType::externalUnknown;
-  const Platform::CaptureDeviceRef device = findDevice(
-      capture.discoverDevices({type}, std::nullopt, Platform::AVCaptureDevicePosition::unspecified),
-      *options.targetID());
+  const Platform::CaptureDeviceRef device =
+      findDevice(capture.discoverDevices({Platform::AVCaptureDeviceType::external}, std::nullopt,
+                                         Platform::AVCaptureDevicePosition::unspecified),
+                 *options.targetID());
   if (!device) {
     throw Error::targetNotFound(*options.targetID());
   }
 
   const std::shared_ptr<Platform::AVCaptureSession> session = capture.makeCaptureSession();
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     externalDeviceCaptureSession_ = session;
   }
   watchRuntimeErrors(*session);
@@ -149,7 +143,7 @@ void RecordingSession::setUpExternalDeviceCaptureSession(const RecordingOptions&
   attachDataOutput(*session, capture.makeVideoDataOutput(), weak_from_this(), "deviceQueue");
   const Platform::CaptureOutputRef audioOutput = capture.makeAudioDataOutput();
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     externalDeviceDataOutput_ = audioOutput;
   }
   attachDataOutput(*session, audioOutput, weak_from_this(), "deviceAudioQueue");
@@ -160,10 +154,8 @@ void RecordingSession::setUpExternalDeviceCaptureSession(const RecordingOptions&
 void RecordingSession::watchRuntimeErrors(Platform::AVCaptureSession& session) {
   session.setRuntimeErrorHandler([weakSelf = weak_from_this()](Platform::ErrorRef error) {
     if (const auto self = weakSelf.lock()) {
-      self->recordError(
-          Error::unknown(error ? std::move(error)
-                               : Platform::makeError(Platform::ErrorDomain::mediaCapture, 0,
-                                                     "The capture session stopped.")));
+      self->recordError(recordingFailure(std::move(error), FailureOrigin::captureSession,
+                                         "The capture session stopped."));
     }
   });
 }
@@ -173,8 +165,8 @@ void RecordingSession::startSources() {
   std::shared_ptr<Platform::AVCaptureSession> deviceSession;
   std::shared_ptr<Platform::SCStream> stream;
   {
-    std::lock_guard lock(mutex_);
-    if (phase_ != Phase::starting) {
+    Lock lock(mutex_);
+    if (state_ != State::starting) {
       throw startFailure_.value_or(stoppedBeforeStart()); // stopped meanwhile
     }
     microphoneSession = microphoneCaptureSession_;
@@ -192,15 +184,15 @@ void RecordingSession::startSources() {
     try {
       stream->startCapture();
     } catch (...) {
-      std::lock_guard lock(mutex_);
+      Lock lock(mutex_);
       isStreamStarting_ = false;
-      if (phase_ != Phase::starting) {
+      if (state_ != State::starting) {
         throw startFailure_.value_or(stoppedBeforeStart()); // a stop cancelled it
       }
       throw;
     }
   }
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   isStreamStarting_ = false;
   isStreamRecording_ = true;
 }
@@ -208,7 +200,7 @@ void RecordingSession::startSources() {
 void RecordingSession::waitForFirstSample() {
   const auto wait = std::make_shared<StartWait>();
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     // A source that failed while starting has already ended the recording.
     if (startFailure_) {
       throw *startFailure_;
@@ -223,7 +215,7 @@ void RecordingSession::waitForFirstSample() {
         Platform::ErrorDomain::screenCapture, 0, "No usable picture or sound arrived in time."));
     std::optional<Error> failure;
     {
-      std::lock_guard lock(mutex_);
+      Lock lock(mutex_);
       if (continuation_ == wait) {
         completeStartWait(silence);
       }
@@ -271,7 +263,7 @@ void RecordingSession::startAudioStream(const Platform::SampleBufferRef& sampleB
 
 void RecordingSession::startWriting(const Platform::SampleBufferRef& sampleBuffer) {
   if (assetWriter_->startWriting()) {
-    phase_ = Phase::recording;
+    state_ = State::recording;
     assetWriter_->startSessionAtSourceTime(sampleBuffer->presentationTimeStamp());
     completeStartWait(std::nullopt);
   } else {

@@ -1,7 +1,8 @@
-#include "Vistrel/Devices.h"
 #include "Vistrel/RecordingSession.h"
 
 #include "Platform/Platform.h"
+#include "Vistrel/Displays.h"
+#include "Vistrel/SharedErrors.h"
 
 #include <cmath>
 #include <limits>
@@ -17,10 +18,6 @@ namespace {
 constexpr const char* recordingActivityReason = "Recording screen";
 // Errors of requests that cannot work carry this domain.
 constexpr const char* requestErrorDomain = "RecordingRequest";
-
-bool isAtLeast(std::int64_t major, std::int64_t minor) {
-  return Platform::isOperatingSystemAtLeast(Platform::system(), {major, minor, 0});
-}
 
 // Why the request cannot record anything, if it cannot.
 std::optional<std::string> unworkableRequestReason(Target target, const RecordingOptions& options) {
@@ -59,14 +56,46 @@ std::int64_t pixels(double points, std::int64_t scale) {
 
 void RecordingSession::start(Target target, const RecordingOptions& options) {
   {
-    std::lock_guard lock(mutex_);
-    if (phase_ != Phase::idle) {
+    Lock lock(mutex_);
+    if (state_ == State::abandoning) {
+      // Stopped before it began: nothing was set up.
+      state_ = State::ended;
+      ended_.notify_all();
+      throw stoppedBeforeStart();
+    }
+    if (state_ != State::idle) {
       throw Error::recorderAlreadyStarted();
     }
-    phase_ = Phase::starting;
+    state_ = State::starting;
     target_ = target;
     options_ = options;
   }
+  try {
+    prepareStream(target, options);
+  } catch (...) {
+    end(std::nullopt); // nothing runs yet: there is nothing to clean up
+    throw;
+  }
+
+  try {
+    startCaptureAndWait(target, options);
+  } catch (const Error& error) {
+    failStart(error);
+  } catch (const std::exception& error) {
+    failStart(Error::couldNotStartStream(shareError(error)));
+  }
+
+  auto activity = std::make_unique<Activity>(Platform::NSActivityIdleSystemSleepDisabled,
+                                             recordingActivityReason);
+  Lock lock(mutex_);
+  // A stop or a failure may have ended the recording already: its clean-up
+  // found no activity to release, so none is kept.
+  if (isRecording()) {
+    activity_ = std::move(activity);
+  }
+}
+
+void RecordingSession::prepareStream(Target target, const RecordingOptions& options) {
   if (target != Target::audioOnly && !options.targetID()) {
     throw Error::noTargetProvided();
   }
@@ -89,14 +118,14 @@ void RecordingSession::start(Target target, const RecordingOptions& options) {
   const std::int64_t rate = target == Target::audioOnly ? 1 : options.framesPerSecond();
   configuration.minimumFrameInterval = CMTimeMake(1, static_cast<CMTimeScale>(rate));
   configuration.showsCursor = options.showCursor();
-  const bool streamOffersClicksAndMicrophone = isAtLeast(15, 0);
-  if (streamOffersClicksAndMicrophone) {
+  const Platform::Capabilities capabilities = Platform::system().capabilities();
+  if (capabilities.streamHighlightsClicks) {
     configuration.showMouseClicks = options.highlightClicks();
   }
   if (options.recordSystemAudio()) {
     configuration.capturesAudio = true;
   }
-  if (streamOffersClicksAndMicrophone && options.microphoneDeviceID()) {
+  if (capabilities.streamCapturesMicrophone && options.microphoneDeviceID()) {
     configuration.captureMicrophone = true;
     configuration.microphoneCaptureDeviceID = options.microphoneDeviceID();
   }
@@ -104,19 +133,6 @@ void RecordingSession::start(Target target, const RecordingOptions& options) {
   if (const auto filter = resolveTarget(target, options, content, configuration)) {
     makeStream(*filter, configuration, options);
   }
-
-  try {
-    startCaptureAndWait(target, options);
-  } catch (const Error& error) {
-    failStart(error);
-  } catch (const std::exception& error) {
-    failStart(Error::couldNotStartStream(shareError(error)));
-  }
-
-  auto activity = std::make_unique<Activity>(Platform::NSActivityIdleSystemSleepDisabled,
-                                             recordingActivityReason);
-  std::lock_guard lock(mutex_);
-  activity_ = std::move(activity);
 }
 
 Platform::SCShareableContent RecordingSession::fetchShareableContent() {
@@ -137,7 +153,6 @@ std::optional<Platform::SCContentFilter>
 RecordingSession::resolveTarget(Target target, const RecordingOptions& options,
                                 const Platform::SCShareableContent& content,
                                 Platform::SCStreamConfiguration& configuration) {
-  const bool sizesFromFilter = isAtLeast(14, 0);
   switch (target) {
   case Target::screen: {
     const std::string& targetID = *options.targetID();
@@ -148,11 +163,11 @@ RecordingSession::resolveTarget(Target target, const RecordingOptions& options,
       Platform::SCContentFilter filter(display, {});
       const std::int64_t scale = scaleFactor(display);
       if (const auto& crop = options.cropRect()) {
-        configuration.sourceRect = *crop;
+        configuration.sourceRect = toCGRect(*crop);
         configuration.width = pixels(crop->width, scale);
         configuration.height = pixels(crop->height, scale);
       } else {
-        const Platform::CGRect size = sizesFromFilter ? filter.contentRect() : display.frame;
+        const Platform::CGRect size = filter.contentRect();
         configuration.width = pixels(size.width, scale);
         configuration.height = pixels(size.height, scale);
       }
@@ -168,7 +183,7 @@ RecordingSession::resolveTarget(Target target, const RecordingOptions& options,
         continue;
       }
       Platform::SCContentFilter filter(window);
-      const Platform::CGRect size = sizesFromFilter ? filter.contentRect() : window.frame;
+      const Platform::CGRect size = filter.contentRect();
       configuration.width = truncatedPoints(size.width);
       configuration.height = truncatedPoints(size.height);
       return filter;
@@ -196,12 +211,18 @@ void RecordingSession::startCaptureAndWait(Target target, const RecordingOptions
 }
 
 void RecordingSession::failStart(const Error& error) {
+  bool isCancelled = false;
+  {
+    Lock lock(mutex_);
+    isCancelled = state_ == State::abandoning;
+    state_ = State::abandoning;
+  }
   cleanUp(); // a failure to finish is moot: the start failed anyway
   ErrorCallback onError;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     // A start cancelled by its caller's stop is no failure to report.
-    if (!isStartCancelled_) {
+    if (!isCancelled) {
       onError = onError_;
     }
   }

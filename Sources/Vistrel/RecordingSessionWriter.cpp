@@ -123,41 +123,42 @@ Platform::AssetWriterRef RecordingSession::getAssetWriter(Target target,
 }
 
 void RecordingSession::setUpWriter(Target target, const RecordingOptions& options) {
-  Platform::AssetWriterRef writer = getAssetWriter(target, options);
+  const Platform::AssetWriterRef writer = getAssetWriter(target, options);
   Platform::OutputSettings settings = audioSettings(options.losslessAudio());
   {
-    std::lock_guard lock(mutex_);
-    assetWriter_ = std::move(writer);
+    Lock lock(mutex_);
+    assetWriter_ = writer;
   }
   if (options.recordSystemAudio()) {
     // An external device's own sound rides in this track.
-    addAudioInput(systemAudio_, settings, "systemAudio",
-                  target == Target::externalDevice ? "Device audio" : "System audio");
+    auto input = addAudioInput(*writer, settings, "systemAudio",
+                               target == Target::externalDevice ? "Device audio" : "System audio");
+    Lock lock(mutex_);
+    systemAudio_.input = std::move(input);
   }
   if (const auto& microphoneID = options.microphoneDeviceID()) {
     const int channelCount =
         isMicrophoneFromStream(target, options) ? 2 : setUpMicrophoneCaptureSession(*microphoneID);
     settings.insert_or_assign(Platform::AVNumberOfChannelsKey, channelCount);
-    addAudioInput(microphone_, settings, "microphone", "Microphone");
+    auto input = addAudioInput(*writer, settings, "microphone", "Microphone");
+    Lock lock(mutex_);
+    microphone_.input = std::move(input);
   }
 }
 
-void RecordingSession::addAudioInput(Track& track, const Platform::OutputSettings& settings,
-                                     const char* name, const char* trackName) {
+Platform::AssetWriterInputRef
+RecordingSession::addAudioInput(Platform::AVAssetWriter& writer,
+                                const Platform::OutputSettings& settings, const char* name,
+                                const char* trackName) {
   Platform::AssetWriterInputRef input =
       Platform::mediaWriting().makeAssetWriterInput(Platform::MediaType::audio, settings);
   input->setExpectsMediaDataInRealTime(true);
   input->setTrackName(trackName);
-  Platform::AssetWriterRef writer;
-  {
-    std::lock_guard lock(mutex_);
-    track.input = input;
-    writer = assetWriter_;
-  }
-  if (!writer->canAddInput(input)) {
+  if (!writer.canAddInput(input)) {
     throw Error::couldNotStartStream(std::make_shared<Error>(Error::couldNotAddInput(name)));
   }
-  writer->addInput(std::move(input));
+  writer.addInput(input);
+  return input;
 }
 
 bool RecordingSession::addVideoInput(const RecordingOptions& options,

@@ -39,4 +39,10 @@ void initializeCGS();
 // a copy that cannot be made. `buffer` itself is never modified.
 Platform::SampleBufferRef adjustTime(const Platform::SampleBufferRef& buffer, CMTime offset);
 
+// The part of an audio buffer captured in [from, to), cut at the nearest
+// sample frames: `buffer` itself when that is all of it, null when it is
+// none. A buffer that is not PCM audio with one timing entry is never cut.
+Platform::SampleBufferRef audioPart(const Platform::SampleBufferRef& buffer, CMTime from,
+                                    CMTime to);
+
 } // namespace Vistrel

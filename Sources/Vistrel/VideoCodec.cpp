@@ -2,6 +2,8 @@
 
 #include "Vistrel/Error.h"
 
+#include "Platform/OutputSettings.h"
+
 namespace Vistrel {
 
 VideoCodec VideoCodec::fromRawValue(const std::string& name) {
@@ -27,7 +29,7 @@ std::string VideoCodec::asString() const {
   return {};
 }
 
-Platform::AVVideoCodecType VideoCodec::asAVVideoCodec() const {
+std::string VideoCodec::asAVVideoCodec() const {
   switch (value_) {
   case h264:
     return Platform::AVVideoCodecTypeH264;

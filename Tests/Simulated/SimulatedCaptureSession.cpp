@@ -109,6 +109,9 @@ bool SimulatedCaptureOutput::waitForDeliveries(std::chrono::milliseconds timeout
 }
 
 bool SimulatedCaptureOutput::post(SampleBufferRef sample, std::function<void()> afterCallback) {
+  if (sample) {
+    world_->noteDelivered(*sample);
+  }
   std::lock_guard lock(mutex_);
   if (!queue_ || delegate_.expired()) {
     return false;

@@ -12,14 +12,10 @@ namespace {
 
 std::string typeName(AVCaptureDeviceType type) {
   switch (type) {
-  case AVCaptureDeviceType::builtInMicrophone:
-    return "builtInMicrophone";
   case AVCaptureDeviceType::microphone:
     return "microphone";
   case AVCaptureDeviceType::external:
     return "external";
-  case AVCaptureDeviceType::externalUnknown:
-    return "externalUnknown";
   }
   return "unknown";
 }
@@ -50,20 +46,13 @@ SimulatedMediaCaptureService::discoverDevices(const std::vector<AVCaptureDeviceT
                                               AVCaptureDevicePosition /*position*/) {
   world_->callLog.append(discoveryEntry(deviceTypes, mediaType));
   std::lock_guard lock(world_->mutex);
-  // The type names were renamed in 14.0; each version knows only its own.
-  const bool renamed = world_->version.majorVersion >= 14;
-  const auto microphoneType =
-      renamed ? AVCaptureDeviceType::microphone : AVCaptureDeviceType::builtInMicrophone;
-  const auto externalType =
-      renamed ? AVCaptureDeviceType::external : AVCaptureDeviceType::externalUnknown;
-
   std::vector<CaptureDeviceRef> devices;
-  if (asks(deviceTypes, microphoneType) && mediaType != MediaType::video) {
+  if (asks(deviceTypes, AVCaptureDeviceType::microphone) && mediaType != MediaType::video) {
     for (const DeviceDescription& device : world_->audioDevices) {
       devices.push_back(std::make_shared<SimulatedCaptureDevice>(device));
     }
   }
-  if (asks(deviceTypes, externalType) && mediaType != MediaType::audio &&
+  if (asks(deviceTypes, AVCaptureDeviceType::external) && mediaType != MediaType::audio &&
       world_->allowScreenCaptureDevicesCalls > 0) {
     for (const DeviceDescription& device : world_->externalDevices) {
       devices.push_back(std::make_shared<SimulatedCaptureDevice>(device));

@@ -81,9 +81,9 @@ void SimulatedPlatform::addExternalDevice(DeviceDescription device) {
   world_->externalDevices.push_back(std::move(device));
 }
 
-void SimulatedPlatform::setOperatingSystemVersion(OperatingSystemVersion version) {
+void SimulatedPlatform::setCapabilities(Capabilities capabilities) {
   std::lock_guard lock(world_->mutex);
-  world_->version = version;
+  world_->capabilities = capabilities;
 }
 
 void SimulatedPlatform::setMicrophoneAuthorizationStatus(std::int64_t status) {

@@ -91,16 +91,18 @@ public:
   // Capture devices, in discovery order. Audio devices are found with
   // media type audio (or any) under the microphone types; external devices
   // with media type video (or any) under the external types, and only after
-  // allowScreenCaptureDevices. Both answer only to the type names of the
-  // simulated version: microphone/external from 14.0, builtInMicrophone/
-  // externalUnknown before, so a wrong version gate finds nothing.
+  // allowScreenCaptureDevices.
   void addAudioDevice(DeviceDescription device);
   void addExternalDevice(DeviceDescription device);
 
-  // System answers. Defaults: version 15.0.0, microphone status 3
+  // The host clock (SystemServices::hostTime) is the real one when samples
+  // are made automatically; with manual samples it reads the end of the
+  // latest sample delivered, as if each were delivered as it was captured.
+
+  // System answers. Defaults: every capability, microphone status 3
   // (authorized), every request granted, preflight true, openURL true, no
   // main bundle and no other bundle.
-  void setOperatingSystemVersion(OperatingSystemVersion version);
+  void setCapabilities(Capabilities capabilities);
   void setMicrophoneAuthorizationStatus(std::int64_t status);
   void setMicrophoneAccessAnswer(bool granted);
   void setScreenCapturePreflight(bool allowed);

@@ -192,6 +192,9 @@ bool SimulatedStream::waitForDeliveries(std::chrono::milliseconds timeout) const
 
 bool SimulatedStream::post(SCStreamOutputType type, SampleBufferRef sample,
                            std::function<void()> afterCallback) {
+  if (sample) {
+    world_->noteDelivered(*sample);
+  }
   std::lock_guard lock(mutex_);
   if (!capturing_) {
     return false;

@@ -40,8 +40,15 @@ private:
 SimulatedSystemServices::SimulatedSystemServices(std::shared_ptr<World> world)
     : world_(std::move(world)) {}
 
-OperatingSystemVersion SimulatedSystemServices::operatingSystemVersion() {
-  return world_->read([](const World& world) { return world.version; });
+CMTime SimulatedSystemServices::hostTime() {
+  if (world_->generation == SampleGeneration::automatic) {
+    return hostTimeNow();
+  }
+  return world_->read([](const World& world) { return world.clock; });
+}
+
+Capabilities SimulatedSystemServices::capabilities() {
+  return world_->read([](const World& world) { return world.capabilities; });
 }
 
 std::int64_t SimulatedSystemServices::microphoneAuthorizationStatus() {

@@ -17,7 +17,8 @@ class SimulatedSystemServices final : public SystemServices {
 public:
   explicit SimulatedSystemServices(std::shared_ptr<World> world);
 
-  OperatingSystemVersion operatingSystemVersion() override;
+  Capabilities capabilities() override;
+  CMTime hostTime() override;
   std::int64_t microphoneAuthorizationStatus() override;
   void requestMicrophoneAccess(std::function<void(bool granted)> completion) override;
   bool preflightScreenCaptureAccess() override;

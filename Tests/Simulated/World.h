@@ -61,7 +61,7 @@ struct World {
   std::vector<DeviceDescription> audioDevices;
   std::vector<DeviceDescription> externalDevices;
 
-  OperatingSystemVersion version{15, 0, 0};
+  Capabilities capabilities{.streamCapturesMicrophone = true, .streamHighlightsClicks = true};
   std::int64_t microphoneAuthorizationStatus = 3;
   bool microphoneAccessAnswer = true;
   bool screenCapturePreflight = true;
@@ -85,6 +85,19 @@ struct World {
   int microphoneAccessRequests = 0;
   int screenCaptureAccessRequests = 0;
   int allowScreenCaptureDevicesCalls = 0;
+
+  // The host clock of a manual world: the end of the latest sample handed
+  // to the engine, which was captured "now". Invalid before the first.
+  CMTime clock = kCMTimeInvalid;
+  void noteDelivered(const CMSampleBuffer& sample) {
+    const CMTime duration = sample.duration();
+    const CMTime end = CMTimeAdd(sample.presentationTimeStamp(),
+                                 duration.isNumeric() && duration.value > 0 ? duration : kCMTimeZero);
+    std::lock_guard lock(mutex);
+    if (end.isNumeric() && (!clock.isNumeric() || CMTimeCompare(end, clock) > 0)) {
+      clock = end;
+    }
+  }
 
   // A copy of one field, read under the lock.
   template <typename Read> auto read(Read reader) const {

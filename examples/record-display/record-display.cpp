@@ -17,10 +17,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int seconds = argc >= 3 ? std::atoi(argv[2]) : 3;
-  std::optional<Platform::CGRect> crop;
+  std::optional<Vistrel::Rect> crop;
   if (argc == 7)
-    crop = Platform::CGRect{std::atof(argv[3]), std::atof(argv[4]), std::atof(argv[5]),
-                            std::atof(argv[6])};
+    crop = Vistrel::Rect{std::atof(argv[3]), std::atof(argv[4]), std::atof(argv[5]),
+                         std::atof(argv[6])};
 
   try {
     // The first display Vistrel finds; its id is what targetID expects.

@@ -1,9 +1,7 @@
 #pragma once
 
 #include "Vistrel/Export.h"
-
-#include "Platform/Geometry.h"
-#include "Platform/ScreenCapture.h"
+#include "Vistrel/Rect.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,7 +27,7 @@ struct Screen {
   std::string name;        ///< its name, or "Unknown Display"
   std::int64_t width = 0;  ///< width in points
   std::int64_t height = 0; ///< height in points
-  Platform::CGRect frame;  ///< position and size on the desktop, in points
+  Rect frame;              ///< position and size on the desktop, in points
   /// Equal when every field is.
   friend bool operator==(const Screen&, const Screen&) = default;
 };
@@ -43,7 +41,7 @@ struct Window {
   bool isActive = false;                          ///< whether it has the focus
   bool isOnScreen = false;                        ///< whether it is shown now
   std::int64_t layer = 0;                         ///< its stacking layer
-  Platform::CGRect frame;                         ///< position and size, in points
+  Rect frame;                                     ///< position and size, in points
   /// Equal when every field is.
   friend bool operator==(const Window&, const Window&) = default;
 };
@@ -65,12 +63,12 @@ struct IOS {
 };
 
 /// The displays, in the platform's order. Blocks until the platform answers.
-/// @throws Platform::Error the platform's own error, unchanged (for example
-///   when the display server cannot be reached).
+/// @throws std::exception the platform's own error, unchanged (for example
+///   when the display server cannot be reached); its what() says why.
 VISTREL_EXPORT std::vector<Screen> screen();
 /// The windows, in the platform's order, filtered only by the two flags.
 /// Blocks until the platform answers.
-/// @throws Platform::Error the platform's own error, unchanged.
+/// @throws std::exception the platform's own error, unchanged.
 VISTREL_EXPORT std::vector<Window> window(bool excludeDesktopWindows = true,
                                           bool onScreenWindowsOnly = true);
 /// The audio input devices; empty when there are none or the audio server
@@ -83,17 +81,6 @@ VISTREL_EXPORT std::vector<IOS> iOS();
 
 namespace Vistrel {
 
-/// The display number of a desktop screen; absent when it has none or it
-/// does not fit an unsigned 32-bit identifier.
-VISTREL_EXPORT std::optional<std::uint32_t> displayID(const Platform::NSScreen& screen);
-
-/// The first desktop screen with the display's identifier, if any.
-VISTREL_EXPORT std::optional<Platform::NSScreen> nsScreen(const Platform::SCDisplay& display);
-
-/// Pixels per point of the display's current mode, by integer division; 1
-/// when there is no mode or the mode has no width in points.
-VISTREL_EXPORT std::int64_t scaleFactor(const Platform::SCDisplay& display);
-
 /// Lets attached external (screen-capture) devices be discovered. Harmless
 /// to call again.
 VISTREL_EXPORT void enableDalDevices();
@@ -103,7 +90,7 @@ VISTREL_EXPORT void enableDalDevices();
 /// @cond internal
 namespace Vistrel::Devices::Detail {
 VISTREL_EXPORT std::size_t combineHash(std::size_t seed, std::size_t value);
-VISTREL_EXPORT std::size_t hashRect(const Platform::CGRect& rect);
+VISTREL_EXPORT std::size_t hashRect(const Rect& rect);
 } // namespace Vistrel::Devices::Detail
 
 template <> struct std::hash<Vistrel::Devices::Screen> {

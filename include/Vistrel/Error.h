@@ -2,9 +2,8 @@
 
 #include "Vistrel/Export.h"
 
-#include "Platform/Error.h"
-
 #include <exception>
+#include <memory>
 #include <string>
 
 /// @file
@@ -13,13 +12,31 @@
 namespace Vistrel {
 
 /// What went wrong in a recording, thrown by the Recorder and handed to its
-/// onError callback. Catch it as Vistrel::Error, or as Platform::Error or
-/// std::exception together with the platform's own errors (which the device
-/// queries throw unchanged). A value is copied freely; an underlying error
-/// it carries is shared, not copied. Immutable, so usable from any thread.
-/// what() and localizedDescription() give its English message.
-class VISTREL_EXPORT Error final : public Platform::Error {
+/// onError callback. Catch it as Vistrel::Error, or as std::exception
+/// together with the platform's own errors (which the device queries throw
+/// unchanged). A value is copied freely; an underlying error it carries is
+/// shared, not copied. Immutable, so usable from any thread. what() and
+/// localizedDescription() give its English message, for people; a program
+/// that acts on a failure switches on kind() and cause(), never on the text:
+///
+/// @code
+/// recorder.setOnError([](const Vistrel::Error& error) {
+///   switch (error.cause()) {
+///   case Vistrel::Error::Cause::targetGone: // offer to pick another window
+///     break;
+///   case Vistrel::Error::Cause::outputNotWritable: // ask for another place
+///     break;
+///   default:
+///     break;
+///   }
+/// });
+/// @endcode
+class VISTREL_EXPORT Error final : public std::exception {
 public:
+  /// An error that another one carries: the platform's own error (its
+  /// what() says what happened) or another Error.
+  using Underlying = std::shared_ptr<const std::exception>;
+
   /// The case of an error, with what it means.
   enum class Kind {
     /// No display, window or device has the requested targetID (text()).
@@ -42,8 +59,8 @@ public:
     /// A ProRes codec (codecName()) with .mp4 or .m4v (text()); use .mov.
     invalidFileExtension,
     /// The recording failed while it ran (a window closed, a server lost, a
-    /// write error); underlyingError() tells how. The file keeps what was
-    /// recorded. "An unknown error has occurred: ..."
+    /// write error); cause() tells which, underlyingError() how. The file
+    /// keeps what was recorded. "An unknown error has occurred: ..."
     unknown,
     /// start() on a recorder that is recording, or whose recording failed.
     recorderAlreadyStarted,
@@ -60,17 +77,35 @@ public:
     unsupportedVideoCodec,
   };
 
+  /// Why a recording failed while it ran (Kind::unknown), for a program to
+  /// act on; `other` for every other case.
+  enum class Cause {
+    /// What was recorded went away: the window closed, the display was
+    /// unplugged.
+    targetGone,
+    /// The display server or the audio server was lost (it stopped or the
+    /// connection to it broke).
+    serverLost,
+    /// The file could not be written: the disk is full, the file was
+    /// removed, the file system refused the write.
+    outputNotWritable,
+    /// The microphone or capture device was unplugged.
+    deviceUnplugged,
+    /// Anything else; the message says what.
+    other,
+  };
+
   /// @name Construction of each case with its payload
   /// @{
 
   /// An error of the case of the same name, carrying its payload.
   static Error targetNotFound(std::string targetID);
   static Error couldNotAddInput(std::string inputName);
-  static Error couldNotStartStream(Platform::ErrorRef underlying = nullptr);
+  static Error couldNotStartStream(Underlying underlying = nullptr);
   static Error microphoneNotFound(std::string microphoneID);
   static Error unsupportedFileExtension(std::string extension, bool isAudioOnly);
   static Error invalidFileExtension(std::string extension, std::string codecName);
-  static Error unknown(Platform::ErrorRef underlying);
+  static Error unknown(Underlying underlying, Cause cause = Cause::other);
   static Error recorderAlreadyStarted();
   static Error recorderNotStarted();
   static Error noTargetProvided();
@@ -81,6 +116,8 @@ public:
 
   /// Which case this is.
   Kind kind() const { return kind_; }
+  /// Why the recording failed, for unknown; `other` for every other case.
+  Cause cause() const { return cause_; }
   /// The identifier, input name or file extension of the cases that carry one.
   const std::string& text() const { return text_; }
   /// The codec name of invalidFileExtension.
@@ -88,24 +125,27 @@ public:
   /// The flag of unsupportedFileExtension.
   bool isAudioOnly() const { return isAudioOnly_; }
   /// The error carried by couldNotStartStream (may be null) and unknown.
-  const Platform::ErrorRef& underlyingError() const { return underlying_; }
+  const Underlying& underlyingError() const { return underlying_; }
 
-  /// The English message of the case, with its payload inserted verbatim.
-  std::string localizedDescription() const override;
+  /// The English message of the case, with its payload inserted verbatim;
+  /// an underlying error contributes its what().
+  std::string localizedDescription() const { return description_; }
+  /// The same message.
+  const char* what() const noexcept override { return description_.c_str(); }
 
 private:
-  explicit Error(Kind kind) : kind_(kind) {}
+  explicit Error(Kind kind, std::string text = {}, Underlying underlying = nullptr,
+                 std::string codecName = {}, bool isAudioOnly = false, Cause cause = Cause::other);
+  std::string composeDescription() const;
 
   Kind kind_;
+  Cause cause_;
   std::string text_;
   std::string codecName_;
   bool isAudioOnly_ = false;
-  Platform::ErrorRef underlying_;
+  Underlying underlying_;
+  std::string description_;
 };
-
-/// A shared copy of a caught error, keeping its type where the library knows
-/// it (a platform SystemError or an Error) and its description always.
-VISTREL_EXPORT Platform::ErrorRef shareError(const std::exception& error);
 
 /// The exception being handled, as an unknown error: for a catch (...) where
 /// a thread hands work to the library, so that nothing escapes to terminate.

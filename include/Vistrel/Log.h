@@ -1,6 +1,9 @@
 #pragma once
 
-#include "Platform/Log.h"
+#include "Vistrel/Export.h"
+
+#include <functional>
+#include <string_view>
 
 /// @file
 /// Diagnostics of the library: what it drops, repairs, loses or finds again
@@ -14,29 +17,29 @@
 
 namespace Vistrel {
 
-/// The weight of a message: `debug`, `info`, `warning`, `error`.
-using Platform::LogLevel;
+/// The weight of a message.
+enum class LogLevel { debug, info, warning, error };
 
 /// Receives each message that passes the level, one line without its
 /// ending. Runs on the thread that logs (a capture or encoding thread, or the
 /// caller's), possibly on several at once: it must be thread-safe, and must
 /// not block for long, or capture falls behind. It may log or call
 /// setLogSink itself.
-using Platform::LogSink;
+using LogSink = std::function<void(LogLevel level, std::string_view message)>;
 
 /// Replaces the sink; an empty sink restores the standard-error default.
 /// Safe from any thread; a message being delivered may still reach the old
 /// sink.
-using Platform::setLogSink;
+VISTREL_EXPORT void setLogSink(LogSink sink);
 
 /// Discards messages below `level` before they reach the sink. The default
 /// is `LogLevel::warning`. Safe from any thread.
-using Platform::setLogLevel;
+VISTREL_EXPORT void setLogLevel(LogLevel level);
 
 /// Whether a message of `level` would reach the sink now.
-using Platform::isLogged;
+VISTREL_EXPORT bool isLogged(LogLevel level);
 
 /// The lower-case name of a level ("debug", "info", "warning", "error").
-using Platform::logLevelName;
+VISTREL_EXPORT std::string_view logLevelName(LogLevel level);
 
 } // namespace Vistrel

@@ -8,14 +8,11 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 
 /// @file
 /// The recorder, the one object a program creates to make a recording.
 
 namespace Vistrel {
-
-class RecordingSession;
 
 /// Makes one recording at a time and reports its transitions.
 ///
@@ -46,7 +43,8 @@ public:
   using ErrorCallback = std::function<void(const Error&)>;
 
   /// An idle recorder with no callbacks.
-  Recorder() = default;
+  Recorder();
+  ~Recorder();
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
 
@@ -65,8 +63,13 @@ public:
   /// under way (a desktop's picker may wait on the user for minutes), it
   /// cancels the start instead: start() throws couldNotStartStream, no file
   /// is left, and no onFinish() follows.
+  /// A failure that comes while stop() is under way races it: exactly one
+  /// of them ends the recording. Either stop() wins, returns and onFinish()
+  /// follows (the failure is then never reported), or the failure wins, is
+  /// reported to onError() and thrown here, and no onFinish() follows.
   /// @throws Error recorderNotStarted when idle; the failure kept from the
-  ///   recording (usually unknown) when it ended on a failure, every time.
+  ///   recording (unknown, with its cause()) when it ended on a failure,
+  ///   every time.
   void stop();
   /// Pauses: nothing captured from now on reaches the file, and the file's
   /// timeline will have no hole for the pause. Calls onPause() on this thread.
@@ -76,7 +79,8 @@ public:
   /// onResume() on this thread.
   /// @throws Error recorderNotStarted when idle.
   void resume();
-  /// Whether the current recording is paused; false when idle.
+  /// Whether the current recording is paused; false when idle, and once the
+  /// recording has ended on a failure.
   bool isPaused() const;
 
   /// @name Callbacks
@@ -102,20 +106,10 @@ public:
   /// @}
 
 private:
-  // The current session; throws recorderNotStarted when there is none.
-  std::shared_ptr<RecordingSession> requireSession() const;
-  Callback read(const Callback& field) const;
-
-  // Guards every field below; never held while a session blocks or a
-  // callback runs. Taken before a session's own lock, never after.
-  mutable std::mutex mutex_;
-  std::shared_ptr<RecordingSession> recordingSession_;
-  std::shared_ptr<RecordingSession> startingSession_;
-  Callback onStart_;
-  Callback onFinish_;
-  Callback onPause_;
-  Callback onResume_;
-  ErrorCallback onError_;
+  class Impl;
+  // Everything else, so that it can change without breaking programs built
+  // against the library.
+  std::unique_ptr<Impl> impl_;
 };
 
 } // namespace Vistrel

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/Geometry.h"
+#include "Vistrel/Rect.h"
 #include "Vistrel/VideoCodec.h"
 
 #include <concepts>
@@ -55,7 +55,7 @@ public:
     std::int64_t framesPerSecond = 60;
     /// The part of a display to record, in display points; absent for all
     /// of it. Only Target::screen looks at it.
-    Required<std::optional<Platform::CGRect>> cropRect;
+    Required<std::optional<Rect>> cropRect;
     /// Whether the pointer is drawn into the picture.
     bool showCursor = true;
     /// Whether clicks are highlighted (where the platform can).
@@ -81,7 +81,7 @@ public:
   const std::string& destination() const { return fields_.destination.get(); }
   const std::optional<std::string>& targetID() const { return fields_.targetID.get(); }
   std::int64_t framesPerSecond() const { return fields_.framesPerSecond; }
-  const std::optional<Platform::CGRect>& cropRect() const { return fields_.cropRect.get(); }
+  const std::optional<Rect>& cropRect() const { return fields_.cropRect.get(); }
   bool showCursor() const { return fields_.showCursor; }
   bool highlightClicks() const { return fields_.highlightClicks; }
   VideoCodec videoCodec() const { return fields_.videoCodec; }

@@ -2,8 +2,6 @@
 
 #include "Vistrel/Export.h"
 
-#include "Platform/OutputSettings.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -33,7 +31,7 @@ public:
   /// The codec's name, as fromRawValue() reads it.
   std::string asString() const;
   /// The codec's identifier in the writer's output settings.
-  Platform::AVVideoCodecType asAVVideoCodec() const;
+  std::string asAVVideoCodec() const;
   /// Whether this is one of the ProRes codecs.
   constexpr bool isProRes() const { return value_ == proRes422 || value_ == proRes4444; }
 

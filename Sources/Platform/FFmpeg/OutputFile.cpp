@@ -149,7 +149,7 @@ bool OutputFile::writePending() {
   // A file unlinked while we write would silently swallow the recording.
   struct stat status {};
   if (::fstat(descriptor_, &status) == 0 && status.st_nlink == 0) {
-    fail("The file " + quotedPath(path_) + " was removed while it was being written.");
+    fail(ENOENT, "The file " + quotedPath(path_) + " was removed while it was being written.");
     return false;
   }
   std::size_t done = 0;
@@ -161,7 +161,8 @@ bool OutputFile::writePending() {
         continue;
       }
       const int error = errno;
-      fail("Could not write the file " + quotedPath(path_) + ": " + systemErrorText(error) + ".");
+      fail(error,
+           "Could not write the file " + quotedPath(path_) + ": " + systemErrorText(error) + ".");
       // Whatever part of the commit did land is a torn fragment: take it off.
       static_cast<void>(::ftruncate(descriptor_, static_cast<off_t>(committedSize_)));
       return false;
@@ -175,9 +176,9 @@ bool OutputFile::writePending() {
   return true;
 }
 
-void OutputFile::fail(const std::string& description) {
+void OutputFile::fail(int code, const std::string& description) {
   if (!error_) {
-    error_ = makeError(ErrorDomain::mediaWriting, EIO, description);
+    error_ = makeError(ErrorDomain::mediaWriting, code, description);
   }
 }
 
@@ -189,11 +190,13 @@ void OutputFile::close() {
   // A finished recording must survive a power cut, not only a crash.
   if (!error_ && ::fsync(descriptor_) != 0 && errno != EINVAL) {
     const int error = errno;
-    fail("Could not write the file " + quotedPath(path_) + ": " + systemErrorText(error) + ".");
+    fail(error,
+         "Could not write the file " + quotedPath(path_) + ": " + systemErrorText(error) + ".");
   }
   if (::close(descriptor_) != 0 && errno != EINTR) {
     const int error = errno;
-    fail("Could not write the file " + quotedPath(path_) + ": " + systemErrorText(error) + ".");
+    fail(error,
+         "Could not write the file " + quotedPath(path_) + ": " + systemErrorText(error) + ".");
   }
   descriptor_ = -1;
 }

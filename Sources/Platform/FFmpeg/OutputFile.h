@@ -59,7 +59,8 @@ private:
   int write(const std::uint8_t* bytes, int size);
   std::int64_t seekTo(std::int64_t offset, int whence);
   bool writePending();
-  void fail(const std::string& description);
+  // Keeps the first failure, with its errno value as code.
+  void fail(int code, const std::string& description);
 
   std::string path_;
   int descriptor_;

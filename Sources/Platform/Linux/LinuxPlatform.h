@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Vistrel/Export.h"
-
 #include "Platform/Platform.h"
 
 namespace Platform::Linux {
@@ -9,6 +7,6 @@ namespace Platform::Linux {
 // The services of the Linux platform: X11 screen capture (or, in a Wayland
 // session, the desktop portal's screen casts), PulseAudio devices and audio,
 // the FFmpeg writer and the Linux system services.
-VISTREL_EXPORT Services makeLinuxServices();
+Services makeLinuxServices();
 
 } // namespace Platform::Linux

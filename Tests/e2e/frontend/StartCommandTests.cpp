@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 using TestSupport::Subprocess;
 
 constexpr const char* scenario = R"({
-  "version": [14, 0, 0],
+  "capabilities": {"streamCapturesMicrophone": false},
   "displays": [{"id": 1, "width": 1280, "height": 720}],
   "windows": [{"id": 42, "title": "Standup", "frame": [0, 0, 320, 180], "onScreen": true,
                "application": {"name": "Meet", "bundleIdentifier": "com.meet", "pid": 7}}],

@@ -25,7 +25,7 @@ TEST_F(DiscoveryTest, ListsTheVirtualMicrophoneOnceAndNoMonitor) {
   EXPECT_EQ(format.audioChannelLayoutChannelCount, 2);
 
   EXPECT_TRUE(service
-                  ->discoverDevices({AVCaptureDeviceType::externalUnknown}, std::nullopt,
+                  ->discoverDevices({AVCaptureDeviceType::external}, std::nullopt,
                                     AVCaptureDevicePosition::unspecified)
                   .empty());
 }

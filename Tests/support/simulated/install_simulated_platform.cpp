@@ -4,7 +4,7 @@
 //
 // Scenario (every key optional):
 // {
-//   "version": [14, 0, 0],
+//   "capabilities": {"streamCapturesMicrophone": false},
 //   "displays": [{"id": 1, "width": 1440, "height": 900, "frame": [0, 0, 1440, 900],
 //                 "pixelWidth": 2880, "name": "Built-in Display"}],
 //   "mainDisplay": 1,
@@ -146,12 +146,11 @@ void addDevices(SimulatedPlatform& platform, const json& scenario) {
 }
 
 void setSystemAnswers(SimulatedPlatform& platform, const json& scenario) {
-  if (scenario.contains("version")) {
-    const json& version = scenario.at("version");
-    platform.setOperatingSystemVersion(
-        {version.at(0).get<std::int64_t>(),
-         version.size() > 1 ? version.at(1).get<std::int64_t>() : 0,
-         version.size() > 2 ? version.at(2).get<std::int64_t>() : 0});
+  if (scenario.contains("capabilities")) {
+    const json& capabilities = scenario.at("capabilities");
+    platform.setCapabilities(
+        {.streamCapturesMicrophone = capabilities.value("streamCapturesMicrophone", true),
+         .streamHighlightsClicks = capabilities.value("streamHighlightsClicks", true)});
   }
   const json& permissions = objectAt(scenario, "permissions");
   platform.setMicrophoneAuthorizationStatus(permissions.value("microphoneStatus", std::int64_t{3}));

@@ -1,6 +1,9 @@
 #include "EngineFixture.h"
 
 #include "Vistrel/DevicesJSON.h"
+#include "Vistrel/Displays.h"
+
+#include <nlohmann/json.hpp>
 
 #include <unordered_set>
 
@@ -62,26 +65,14 @@ TEST_F(DevicesTest, WindowsCarryOptionalFieldsAndTheActiveGate) {
 
   Devices::window(false, true);
   EXPECT_TRUE(platform.callLog().indexOf("shareableContent(false, true)"));
-
-  platform.setOperatingSystemVersion({13, 0, 0});
-  windows = Devices::window();
-  EXPECT_FALSE(windows[0].isActive);
-  EXPECT_FALSE(windows[1].isActive);
-  platform.setOperatingSystemVersion({13, 1, 0});
-  EXPECT_TRUE(Devices::window()[0].isActive);
 }
 
-TEST_F(DevicesTest, AudioAndExternalDevicesFollowTheVersionGate) {
+TEST_F(DevicesTest, AudioAndExternalDevices) {
   platform.addAudioDevice({"mic-1", "Microphone", {audioDeviceFormat(1)}});
   platform.addExternalDevice({"phone-1", "Phone", {videoDeviceFormat(1170, 2532)}});
-  // The simulated platform answers only to the device types of its version.
-  for (const Platform::OperatingSystemVersion version :
-       {Platform::OperatingSystemVersion{14, 0, 0}, Platform::OperatingSystemVersion{13, 5, 0}}) {
-    platform.setOperatingSystemVersion(version);
-    EXPECT_EQ(Devices::audio(), (std::vector<Devices::Audio>{{"mic-1", "Microphone"}}));
-    EXPECT_EQ(Devices::iOS(), (std::vector<Devices::IOS>{{"phone-1", "Phone"}}));
-  }
-  EXPECT_EQ(platform.allowScreenCaptureDevicesCount(), 2);
+  EXPECT_EQ(Devices::audio(), (std::vector<Devices::Audio>{{"mic-1", "Microphone"}}));
+  EXPECT_EQ(Devices::iOS(), (std::vector<Devices::IOS>{{"phone-1", "Phone"}}));
+  EXPECT_EQ(platform.allowScreenCaptureDevicesCount(), 1);
 }
 
 TEST_F(DevicesTest, DisplayAccessors) {

@@ -3,6 +3,7 @@
 #include "Platform/Log.h"
 
 #include <atomic>
+#include <cerrno>
 
 namespace {
 
@@ -39,25 +40,33 @@ protected:
   void recordError(const Error& error) {
     std::lock_guard lock(errorsMutex);
     errors.push_back(error.localizedDescription());
+    causes.push_back(error.cause());
   }
   std::vector<std::string> reportedErrors() {
     std::lock_guard lock(errorsMutex);
     return errors;
+  }
+  std::vector<Error::Cause> reportedCauses() {
+    std::lock_guard lock(errorsMutex);
+    return causes;
   }
 
   std::string stopFailure() {
     try {
       recorder.stop();
     } catch (const Error& error) {
+      stopCause = error.cause();
       return error.localizedDescription();
     }
     return "stopped";
   }
+  std::optional<Error::Cause> stopCause;
 
   // Waits (bounded) until the clean-up started by a recorded error finished.
   bool waitForFinish() {
     for (int poll = 0; poll < 5000; ++poll) {
-      if (writer()->finishWritingCount() > 0 && platform.streams().front()->stopCount() > 0) {
+      if (writer()->finishWritingCount() > 0 && !platform.streams().front()->isCapturing() &&
+          platform.activeActivityCount() == 0) {
         return true;
       }
       std::this_thread::sleep_for(1ms);
@@ -74,6 +83,7 @@ protected:
 
   std::mutex errorsMutex;
   std::vector<std::string> errors;
+  std::vector<Error::Cause> causes;
   std::vector<std::string> errorLines; // logged at error level
 };
 
@@ -138,7 +148,8 @@ TEST_F(LifecycleTest, StreamErrorWhileWaitingFailsTheStartOnce) {
 TEST_F(LifecycleTest, StreamErrorWhileRecordingIsKeptForStop) {
   auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
   recorder.pause();
-  ASSERT_TRUE(stream->stopWithError(Platform::makeError("S", 3, "window closed")));
+  ASSERT_TRUE(stream->stopWithError(Platform::makeError(
+      Platform::ErrorDomain::screenCapture, Platform::captureSourceGoneCode, "window closed")));
   // The file is finished without a stop, and the failure said at once.
   ASSERT_TRUE(waitForFinish());
   EXPECT_EQ(reportedErrors(),
@@ -147,8 +158,10 @@ TEST_F(LifecycleTest, StreamErrorWhileRecordingIsKeptForStop) {
   EXPECT_NE(loggedErrors().front().find("window closed"), std::string::npos);
   EXPECT_EQ(stopFailure(), "An unknown error has occurred: window closed");
   EXPECT_EQ(stopFailure(), "An unknown error has occurred: window closed");
+  EXPECT_EQ(reportedCauses(), std::vector{Error::Cause::targetGone});
+  EXPECT_EQ(stopCause, Error::Cause::targetGone);
   EXPECT_EQ(writer()->finishWritingCount(), 1);
-  EXPECT_TRUE(recorder.isPaused());
+  EXPECT_FALSE(recorder.isPaused()) << "a failed recording has ended, paused or not";
   EXPECT_THROW(recorder.start(Target::screen, RecordingOptions(fields("/tmp/b.mp4", "1"))), Error);
   EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 0);
 }
@@ -156,11 +169,13 @@ TEST_F(LifecycleTest, StreamErrorWhileRecordingIsKeptForStop) {
 TEST_F(LifecycleTest, LaterFailuresAndAThrowingCallbackKeepTheFirstFailure) {
   auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
   recorder.setOnError([](const Error&) { throw std::runtime_error("callback broke"); });
-  ASSERT_TRUE(stream->stopWithError(Platform::makeError("S", 3, "X server gone")));
+  ASSERT_TRUE(stream->stopWithError(Platform::makeError(
+      Platform::ErrorDomain::screenCapture, Platform::displayConnectionLostCode, "X server gone")));
   ASSERT_TRUE(waitForFinish());
   writer()->failWriting(Platform::makeError("W", 5, "Input/output error"));
   stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(1100)));
   EXPECT_EQ(stopFailure(), "An unknown error has occurred: X server gone");
+  EXPECT_EQ(stopCause, Error::Cause::serverLost);
   const auto lines = loggedErrors();
   ASSERT_EQ(lines.size(), 2U) << "the failure, then the callback's";
   EXPECT_NE(lines[0].find("X server gone"), std::string::npos);
@@ -242,12 +257,14 @@ TEST_F(LifecycleTest, StopWhilePausedEndsWithTheLastSampleBeforeThePause) {
 
 TEST_F(LifecycleTest, WriterFailureWhileRecordingIsReported) {
   auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(1000));
-  writer()->failWriting(Platform::makeError("W", 28, "No space left on device"));
+  writer()->failWriting(
+      Platform::makeError(Platform::ErrorDomain::mediaWriting, ENOSPC, "No space left on device"));
   stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(1100)));
   stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(1200)));
   EXPECT_EQ(reportedErrors(),
             std::vector<std::string>{"An unknown error has occurred: No space left on device"});
   EXPECT_EQ(stopFailure(), "An unknown error has occurred: No space left on device");
+  EXPECT_EQ(reportedCauses(), std::vector{Error::Cause::outputNotWritable});
   EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 0);
 }
 
@@ -313,7 +330,7 @@ TEST_F(LifecycleTest, OverlappingStopsFinishTheFileOnce) {
 }
 
 TEST_F(LifecycleTest, MicrophoneThatDisappearsIsReported) {
-  platform.setOperatingSystemVersion({14, 0, 0});
+  platform.setCapabilities({.streamCapturesMicrophone = false, .streamHighlightsClicks = false});
   auto options = fields("/tmp/a.mp4", "1");
   options.microphoneDeviceID = monoMicrophone;
   startVideo(Target::screen, RecordingOptions(options), ms(1000));
@@ -323,10 +340,11 @@ TEST_F(LifecycleTest, MicrophoneThatDisappearsIsReported) {
   EXPECT_EQ(reportedErrors(),
             std::vector<std::string>{"An unknown error has occurred: microphone unplugged"});
   EXPECT_EQ(stopFailure(), "An unknown error has occurred: microphone unplugged");
+  EXPECT_EQ(stopCause, Error::Cause::deviceUnplugged) << "a capture session ends with its device";
 }
 
 TEST_F(LifecycleTest, MicrophoneThatCannotStartFailsTheStart) {
-  platform.setOperatingSystemVersion({14, 0, 0});
+  platform.setCapabilities({.streamCapturesMicrophone = false, .streamHighlightsClicks = false});
   platform.failCaptureSessionStart(Platform::makeError("MediaCapture", 2, "device busy"));
   auto options = fields("/tmp/a.mp4", "1");
   options.microphoneDeviceID = monoMicrophone;

@@ -156,7 +156,8 @@ TEST_F(StartUpTest, WriterSetUpFailuresAreCleanedUpAndReportedOnce) {
   options.recordSystemAudio = true;
   options.microphoneDeviceID = "nobody";
 
-  platform.setOperatingSystemVersion({14, 0, 0}); // the microphone has its own session
+  platform.setCapabilities({.streamCapturesMicrophone = false,
+                            .streamHighlightsClicks = false}); // the microphone has its own session
   EXPECT_EQ(startFailure(Target::screen, RecordingOptions(options)).localizedDescription(),
             "Microphone with id nobody not found");
   EXPECT_TRUE(platform.callLog().isBefore("writer.addInput(audio)",
@@ -190,7 +191,7 @@ TEST_F(StartUpTest, MicrophoneChannelCountsByRoute) {
   options.microphoneDeviceID = monoMicrophone;
   options.losslessAudio = true;
 
-  platform.setOperatingSystemVersion({14, 6, 0});
+  platform.setCapabilities({.streamCapturesMicrophone = false, .streamHighlightsClicks = false});
   platform.failStreamStart(Platform::makeError("S", 2, "stop here"));
   startFailure(Target::screen, RecordingOptions(options));
   auto writer = platform.writers().back();
@@ -210,7 +211,7 @@ TEST_F(StartUpTest, MicrophoneChannelCountsByRoute) {
   EXPECT_EQ(microphoneOutput->queueLabel(), std::optional<std::string>("microphoneQueue"));
   EXPECT_FALSE(platform.streams().back()->hasOutput(SCStreamOutputType::microphone));
 
-  platform.setOperatingSystemVersion({15, 0, 0});
+  platform.setCapabilities({.streamCapturesMicrophone = true, .streamHighlightsClicks = true});
   options.losslessAudio = false;
   startFailure(Target::screen, RecordingOptions(options));
   writer = platform.writers().back();
@@ -236,7 +237,7 @@ TEST_F(StartUpTest, MicrophoneChannelCountsByRoute) {
 
 TEST_F(StartUpTest, StreamConfigurationAndSizes) {
   auto crop = fields("/tmp/a.mp4", "1");
-  crop.cropRect = Platform::CGRect{3, 4, 100.7, 50.2};
+  crop.cropRect = Vistrel::Rect{3, 4, 100.7, 50.2};
   crop.framesPerSecond = 30;
   crop.highlightClicks = true;
   auto stream = startVideo(Target::screen, RecordingOptions(crop));
@@ -256,7 +257,7 @@ TEST_F(StartUpTest, StreamConfigurationAndSizes) {
   EXPECT_EQ(platform.activities()[0].reason, "Recording screen");
   recorder.stop();
 
-  platform.setOperatingSystemVersion({14, 0, 0});
+  platform.setCapabilities({.streamCapturesMicrophone = false, .streamHighlightsClicks = false});
   auto whole = fields("/tmp/b.mov", "1");
   whole.videoCodec = VideoCodec::hevc;
   whole.highlightClicks = true;
@@ -265,13 +266,12 @@ TEST_F(StartUpTest, StreamConfigurationAndSizes) {
   EXPECT_EQ(configuration.width, 2880);
   EXPECT_EQ(configuration.height, 1800);
   EXPECT_FALSE(configuration.sourceRect);
-  EXPECT_FALSE(configuration.showMouseClicks) << "clicks need 15.0";
+  EXPECT_FALSE(configuration.showMouseClicks) << "the stream cannot mark clicks";
   EXPECT_EQ(configuration.pixelFormat, Platform::kCVPixelFormatType_ARGB2101010LEPacked);
   EXPECT_EQ(configuration.colorSpaceName,
             std::optional<std::string>(Platform::kCGColorSpaceDisplayP3));
   recorder.stop();
 
-  platform.setOperatingSystemVersion({13, 0, 0});
   auto window = fields("/tmp/c.mov", "77");
   window.videoCodec = VideoCodec::proRes422;
   stream = startVideo(Target::window, RecordingOptions(window));

@@ -1,10 +1,60 @@
 #include "EngineFixture.h"
 
+#include "Vistrel/PauseTimeline.h"
+
 namespace {
 
 using namespace EngineTesting;
 using Vistrel::RecordingOptions;
 using Vistrel::Target;
+
+// Worked numbers, in milliseconds of capture time.
+TEST(PauseTimeline, APauseCutsFromItsInstantToTheFirstDrivingSampleAfterTheResume) {
+  using Placement = Vistrel::PauseTimeline::Placement;
+  Vistrel::PauseTimeline timeline;
+  for (const CMTimeValue start : {1000, 1040, 1080}) {
+    EXPECT_EQ(timeline.placeDriving(ms(start), ms(40), false), kCMTimeZero);
+  }
+  EXPECT_EQ(timeline.end(), ms(1120));
+
+  timeline.pause(ms(1100));
+  EXPECT_TRUE(timeline.isBeforePause(ms(1090)));
+  EXPECT_FALSE(timeline.isBeforePause(ms(5000)));
+  EXPECT_EQ(timeline.place(ms(1095), ms(10)), (Placement{ms(1095), ms(1100), kCMTimeZero}))
+      << "sound straddling the pause keeps its part before it";
+  EXPECT_EQ(timeline.place(ms(1105), ms(10)), std::nullopt);
+  EXPECT_EQ(timeline.placeDriving(ms(1110), ms(40), false), std::nullopt);
+
+  // The first frame after the resume, at 5000: 3900 ms are cut.
+  EXPECT_EQ(timeline.placeDriving(ms(5000), ms(40), true), ms(3900));
+  EXPECT_EQ(timeline.offset(), ms(3900));
+  EXPECT_EQ(timeline.end(), ms(1140)) << "5000 - 3900 + 40";
+  EXPECT_EQ(timeline.place(ms(4990), ms(20)), (Placement{ms(5000), ms(5010), ms(3900)}))
+      << "sound straddling the resume keeps its part after it";
+  EXPECT_EQ(timeline.place(ms(1098), ms(4)), (Placement{ms(1098), ms(1100), kCMTimeZero}))
+      << "sound from before the pause, delivered late, keeps its place";
+  EXPECT_EQ(timeline.place(ms(3000), ms(10)), std::nullopt);
+
+  EXPECT_EQ(timeline.endAt(ms(6000)), ms(2100)) << "a stop ends the file at its instant";
+  timeline.pause(ms(7000));
+  EXPECT_EQ(timeline.endAt(ms(9000)), ms(3100)) << "a stop while paused, at the pause";
+}
+
+TEST(PauseTimeline, WithoutAPauseInstantTheLastDrivingSampleEndsTheStretch) {
+  Vistrel::PauseTimeline timeline;
+  EXPECT_EQ(timeline.placeDriving(ms(2000), ms(40), true), kCMTimeZero)
+      << "nothing before it to measure from";
+  EXPECT_EQ(timeline.placeDriving(ms(2040), ms(40), false), kCMTimeZero);
+  EXPECT_EQ(timeline.end(), ms(2080));
+  // A resume that no pause preceded cuts from the end of the last frame.
+  EXPECT_EQ(timeline.placeDriving(ms(3000), ms(40), true), ms(920));
+  EXPECT_EQ(timeline.place(ms(2500), ms(10)), std::nullopt);
+  // A pause whose instant is unknown pauses at the end of the last frame.
+  timeline.pause(kCMTimeInvalid);
+  EXPECT_EQ(timeline.place(ms(3030), ms(20)),
+            (Vistrel::PauseTimeline::Placement{ms(3030), ms(3040), ms(920)}));
+  EXPECT_EQ(Vistrel::movedBack(ms(2000), ms(-5)), ms(2000)) << "a negative offset moves nothing";
+}
 
 class TimelineTest : public EngineTest {
 protected:
@@ -173,6 +223,98 @@ TEST_F(TimelineTest, FirstFrameAfterAResumeIsWrittenEvenWhenUnchanged) {
   recorder.stop();
   EXPECT_EQ(appendedTimes(MediaType::video), (std::vector<CMTime>{ms(1000), ms(1000), ms(1150)}))
       << "later idle frames, and blank or suspended ones, are not written";
+}
+
+// A tone in 25 ms buffers that never line up with the pauses: ten pauses and
+// resumes lose no sample of the stretches recorded. Sound captured before a
+// pause but delivered after it keeps its part up to the pause, and sound
+// delivered before the frame that measures a resume keeps its part from it.
+TEST_F(TimelineTest, TenPausesLoseNoSoundAtTheirBoundaries) {
+  auto options = fields("/tmp/a.mp4", "1");
+  options.recordSystemAudio = true;
+  stream = startVideo(Target::screen, RecordingOptions(options), ms(10000));
+  const auto tone = [&](std::int64_t start) {
+    ASSERT_TRUE(stream->deliverAndWait(
+        SCStreamOutputType::audio,
+        makeAudioSample({.presentationTime = ms(start), .frameCount = 1200})));
+  };
+  std::int64_t expectedFrames = 0;
+  std::int64_t lastStretch = 0;
+  for (int stretch = 0; stretch <= 10; ++stretch) {
+    const std::int64_t begin = 10000 + stretch * 4000; // each pause lasts 3 s
+    const std::int64_t pause = begin + 1000;
+    std::int64_t sound = begin;
+    if (stretch > 0) {
+      sound = begin - 15;
+      auto resumed = resumeAsync();
+      tone(sound); // straddles the resume, before the frame that measures it
+      screenFrame(begin);
+      ASSERT_EQ(resumed.wait_for(5s), std::future_status::ready);
+      resumed.get();
+      sound += 25;
+    }
+    for (std::int64_t frame = begin + 40; frame <= pause; frame += 40) {
+      for (; sound + 25 <= frame; sound += 25) {
+        tone(sound);
+      }
+      screenFrame(frame);
+    }
+    if (stretch == 10) {
+      for (; sound < pause; sound += 25) {
+        tone(sound); // the last buffer, which holds the stop's instant
+      }
+      lastStretch = sound - begin;
+      expectedFrames += lastStretch * 48;
+      break;
+    }
+    expectedFrames += (pause - begin) * 48;
+    recorder.pause();
+    tone(sound); // captured before the pause, delivered after it
+    tone(sound + 25);
+  }
+  recorder.stop();
+
+  const auto input = writer()->input(MediaType::audio, 0);
+  ASSERT_TRUE(input);
+  const CMTime end = *writer()->sessionEndTime();
+  EXPECT_EQ(CMTimeCompare(end, ms(10000 + 10 * 1000 + lastStretch)), 0)
+      << "ten stretches of one second, then the last to the stop: " << CMTimeGetSeconds(end);
+  std::int64_t frames = 0;
+  std::optional<CMTime> next;
+  for (const AppendRecord& record : writer()->appends(*input)) {
+    if (next) {
+      EXPECT_EQ(CMTimeCompare(record.presentationTime, *next), 0)
+          << "sound continues where it left off, at " << CMTimeGetSeconds(*next);
+    }
+    next = CMTimeAdd(record.presentationTime, record.duration);
+    const CMTime kept =
+        CMTimeSubtract(CMTimeCompare(*next, end) > 0 ? end : *next, record.presentationTime);
+    frames += CMTimeConvertScale(kept, 48000).value;
+  }
+  EXPECT_EQ(frames, expectedFrames);
+}
+
+// A still window gives few frames: the file still ends at the stop, with the
+// sound up to it.
+TEST_F(TimelineTest, TheLastSoundBeforeAStopIsInTheFile) {
+  auto options = fields("/tmp/a.mp4", "1");
+  options.recordSystemAudio = true;
+  stream = startVideo(Target::screen, RecordingOptions(options), ms(10000));
+  for (std::int64_t t = 10000; t < 12000; t += 10) {
+    systemAudio(t);
+  }
+  recorder.stop();
+
+  ASSERT_TRUE(writer()->sessionEndTime());
+  EXPECT_EQ(CMTimeCompare(*writer()->sessionEndTime(), ms(12000)), 0)
+      << "the stop's instant, not the last frame";
+  const std::vector<CMTime> sound = appendedTimes(MediaType::audio);
+  ASSERT_FALSE(sound.empty());
+  EXPECT_EQ(sound.back(), ms(11990));
+  EXPECT_EQ(std::count_if(sound.begin(), sound.end(),
+                          [](CMTime time) { return CMTimeCompare(time, ms(11900)) >= 0; }),
+            10)
+      << "the last 100 ms";
 }
 
 } // namespace

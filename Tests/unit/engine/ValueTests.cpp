@@ -1,10 +1,16 @@
+#include "Platform/Error.h"
+#include "Platform/OutputSettings.h"
 #include "Vistrel/Error.h"
+#include "Vistrel/FailureCauses.h"
 #include "Vistrel/RecordingOptions.h"
+#include "Vistrel/SharedErrors.h"
 #include "Vistrel/VideoCodec.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
+#include <tuple>
 #include <unordered_set>
 
 namespace {
@@ -77,9 +83,57 @@ TEST(ErrorMessages, SharedCopyKeepsTypeAndText) {
   const auto* copy = dynamic_cast<const Platform::SystemError*>(shared.get());
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(copy->code(), 7);
-  EXPECT_EQ(Vistrel::shareError(std::runtime_error("plain"))->localizedDescription(), "plain");
+  EXPECT_STREQ(Vistrel::shareError(std::runtime_error("plain"))->what(), "plain");
   const auto engine = Vistrel::shareError(Error::noPermissions());
   EXPECT_EQ(dynamic_cast<const Error&>(*engine).kind(), Error::Kind::noPermissions);
+}
+
+TEST(ErrorCauses, PlatformCodesTellWhatAProgramCanDo) {
+  using Cause = Error::Cause;
+  using Vistrel::FailureOrigin;
+  const auto cause = [](Platform::ErrorRef error, FailureOrigin origin) {
+    return Vistrel::recordingFailure(std::move(error), origin, "unexplained").cause();
+  };
+  const auto system = [](const char* domain, std::int64_t code) {
+    return Platform::makeError(domain, code, "text");
+  };
+  namespace Domain = Platform::ErrorDomain;
+  namespace Capture = Platform::MediaCaptureCode;
+  const std::vector<std::tuple<Platform::ErrorRef, FailureOrigin, Cause>> table = {
+      {system(Domain::screenCapture, Platform::captureSourceGoneCode), FailureOrigin::stream,
+       Cause::targetGone},
+      {system(Domain::screenCapture, Platform::displayConnectionLostCode), FailureOrigin::stream,
+       Cause::serverLost},
+      {system(Domain::screenCapture, -3811), FailureOrigin::stream, Cause::other},
+      {system(Domain::mediaCapture, Capture::connectionTerminated), FailureOrigin::stream,
+       Cause::serverLost},
+      {system(Domain::mediaCapture, Capture::connectionRefused), FailureOrigin::captureSession,
+       Cause::serverLost},
+      {system(Domain::mediaCapture, Capture::deviceKilled), FailureOrigin::stream,
+       Cause::deviceUnplugged},
+      {system(Domain::mediaCapture, 2), FailureOrigin::captureSession, Cause::deviceUnplugged},
+      {nullptr, FailureOrigin::captureSession, Cause::deviceUnplugged},
+      {system(Domain::mediaWriting, ENOSPC), FailureOrigin::writer, Cause::outputNotWritable},
+      {system(Domain::mediaWriting, -EDQUOT), FailureOrigin::writer, Cause::outputNotWritable},
+      {system(Domain::mediaWriting, ENOENT), FailureOrigin::writer, Cause::outputNotWritable},
+      {system(Domain::mediaWriting, ENOMEM), FailureOrigin::writer, Cause::other},
+      {nullptr, FailureOrigin::writer, Cause::other},
+      {system("Elsewhere", ENOSPC), FailureOrigin::writer, Cause::other},
+  };
+  for (const auto& [error, origin, expected] : table) {
+    EXPECT_EQ(cause(error, origin), expected)
+        << (error ? error->localizedDescription() : "no error") << " from origin "
+        << static_cast<int>(origin);
+  }
+  const Error failure = Vistrel::recordingFailure(nullptr, FailureOrigin::writer, "unexplained");
+  EXPECT_EQ(failure.localizedDescription(), "An unknown error has occurred: unexplained");
+  EXPECT_EQ(Error::noPermissions().cause(), Cause::other);
+  // A writer may throw its failure while it takes a sample.
+  try {
+    throw Platform::SystemError(Domain::mediaWriting, -EIO, "Could not write the file");
+  } catch (...) {
+    EXPECT_EQ(Vistrel::currentExceptionAsError().cause(), Cause::outputNotWritable);
+  }
 }
 
 TEST(VideoCodecNames, RoundTripAndExactMatching) {
@@ -132,14 +186,14 @@ TEST(RecordingOptionsFields, DefaultsAndStoredValues) {
   const Vistrel::RecordingOptions given({.destination = "/tmp/A.MP4",
                                          .targetID = "",
                                          .framesPerSecond = -5,
-                                         .cropRect = Platform::CGRect{1.5, 2, 100.7, 50.2},
+                                         .cropRect = Vistrel::Rect{1.5, 2, 100.7, 50.2},
                                          .showCursor = false,
                                          .videoCodec = VideoCodec::proRes4444,
                                          .microphoneDeviceID = " mic "});
   EXPECT_EQ(given.destination(), "/tmp/A.MP4");
   EXPECT_EQ(given.targetID(), std::optional<std::string>(""));
   EXPECT_EQ(given.framesPerSecond(), -5);
-  EXPECT_EQ(given.cropRect(), (Platform::CGRect{1.5, 2, 100.7, 50.2}));
+  EXPECT_EQ(given.cropRect(), (Vistrel::Rect{1.5, 2, 100.7, 50.2}));
   EXPECT_FALSE(given.showCursor());
   EXPECT_EQ(given.videoCodec(), VideoCodec::proRes4444);
   EXPECT_EQ(given.microphoneDeviceID(), std::optional<std::string>(" mic "));

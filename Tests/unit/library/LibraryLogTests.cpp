@@ -52,13 +52,13 @@ TEST_F(LibraryLogTest, FollowsTheLibraryLevel) {
 
 TEST(LibraryLogLevels, MapOntoTheLogLevels) {
   using Platform::FFmpeg::logLevelOfLibraryLevel;
-  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_PANIC), LogLevel::error);
-  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_FATAL), LogLevel::error);
-  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_ERROR), LogLevel::error);
-  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_WARNING), LogLevel::warning);
-  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_INFO), LogLevel::info);
-  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_VERBOSE), LogLevel::debug);
-  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_DEBUG), LogLevel::debug);
+  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_PANIC), Platform::LogLevel::error);
+  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_FATAL), Platform::LogLevel::error);
+  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_ERROR), Platform::LogLevel::error);
+  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_WARNING), Platform::LogLevel::warning);
+  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_INFO), Platform::LogLevel::info);
+  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_VERBOSE), Platform::LogLevel::debug);
+  EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_DEBUG), Platform::LogLevel::debug);
   EXPECT_EQ(logLevelOfLibraryLevel(AV_LOG_TRACE), std::nullopt);
 }
 

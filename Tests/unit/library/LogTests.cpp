@@ -1,3 +1,4 @@
+#include "Platform/Log.h"
 #include "Vistrel/Log.h"
 
 #include <gtest/gtest.h>
@@ -40,17 +41,17 @@ TEST_F(LogTest, LevelFiltersBeforeTheSink) {
   // The default lets warnings and errors through.
   EXPECT_FALSE(Vistrel::isLogged(LogLevel::info));
   EXPECT_TRUE(Vistrel::isLogged(LogLevel::warning));
-  Platform::log(LogLevel::debug, "d");
-  Platform::log(LogLevel::info, "i");
-  Platform::log(LogLevel::warning, "w");
-  Platform::log(LogLevel::error, "e");
+  Platform::log(Platform::LogLevel::debug, "d");
+  Platform::log(Platform::LogLevel::info, "i");
+  Platform::log(Platform::LogLevel::warning, "w");
+  Platform::log(Platform::LogLevel::error, "e");
   EXPECT_EQ(messages(), (std::vector<std::pair<LogLevel, std::string>>{{LogLevel::warning, "w"},
                                                                        {LogLevel::error, "e"}}));
 
   Vistrel::setLogLevel(LogLevel::debug);
-  Platform::log(LogLevel::debug, "d2");
+  Platform::log(Platform::LogLevel::debug, "d2");
   Vistrel::setLogLevel(LogLevel::error);
-  Platform::log(LogLevel::warning, "w2");
+  Platform::log(Platform::LogLevel::warning, "w2");
   ASSERT_EQ(messages().size(), 3u);
   EXPECT_EQ(messages().back(), std::make_pair(LogLevel::debug, std::string("d2")));
 }
@@ -59,8 +60,8 @@ TEST_F(LogTest, DefaultSinkWritesOneLineToStandardErrorOnly) {
   Vistrel::setLogSink({});
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  Platform::log(LogLevel::warning, "queue full, frame dropped");
-  Platform::log(LogLevel::info, "not shown");
+  Platform::log(Platform::LogLevel::warning, "queue full, frame dropped");
+  Platform::log(Platform::LogLevel::info, "not shown");
   const std::string err = testing::internal::GetCapturedStderr();
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(err, "Vistrel warning: queue full, frame dropped\n");
@@ -76,11 +77,11 @@ TEST_F(LogTest, SinkMayLogAndReplaceItselfWithoutDeadlock) {
       Vistrel::setLogSink([&](LogLevel, std::string_view inner) {
         seen.push_back("replaced: " + std::string(inner));
       });
-      Platform::log(LogLevel::error, "from inside");
+      Platform::log(Platform::LogLevel::error, "from inside");
     }
   });
-  Platform::log(LogLevel::error, "first");
-  Platform::log(LogLevel::error, "second");
+  Platform::log(Platform::LogLevel::error, "first");
+  Platform::log(Platform::LogLevel::error, "second");
   EXPECT_EQ(seen, (std::vector<std::string>{"first", "replaced: from inside", "replaced: second"}));
 }
 
@@ -91,7 +92,7 @@ TEST_F(LogTest, ConcurrentMessagesAllArriveWhole) {
   for (int t = 0; t < threadCount; ++t)
     threads.emplace_back([t] {
       for (int i = 0; i < perThread; ++i)
-        Platform::log(LogLevel::warning,
+        Platform::log(Platform::LogLevel::warning,
                       "thread " + std::to_string(t) + " message " + std::to_string(i));
     });
   // Replacing the sink meanwhile must not lose or tear messages.

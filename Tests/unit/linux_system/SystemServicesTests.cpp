@@ -11,14 +11,10 @@ namespace {
 
 using namespace Platform;
 
-TEST(LinuxSystemServices, AnswersTheCapabilityLevelOfThisPlatform) {
+TEST(LinuxSystemServices, StreamsCarryNeitherMicrophoneNorClicks) {
   auto services = Linux::makeLinuxSystemServices([] { return true; }, [] { return true; });
-  const auto version = services->operatingSystemVersion();
-  EXPECT_EQ(version.majorVersion, 14);
-  EXPECT_EQ(version.minorVersion, 0);
-  EXPECT_EQ(version.patchVersion, 0);
-  EXPECT_TRUE(isOperatingSystemAtLeast(*services, {13, 1, 0}));
-  EXPECT_FALSE(isOperatingSystemAtLeast(*services, {15, 0, 0}));
+  EXPECT_EQ(services->capabilities(),
+            (Capabilities{.streamCapturesMicrophone = false, .streamHighlightsClicks = false}));
 }
 
 TEST(LinuxSystemServices, PermissionsFollowTheProbes) {

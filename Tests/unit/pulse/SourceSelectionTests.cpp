@@ -44,17 +44,14 @@ TEST(QueryListsAudioSources, MicrophoneTypesListSourcesForAudioOrAnyMedia) {
   EXPECT_TRUE(
       queryListsAudioSources({AVCaptureDeviceType::microphone, AVCaptureDeviceType::external},
                              MediaType::audio, unspecified));
-  EXPECT_TRUE(queryListsAudioSources(
-      {AVCaptureDeviceType::builtInMicrophone, AVCaptureDeviceType::externalUnknown},
-      MediaType::audio, unspecified));
   EXPECT_TRUE(queryListsAudioSources({AVCaptureDeviceType::microphone}, std::nullopt, unspecified));
 }
 
 TEST(QueryListsAudioSources, ExternalVideoOrPositionedQueriesListNone) {
   const auto unspecified = AVCaptureDevicePosition::unspecified;
   EXPECT_FALSE(queryListsAudioSources({AVCaptureDeviceType::external}, std::nullopt, unspecified));
-  EXPECT_FALSE(queryListsAudioSources({AVCaptureDeviceType::externalUnknown}, MediaType::audio,
-                                      unspecified));
+  EXPECT_FALSE(
+      queryListsAudioSources({AVCaptureDeviceType::external}, MediaType::audio, unspecified));
   EXPECT_FALSE(
       queryListsAudioSources({AVCaptureDeviceType::microphone}, MediaType::video, unspecified));
   EXPECT_FALSE(queryListsAudioSources({AVCaptureDeviceType::microphone}, MediaType::audio,

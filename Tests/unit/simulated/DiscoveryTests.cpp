@@ -13,7 +13,7 @@ std::vector<std::string> idsOf(const std::vector<CaptureDeviceRef>& devices) {
   return ids;
 }
 
-TEST(Discovery, DevicesAnswerOnlyToTheTypeNamesOfTheSimulatedVersion) {
+TEST(Discovery, DevicesAnswerToTheirTypesAndMediaType) {
   SimulatedPlatform platform;
   platform.addAudioDevice({"mic-1", "Microphone", {audioDeviceFormat(1)}});
   platform.addExternalDevice({"phone-1", "Phone", {videoDeviceFormat(1170, 2532)}});
@@ -24,16 +24,11 @@ TEST(Discovery, DevicesAnswerOnlyToTheTypeNamesOfTheSimulatedVersion) {
   };
   using Ids = std::vector<std::string>;
 
-  platform.setOperatingSystemVersion({13, 0, 0});
-  EXPECT_EQ(discover({AVCaptureDeviceType::microphone}, MediaType::audio), Ids{});
-  EXPECT_EQ(discover({AVCaptureDeviceType::builtInMicrophone}, MediaType::audio), Ids{"mic-1"});
-  EXPECT_EQ(discover({AVCaptureDeviceType::externalUnknown}, std::nullopt), Ids{})
+  EXPECT_EQ(discover({AVCaptureDeviceType::microphone}, MediaType::video), Ids{});
+  EXPECT_EQ(discover({AVCaptureDeviceType::external}, std::nullopt), Ids{})
       << "external devices are hidden until allowed";
 
   capture.allowScreenCaptureDevices();
-  EXPECT_EQ(discover({AVCaptureDeviceType::externalUnknown}, std::nullopt), Ids{"phone-1"});
-
-  platform.setOperatingSystemVersion({14, 0, 0});
   EXPECT_EQ(
       discover({AVCaptureDeviceType::microphone, AVCaptureDeviceType::external}, MediaType::audio),
       Ids{"mic-1"});

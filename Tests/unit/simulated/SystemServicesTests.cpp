@@ -45,15 +45,15 @@ TEST(SimulatedSystem, AnswersFromTheScript) {
   SimulatedPlatform platform;
   auto& system = *platform.services().system;
   EXPECT_FALSE(system.mainBundle());
-  EXPECT_TRUE(isOperatingSystemAtLeast(system, {15, 0, 0}));
+  EXPECT_TRUE(system.capabilities().streamCapturesMicrophone);
 
-  platform.setOperatingSystemVersion({13, 1, 0});
+  platform.setCapabilities({.streamCapturesMicrophone = false, .streamHighlightsClicks = true});
   platform.setMainBundle(Bundle{"/opt/App.app", "com.example.app"});
   platform.addBundle(Bundle{"/opt/App.app/Resources.bundle", std::nullopt});
   platform.setOpenURLAnswer(false);
   platform.setMicrophoneAuthorizationStatus(7);
 
-  EXPECT_FALSE(isOperatingSystemAtLeast(system, {14, 0, 0}));
+  EXPECT_FALSE(system.capabilities().streamCapturesMicrophone);
   EXPECT_EQ(system.mainBundle()->bundleIdentifier, "com.example.app");
   EXPECT_TRUE(system.bundleAtPath("/opt/App.app/Resources.bundle"));
   EXPECT_FALSE(system.bundleAtPath("/opt/App.app/Missing.bundle"));

@@ -10,8 +10,7 @@ bool queryListsAudioSources(const std::vector<AVCaptureDeviceType>& deviceTypes,
     return false;
   }
   return std::any_of(deviceTypes.begin(), deviceTypes.end(), [](AVCaptureDeviceType type) {
-    return type == AVCaptureDeviceType::builtInMicrophone ||
-           type == AVCaptureDeviceType::microphone;
+    return type == AVCaptureDeviceType::microphone;
   });
 }
 

@@ -29,13 +29,14 @@ public:
       : screenCaptureAllowed_(std::move(screenCaptureAllowed)),
         audioServerAccepts_(std::move(audioServerAccepts)) {}
 
-  // The capability level, not a release: this platform behaves as 14.0. The
-  // microphone goes through a capture session of its own (so its real channel
-  // count is used; the 15.0 route would take it from the screen stream, which
-  // captures no microphone here), output sizes come from the content filter's
-  // rectangle, device queries use the 14.0 device types, and windows report
-  // whether they are active (13.1).
-  OperatingSystemVersion operatingSystemVersion() override { return {14, 0, 0}; }
+  // Neither the X11 nor the portal stream carries a microphone (it goes
+  // through a capture session of its own, with its real channel count) or
+  // marks clicks.
+  Capabilities capabilities() override {
+    return {.streamCapturesMicrophone = false, .streamHighlightsClicks = false};
+  }
+
+  CMTime hostTime() override { return hostTimeNow(); }
 
   // Nothing asks the user on Linux: the microphone is usable exactly when the
   // audio server accepts us.
