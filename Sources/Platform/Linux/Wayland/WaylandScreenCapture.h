@@ -25,6 +25,10 @@ inline constexpr const char* desktopPickerWindowTitle =
 std::shared_ptr<ScreenCaptureService>
 makeWaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio);
 
+// Lists like the service above but casts nothing: a program that never
+// records links neither the portal's streaming nor PipeWire.
+std::shared_ptr<ScreenCaptureService> makeWaylandListingService();
+
 // Whether this process runs in a Wayland session ($WAYLAND_DISPLAY, or
 // $XDG_SESSION_TYPE "wayland").
 bool isWaylandSession();
