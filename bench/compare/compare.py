@@ -22,6 +22,7 @@ a key frame every second, yuv420p BT.709, Apple Lossless audio at 48 kHz,
 
 import argparse
 import array
+import contextlib
 import json
 import os
 import resource
@@ -51,6 +52,19 @@ class Desktop:
 
     def stop(self):
         subprocess.run([os.path.join(ROOT, "scripts/virtual-desktop"), "stop", self.state])
+
+
+@contextlib.contextmanager
+def demo_window(program, size, extra=()):
+    """The benchmark's window at the top left of the desktop; yields its id."""
+    process = subprocess.Popen(
+        [program, "--title", "Benchmark", "--position", "0,0", "--size", size, *extra],
+        stdout=subprocess.PIPE, text=True)
+    try:
+        yield process.stdout.readline().strip()
+    finally:
+        process.terminate()
+        process.wait()
 
 
 def wait_rusage(process):
@@ -257,14 +271,8 @@ def main():
                 rows.append(result)
 
     def with_window(size, extra, action):
-        window_process = subprocess.Popen(
-            [window_program, "--title", "Benchmark", "--position", "0,0", "--size", size]
-            + extra, stdout=subprocess.PIPE, text=True)
-        try:
-            action(window_process.stdout.readline().strip())
-        finally:
-            window_process.terminate()
-            window_process.wait()
+        with demo_window(window_program, size, extra) as window:
+            action(window)
 
     desktop = Desktop(os.path.join(work, "desktop"))
     try:
