@@ -5,7 +5,8 @@ with two pulse inputs), alternately, for a moving window that flashes white
 and beeps at the same instant about every second and for a still window,
 several rounds in one run on one private virtual desktop.
 
-It prints one table: CPU seconds per recorded second and its ratio to
+It prints one table: CPU seconds per recorded second, the same after the
+first two seconds (the steady state, start-up left out), the ratio to
 ffmpeg's in the same round, peak memory, video frames written against the
 frames the rate asks for, the largest gap between frames, and the A/V offset
 (beep onset minus flash onset, read back from the files) as median and range.
@@ -65,6 +66,25 @@ def demo_window(program, size, extra=()):
     finally:
         process.terminate()
         process.wait()
+
+
+SETTLING = 2.0  # seconds after the start that the steady state leaves out
+
+
+def process_cpu(pid):
+    """CPU seconds the process has used so far, its ended threads included."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def record_for(process, seconds):
+    """Lets the recording run; returns its CPU seconds per second after the
+    first SETTLING seconds, when start-up is over."""
+    time.sleep(SETTLING)
+    settled, cpu = time.monotonic(), process_cpu(process.pid)
+    time.sleep(max(0.0, seconds - SETTLING))
+    return (process_cpu(process.pid) - cpu) / (time.monotonic() - settled)
 
 
 def wait_rusage(process):
@@ -171,13 +191,13 @@ def record_with_helper(helper, window, seconds, path):
             break
         if line.startswith(("Vistrel Error", "Unknown Error")):
             raise RuntimeError(line.strip())
-    time.sleep(seconds)
+    steady = record_for(process, seconds)
     interrupted = time.monotonic()
     process.send_signal(signal.SIGINT)
     process.stdout.read()
     status, cpu, peak = wait_rusage(process)
     return {"status": status, "cpu": cpu, "peak": peak, "stop": time.monotonic() - interrupted,
-            "dropped": None}
+            "dropped": None, "steady": steady}
 
 
 def record_with_library(program, seconds, path):
@@ -215,7 +235,7 @@ def record_with_ffmpeg(window, size, seconds, path):
         path,
     ]
     process = subprocess.Popen(arguments, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    time.sleep(seconds)
+    steady = record_for(process, seconds)
     interrupted = time.monotonic()
     # "q" is ffmpeg's own clean stop; a SIGINT makes it exit with status 255.
     process.stdin.write("q")
@@ -225,7 +245,7 @@ def record_with_ffmpeg(window, size, seconds, path):
     dropped = [int(line.split("=")[1]) for line in progress.splitlines()
                if line.startswith("drop_frames=")]
     return {"status": status, "cpu": cpu, "peak": peak, "stop": time.monotonic() - interrupted,
-            "dropped": dropped[-1] if dropped else None}
+            "dropped": dropped[-1] if dropped else None, "steady": steady}
 
 
 def median(values):
@@ -301,7 +321,8 @@ def main():
           f"x264 veryfast CRF 23, no B-frames, 1 s GOP, two ALAC tracks; "
           f"{options.rounds} rounds, recorders alternating; display: the whole "
           f"{options.display_size} screen with moving content, no sound\n")
-    header = (f"{'content':8} {'recorder':14} {'CPU s/s median (range)':>24} {'x ffmpeg':>9} "
+    header = (f"{'content':8} {'recorder':14} {'CPU s/s median (range)':>24} "
+              f"{'after ' + str(SETTLING) + ' s':>11} {'x ffmpeg':>9} "
               f"{'peak MiB':>9} {'frames/expected':>16} {'max gap ms':>11} "
               f"{'A/V ms median (range), n':>28}")
     print(header)
@@ -327,9 +348,11 @@ def main():
             offsets = [offset for row in group for offset in row["offsets"]]
             av = (f"{median(offsets):+.0f} ({min(offsets):+.0f}..{max(offsets):+.0f}), "
                   f"{len(offsets)}" if offsets else "-")
+            steady = [row["steady"] for row in group if row.get("steady") is not None]
             failed = [row["status"] for row in group if row["status"] != 0]
             print(f"{content:8} {recorder:14} "
                   f"{median(cpu):8.3f} ({min(cpu):.3f}-{max(cpu):.3f}) "
+                  f"{(f'{median(steady):.3f}' if steady else '-'):>11} "
                   f"{median(ratios):9.2f} {max(row['peak'] for row in group):9.1f} "
                   f"{frames:7d}/{expected:<8d} "
                   f"{max(gaps) * 1000 if gaps else float('nan'):11.0f} {av:>28}"
