@@ -94,10 +94,19 @@ TEST(LoadedLibraries, CommandsThatListAndAskLoadNoneOfTheRecordingsLibraries) {
     }
   }
 
-  // A start loads the writer even when it goes no further.
+  // A start loads the writer's encoders even when it goes no further.
   const Loaded start = runAudited({"start"}, desktop.environment());
   EXPECT_EQ(start.result.output, "Missing screenId or file path for start\n");
+  EXPECT_TRUE(loads(start, "libx264"));
+#ifdef TARSEL_HELPER_LEAN_FFMPEG
+  // Its own FFmpeg is inside it: none of Debian's FFmpeg libraries, nor the
+  // hundred-odd they would bring.
+  EXPECT_FALSE(loads(start, "libavcodec"));
+  EXPECT_FALSE(loads(start, "libavformat"));
+  EXPECT_LT(start.objects.size(), 60U);
+#else
   EXPECT_TRUE(loads(start, "libavcodec"));
+#endif
 }
 
 TEST(LoadedLibraries, OnAWaylandDesktopListingLoadsNoPipeWire) {
