@@ -1,8 +1,10 @@
 // The executable the parent application spawns. It blocks SIGINT, SIGTERM and
-// SIGHUP, then replaces itself with the helper proper beside it. Loading the
-// helper's hundred-odd shared libraries takes tens of milliseconds, during
-// which a signal would end the process before any of our code runs; a blocked
-// signal instead stays pending across exec until the helper has installed its
+// SIGHUP, then replaces itself with the helper proper beside it: the
+// recording program for "start", the program that lists and asks for every
+// other command, which loads a few libraries instead of the hundred-odd a
+// recording needs. Loading those takes tens of milliseconds, during which a
+// signal would end the process before any of our code runs; a blocked signal
+// instead stays pending across exec until the helper has installed its
 // handlers and unblocks it.
 //
 // Even a static C library spends about a millisecond starting up before main,
@@ -38,7 +40,8 @@ long systemCall(long number, long first, long second, long third, long fourth = 
   return result;
 }
 
-constexpr char programName[] = TARSEL_HELPER_PROGRAM_NAME;
+constexpr char recordingProgramName[] = TARSEL_HELPER_RECORDING_PROGRAM_NAME;
+constexpr char queryProgramName[] = TARSEL_HELPER_QUERY_PROGRAM_NAME;
 constexpr std::size_t pathCapacity = 4096;
 
 void blockStopSignals() {
@@ -49,9 +52,22 @@ void blockStopSignals() {
              sizeof stopSignals);
 }
 
-// The helper proper lives beside this executable; false when its path does
-// not fit.
-bool helperPath(char (&path)[pathCapacity]) {
+bool isRecordingCommand(const char* word) {
+  static constexpr char start[] = "start";
+  for (std::size_t index = 0; index < sizeof start; ++index) {
+    if (word[index] != start[index]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The program of `command` (null when there is none) lives beside this
+// executable; false when its path does not fit.
+bool helperPath(const char* command, char (&path)[pathCapacity]) {
+  const bool recording = command != nullptr && isRecordingCommand(command);
+  const char* const programName = recording ? recordingProgramName : queryProgramName;
+  const std::size_t nameSize = recording ? sizeof recordingProgramName : sizeof queryProgramName;
   const long length =
       systemCall(__NR_readlinkat, AT_FDCWD, reinterpret_cast<long>("/proc/self/exe"),
                  reinterpret_cast<long>(path), pathCapacity);
@@ -62,10 +78,10 @@ bool helperPath(char (&path)[pathCapacity]) {
   while (end > 0 && path[end - 1] != '/') {
     --end;
   }
-  if (end == 0 || end + sizeof programName > pathCapacity) {
+  if (end == 0 || end + nameSize > pathCapacity) {
     return false;
   }
-  for (std::size_t index = 0; index < sizeof programName; ++index) {
+  for (std::size_t index = 0; index < nameSize; ++index) {
     path[end + index] = programName[index];
   }
   return true;
@@ -93,7 +109,7 @@ extern "C" [[noreturn]] void launch(long* stack) {
   char** const arguments = reinterpret_cast<char**>(stack + 1);
   char** const environment = arguments + stack[0] + 1;
   char path[pathCapacity];
-  if (!helperPath(path)) {
+  if (!helperPath(stack[0] > 1 ? arguments[1] : nullptr, path)) {
     fail("/proc/self/exe");
   }
   systemCall(__NR_execve, reinterpret_cast<long>(path), reinterpret_cast<long>(arguments),

@@ -5,7 +5,8 @@ with two pulse inputs), alternately, for a moving window that flashes white
 and beeps at the same instant about every second and for a still window,
 several rounds in one run on one private virtual desktop.
 
-It prints one table: CPU seconds per recorded second and its ratio to
+It prints one table: CPU seconds per recorded second, the same after the
+first two seconds (the steady state, start-up left out), the ratio to
 ffmpeg's in the same round, peak memory, video frames written against the
 frames the rate asks for, the largest gap between frames, and the A/V offset
 (beep onset minus flash onset, read back from the files) as median and range.
@@ -22,6 +23,7 @@ a key frame every second, yuv420p BT.709, Apple Lossless audio at 48 kHz,
 
 import argparse
 import array
+import contextlib
 import json
 import os
 import resource
@@ -52,6 +54,38 @@ class Desktop:
 
     def stop(self):
         subprocess.run([os.path.join(ROOT, "scripts/virtual-desktop"), "stop", self.state])
+
+
+@contextlib.contextmanager
+def demo_window(program, size, extra=()):
+    """The benchmark's window at the top left of the desktop; yields its id."""
+    process = subprocess.Popen(
+        [program, "--title", "Benchmark", "--position", "0,0", "--size", size, *extra],
+        stdout=subprocess.PIPE, text=True)
+    try:
+        yield process.stdout.readline().strip()
+    finally:
+        process.terminate()
+        process.wait()
+
+
+SETTLING = 2.0  # seconds after the start that the steady state leaves out
+
+
+def process_cpu(pid):
+    """CPU seconds the process has used so far, its ended threads included."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def record_for(process, seconds):
+    """Lets the recording run; returns its CPU seconds per second after the
+    first SETTLING seconds, when start-up is over."""
+    time.sleep(SETTLING)
+    settled, cpu = time.monotonic(), process_cpu(process.pid)
+    time.sleep(max(0.0, seconds - SETTLING))
+    return (process_cpu(process.pid) - cpu) / (time.monotonic() - settled)
 
 
 def wait_rusage(process):
@@ -180,8 +214,8 @@ def stop_helper(process):
 
 def record_with_helper(helper, window, seconds, path):
     process = start_helper(helper, window, path)
-    time.sleep(seconds)
-    return stop_helper(process)
+    steady = record_for(process, seconds)
+    return {**stop_helper(process), "steady": steady}
 
 
 def record_with_library(program, seconds, path):
@@ -243,8 +277,8 @@ def stop_ffmpeg(process):
 
 def record_with_ffmpeg(window, size, seconds, path):
     process = start_ffmpeg(window, size, path)
-    time.sleep(seconds)
-    return stop_ffmpeg(process)
+    steady = record_for(process, seconds)
+    return {**stop_ffmpeg(process), "steady": steady}
 
 
 def median(values):
@@ -290,14 +324,8 @@ def main():
                 rows.append(result)
 
     def with_window(size, extra, action):
-        window_process = subprocess.Popen(
-            [window_program, "--title", "Benchmark", "--position", "0,0", "--size", size]
-            + extra, stdout=subprocess.PIPE, text=True)
-        try:
-            action(window_process.stdout.readline().strip())
-        finally:
-            window_process.terminate()
-            window_process.wait()
+        with demo_window(window_program, size, extra) as window:
+            action(window)
 
     desktop = Desktop(os.path.join(work, "desktop"))
     try:
@@ -326,7 +354,8 @@ def main():
           f"x264 veryfast CRF 23, no B-frames, 1 s GOP, two ALAC tracks; "
           f"{options.rounds} rounds, recorders alternating; display: the whole "
           f"{options.display_size} screen with moving content, no sound\n")
-    header = (f"{'content':8} {'recorder':14} {'CPU s/s median (range)':>24} {'x ffmpeg':>9} "
+    header = (f"{'content':8} {'recorder':14} {'CPU s/s median (range)':>24} "
+              f"{'after ' + str(SETTLING) + ' s':>11} {'x ffmpeg':>9} "
               f"{'peak MiB':>9} {'frames/expected':>16} {'max gap ms':>11} "
               f"{'A/V ms median (range), n':>28}")
     print(header)
@@ -352,9 +381,11 @@ def main():
             offsets = [offset for row in group for offset in row["offsets"]]
             av = (f"{median(offsets):+.0f} ({min(offsets):+.0f}..{max(offsets):+.0f}), "
                   f"{len(offsets)}" if offsets else "-")
+            steady = [row["steady"] for row in group if row.get("steady") is not None]
             failed = [row["status"] for row in group if row["status"] != 0]
             print(f"{content:8} {recorder:14} "
                   f"{median(cpu):8.3f} ({min(cpu):.3f}-{max(cpu):.3f}) "
+                  f"{(f'{median(steady):.3f}' if steady else '-'):>11} "
                   f"{median(ratios):9.2f} {max(row['peak'] for row in group):9.1f} "
                   f"{frames:7d}/{expected:<8d} "
                   f"{max(gaps) * 1000 if gaps else float('nan'):11.0f} {av:>28}"

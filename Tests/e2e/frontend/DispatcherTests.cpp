@@ -61,12 +61,13 @@ TEST(Dispatcher, BundleIdentifierComesFromTheEnclosingApplicationBundle) {
       << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
          "  <key>CFBundleIdentifier</key>\n  <string>com.example.meetings</string>\n"
          "</dict>\n</plist>\n";
-  // The launcher and the program it runs go together.
+  // The launcher and the programs it runs go together.
   const auto executable = contents / "MacOS/tarsel-helper";
   std::filesystem::copy_file(TARSEL_HELPER, executable);
-  std::filesystem::copy_file(std::filesystem::path(TARSEL_HELPER).parent_path() /
-                                 "tarsel-helper-main",
-                             contents / "MacOS/tarsel-helper-main");
+  for (const char* program : {"tarsel-helper-main", "tarsel-helper-query"}) {
+    std::filesystem::copy_file(std::filesystem::path(TARSEL_HELPER).parent_path() / program,
+                               contents / "MacOS" / program);
+  }
 
   const RunResult result = run({executable.string(), "bundle-id"});
   EXPECT_EQ(result.output, "Bundle ID: com.example.meetings\n");

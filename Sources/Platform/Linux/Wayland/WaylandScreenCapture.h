@@ -26,6 +26,11 @@ std::shared_ptr<ScreenCaptureService>
 makeWaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio,
                                 std::shared_ptr<ScreenCaptureService> xwayland);
 
+// Lists like the service above but casts nothing: a program that never
+// records links neither the portal's streaming nor PipeWire.
+std::shared_ptr<ScreenCaptureService>
+makeWaylandListingService(std::shared_ptr<ScreenCaptureService> xwayland);
+
 // Whether this process runs in a Wayland session ($WAYLAND_DISPLAY, or
 // $XDG_SESSION_TYPE "wayland").
 bool isWaylandSession();

@@ -17,6 +17,11 @@ namespace Platform::Linux {
 std::shared_ptr<ScreenCaptureService>
 makeX11ScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio);
 
+// Lists displays and windows like the service above but makes no streams:
+// a program that never records links none of the capture code, nor loads the
+// libraries it uses.
+std::shared_ptr<ScreenCaptureService> makeX11ListingService();
+
 // Whether the display named by $DISPLAY can be opened and its root window
 // read: the screen-recording permission of this platform. Any thread.
 bool canCaptureScreen();

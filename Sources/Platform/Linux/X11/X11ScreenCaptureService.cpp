@@ -1,8 +1,7 @@
 #include "Platform/Linux/X11/X11ScreenCapture.h"
 
-#include "Platform/Linux/Capture/CaptureErrors.h"
-#include "Platform/Linux/Capture/CaptureStream.h"
-#include "Platform/Linux/X11/XCaptureSource.h"
+#include "Platform/Error.h"
+#include "Platform/Linux/X11/X11Service.h"
 #include "Platform/Linux/X11/XConnection.h"
 #include "Platform/Linux/X11/XDiscovery.h"
 
@@ -31,27 +30,10 @@ private:
   std::shared_ptr<XConnection> connection_; // guarded by mutex_
 };
 
-// The content of one stream's start: the filter's window or display.
-std::unique_ptr<Capture::CaptureSource> makeSource(const std::shared_ptr<XConnection>& connection,
-                                                   const SCContentFilter& filter,
-                                                   const SCStreamConfiguration& configuration) {
-  if (!connection->hasCapturableImageFormat()) {
-    Capture::throwCaptureError(Capture::CaptureErrorCode::failedToStart,
-                               "X display \"" + connection->displayName() +
-                                   "\" does not use 24-bit true colour, the only format captured");
-  }
-  if (filter.window()) {
-    return X11::makeWindowCaptureSource(connection, filter.window()->windowID,
-                                        configuration.showsCursor);
-  }
-  return X11::makeDisplayCaptureSource(connection, filter.display()->displayID,
-                                       configuration.sourceRect, configuration.showsCursor);
-}
-
 class X11ScreenCaptureService final : public ScreenCaptureService {
 public:
-  explicit X11ScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio)
-      : audio_(std::move(audio)) {}
+  explicit X11ScreenCaptureService(X11::StreamMaker makeStream)
+      : makeStream_(std::move(makeStream)) {}
 
   SCShareableContent shareableContent(bool excludeDesktopWindows,
                                       bool onScreenWindowsOnly) override {
@@ -69,11 +51,12 @@ public:
   std::shared_ptr<SCStream> makeStream(const SCContentFilter& filter,
                                        const SCStreamConfiguration& configuration,
                                        std::weak_ptr<SCStreamDelegate> delegate) override {
-    return std::make_shared<Capture::CaptureStream>(
-        [display = display_, filter, configuration](std::stop_token) {
-          return makeSource(display->get(), filter, configuration);
-        },
-        audio_, configuration, std::move(delegate));
+    if (!makeStream_) {
+      throw SystemError(ErrorDomain::screenCapture, -3802,
+                        "This screen capture service lists only; it makes no streams");
+    }
+    return makeStream_([display = display_] { return display->get(); }, filter, configuration,
+                       std::move(delegate));
   }
 
   std::uint32_t mainDisplayID() override {
@@ -111,15 +94,18 @@ private:
     }
   }
 
-  const std::shared_ptr<AudioCaptureFactory> audio_;
+  const X11::StreamMaker makeStream_;
   const std::shared_ptr<SharedDisplay> display_ = std::make_shared<SharedDisplay>();
 };
 
 } // namespace
 
-std::shared_ptr<ScreenCaptureService>
-makeX11ScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio) {
-  return std::make_shared<X11ScreenCaptureService>(std::move(audio));
+std::shared_ptr<ScreenCaptureService> X11::makeX11Service(StreamMaker makeStream) {
+  return std::make_shared<X11ScreenCaptureService>(std::move(makeStream));
+}
+
+std::shared_ptr<ScreenCaptureService> makeX11ListingService() {
+  return X11::makeX11Service(nullptr);
 }
 
 bool canCaptureScreen() {

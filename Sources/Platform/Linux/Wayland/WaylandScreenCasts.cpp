@@ -1,0 +1,105 @@
+#include "Platform/Linux/Wayland/WaylandScreenCapture.h"
+
+#include "Platform/Linux/Capture/CaptureStream.h"
+#include "Platform/Linux/Wayland/PipeWireDaemon.h"
+#include "Platform/Linux/Wayland/PipeWireFrames.h"
+#include "Platform/Linux/Wayland/RestoreTokens.h"
+#include "Platform/Linux/Wayland/ScreenCastPortal.h"
+#include "Platform/Linux/Wayland/ScreenCastSource.h"
+#include "Platform/Linux/Wayland/WaylandService.h"
+
+#include <thread>
+
+// The screen casts of the Wayland service: the desktop's portal grants them,
+// PipeWire delivers their frames.
+
+namespace Platform::Linux {
+
+namespace {
+
+using Wayland::ScreenCastRequest;
+
+// A remembered pick is restored in milliseconds; a desktop that takes longer
+// is showing a dialog, which nobody asked to see in the middle of a meeting.
+constexpr std::chrono::seconds quietRequestPatience{5};
+// How long a restarting PipeWire may take to come back, and how long its
+// clients (the compositor, the session manager) may take to find it again.
+constexpr std::chrono::seconds pipeWireReturnPatience{10};
+constexpr std::chrono::milliseconds compositorCatchUp{500};
+
+// The most frames a second the recording keeps, and so the most the cast
+// need send; none when it keeps every frame.
+double recordedFrameRate(const CMTime& minimumFrameInterval) {
+  if (!minimumFrameInterval.isNumeric() || minimumFrameInterval.value <= 0) {
+    return 0;
+  }
+  return 1 / CMTimeGetSeconds(minimumFrameInterval);
+}
+
+std::shared_ptr<SCStream> makeCastStream(const std::shared_ptr<AudioCaptureFactory>& audio,
+                                         const SCContentFilter& filter,
+                                         const SCStreamConfiguration& configuration,
+                                         std::weak_ptr<SCStreamDelegate> delegate) {
+  const bool picked = filter.window() && filter.window()->windowID == desktopPickerWindowID;
+  ScreenCastRequest request;
+  request.sources = static_cast<std::uint32_t>(Wayland::CastSource::monitor);
+  if (picked) {
+    request.sources |= static_cast<std::uint32_t>(Wayland::CastSource::window);
+  }
+  request.showsCursor = configuration.showsCursor;
+  // Only a display is cut: a picked window or screen is recorded whole, at
+  // its own pixels (the entry's size in points says nothing of what the
+  // user will pick, nor of the output's scale).
+  std::optional<CGRect> sourceRect = picked ? std::nullopt : configuration.sourceRect;
+  SCStreamConfiguration streamConfiguration = configuration;
+  if (picked) {
+    streamConfiguration.width = 0;
+    streamConfiguration.height = 0;
+  }
+  const auto tokens = std::make_shared<Wayland::RestoreTokens>(picked ? "picker" : "display");
+  const double frameRate = recordedFrameRate(configuration.minimumFrameInterval);
+  Wayland::CastOpener open = [request, tokens, frameRate](std::stop_token stop, bool quietly) {
+    ScreenCastRequest asked = request;
+    asked.restoreToken = tokens->load();
+    if (quietly) {
+      if (!asked.restoreToken) {
+        throw SystemError(ErrorDomain::screenCapture, -3802,
+                          "The desktop remembered no pick to restore");
+      }
+      asked.patience = quietRequestPatience;
+      // A request while PipeWire is still down fails, and uses the token
+      // up: the desktop then forgets the pick.
+      if (!Wayland::waitForPipeWire(pipeWireReturnPatience, stop)) {
+        throw SystemError(ErrorDomain::screenCapture, -3802, "PipeWire did not come back");
+      }
+      std::this_thread::sleep_for(compositorCatchUp);
+    }
+    Wayland::ScreenCastGrant grant = Wayland::requestScreenCast(asked, stop);
+    // Each token serves once: the new one replaces it, or none forgets it.
+    tokens->store(grant.restoreToken);
+    return Wayland::Cast{
+        std::move(grant.lease),
+        std::make_unique<Wayland::PipeWireFrames>(grant.remote, grant.node, frameRate),
+        grant.width};
+  };
+  return std::make_shared<Capture::CaptureStream>(
+      [open = std::move(open), sourceRect](std::stop_token stop) {
+        return Wayland::makeScreenCastSource(open, sourceRect, std::move(stop));
+      },
+      audio, streamConfiguration, std::move(delegate));
+}
+
+} // namespace
+
+std::shared_ptr<ScreenCaptureService>
+makeWaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio,
+                                std::shared_ptr<ScreenCaptureService> xwayland) {
+  return Wayland::makeWaylandService(
+      std::move(xwayland), [audio = std::move(audio)](const SCContentFilter& filter,
+                                                      const SCStreamConfiguration& configuration,
+                                                      std::weak_ptr<SCStreamDelegate> delegate) {
+        return makeCastStream(audio, filter, configuration, std::move(delegate));
+      });
+}
+
+} // namespace Platform::Linux
