@@ -91,8 +91,9 @@ struct World {
   CMTime clock = kCMTimeInvalid;
   void noteDelivered(const CMSampleBuffer& sample) {
     const CMTime duration = sample.duration();
-    const CMTime end = CMTimeAdd(sample.presentationTimeStamp(),
-                                 duration.isNumeric() && duration.value > 0 ? duration : kCMTimeZero);
+    const CMTime end =
+        CMTimeAdd(sample.presentationTimeStamp(),
+                  duration.isNumeric() && duration.value > 0 ? duration : kCMTimeZero);
     std::lock_guard lock(mutex);
     if (end.isNumeric() && (!clock.isNumeric() || CMTimeCompare(end, clock) > 0)) {
       clock = end;
