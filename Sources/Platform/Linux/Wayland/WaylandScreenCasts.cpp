@@ -27,14 +27,12 @@ constexpr std::chrono::seconds quietRequestPatience{5};
 constexpr std::chrono::seconds pipeWireReturnPatience{10};
 constexpr std::chrono::milliseconds compositorCatchUp{500};
 
-// The most frames a second the recording keeps, and so the most the cast
-// need send; none when it keeps every frame.
-double recordedFrameRate(const CMTime& minimumFrameInterval) {
-  if (!minimumFrameInterval.isNumeric() || minimumFrameInterval.value <= 0) {
-    return 0;
-  }
-  return 1 / CMTimeGetSeconds(minimumFrameInterval);
-}
+// The cast is asked for no fewer frames than the compositor draws: mutter
+// holds back a frame that comes sooner than a rate limit allows and sends
+// it late, which put the picture 20-30 ms behind the sound (measured with
+// the flashing window against its beeps); the capture loop keeps one frame
+// per grid point anyway.
+constexpr double unlimitedFrameRate = 0;
 
 std::shared_ptr<SCStream> makeCastStream(const std::shared_ptr<AudioCaptureFactory>& audio,
                                          const SCContentFilter& filter,
@@ -57,8 +55,7 @@ std::shared_ptr<SCStream> makeCastStream(const std::shared_ptr<AudioCaptureFacto
     streamConfiguration.height = 0;
   }
   const auto tokens = std::make_shared<Wayland::RestoreTokens>(picked ? "picker" : "display");
-  const double frameRate = recordedFrameRate(configuration.minimumFrameInterval);
-  Wayland::CastOpener open = [request, tokens, frameRate](std::stop_token stop, bool quietly) {
+  Wayland::CastOpener open = [request, tokens](std::stop_token stop, bool quietly) {
     ScreenCastRequest asked = request;
     asked.restoreToken = tokens->load();
     if (quietly) {
@@ -79,7 +76,7 @@ std::shared_ptr<SCStream> makeCastStream(const std::shared_ptr<AudioCaptureFacto
     tokens->store(grant.restoreToken);
     return Wayland::Cast{
         std::move(grant.lease),
-        std::make_unique<Wayland::PipeWireFrames>(grant.remote, grant.node, frameRate),
+        std::make_unique<Wayland::PipeWireFrames>(grant.remote, grant.node, unlimitedFrameRate),
         grant.width};
   };
   return std::make_shared<Capture::CaptureStream>(
