@@ -91,6 +91,29 @@ TEST(AudioTimeline, ALateFirstReadIsCorrectedBackByDroppingWhatWouldOverlap) {
   EXPECT_EQ(timeline.end(), (1010 + 690) * millisecond);
 }
 
+// A first read that came late, though by less than the tolerance, set the
+// start late; the loop pulls the stamps back onto the reads within 20 s,
+// frame by frame, where a count alone would keep the sound late for good.
+TEST(AudioTimeline, ALateFirstReadWithinTheToleranceIsPulledInWithoutADrop) {
+  AudioTimeline timeline(48000, tolerance);
+  EXPECT_EQ(startOf(timeline, 1012, framesOf10ms), 1002 * millisecond);
+  std::size_t dropped = 0;
+  const auto stamps = feed(timeline, 1010, 6000, &dropped); // a minute on time
+  EXPECT_EQ(dropped, 0U);
+  EXPECT_EQ(timeline.reanchorCount(), 0U);
+  for (std::size_t i = 1; i < stamps.size(); ++i) {
+    ASSERT_GT(stamps[i], stamps[i - 1]) << "buffer " << i;
+  }
+  // Buffer i was read at 1010 + 10 i ms and began 10 ms before.
+  const auto lateBy = [&](std::size_t i) {
+    return static_cast<double>(stamps[i] - static_cast<std::int64_t>(1000 + 10 * i) * millisecond);
+  };
+  EXPECT_LT(lateBy(1000), 4 * millisecond) << "after 10 s";
+  for (std::size_t i = 2000; i < stamps.size(); ++i) {
+    ASSERT_LT(std::abs(lateBy(i)), 1 * millisecond) << "buffer " << i;
+  }
+}
+
 TEST(AudioTimeline, ALeadThatShrinksDropsTheOverlapEvenAcrossAHole) {
   AudioTimeline timeline(48000, tolerance);
   feed(timeline, 1000, 50); // on time, up to 1490 ms
