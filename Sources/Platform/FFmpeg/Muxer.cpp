@@ -45,6 +45,15 @@ AVDictionary* fragmentedOptions(AVFileType fileType) {
   return options;
 }
 
+// Throws the failure as it was first seen: its code is what tells a full
+// disk from other failures.
+[[noreturn]] void throwFailure(const Error& error) {
+  if (const auto* system = dynamic_cast<const SystemError*>(&error)) {
+    throw *system;
+  }
+  throw SystemError(ErrorDomain::mediaWriting, EIO, error.localizedDescription());
+}
+
 } // namespace
 
 Muxer::Muxer(std::unique_ptr<OutputFile> file, AVFileType fileType)
@@ -95,12 +104,12 @@ void Muxer::writeHeader() {
   av_dict_free(&options);
   if (result < 0) {
     error_ = failure("write the header of", result);
-    throw SystemError(ErrorDomain::mediaWriting, result, error_->localizedDescription());
+    throwFailure(*error_);
   }
   headerWritten_ = true;
   if (!file_->commit()) {
     error_ = file_->error();
-    throw SystemError(ErrorDomain::mediaWriting, EIO, error_->localizedDescription());
+    throwFailure(*error_);
   }
   // The first fragment is due half an interval after the header: soon, yet
   // late enough that every track has given its first packet, so that the
@@ -112,7 +121,7 @@ void Muxer::write(AVPacket& packet, int streamIndex, AVRational timeBase) {
   std::lock_guard lock(mutex_);
   if (error_) {
     av_packet_unref(&packet);
-    throw SystemError(ErrorDomain::mediaWriting, EIO, error_->localizedDescription());
+    throwFailure(*error_);
   }
   packet.stream_index = streamIndex;
   av_packet_rescale_ts(&packet, timeBase, context_->streams[streamIndex]->time_base);
@@ -136,7 +145,7 @@ void Muxer::write(AVPacket& packet, int streamIndex, AVRational timeBase) {
   }
   if (result < 0 || file_->error()) {
     error_ = file_->error() ? file_->error() : failure("write", result);
-    throw SystemError(ErrorDomain::mediaWriting, result, error_->localizedDescription());
+    throwFailure(*error_);
   }
 }
 
