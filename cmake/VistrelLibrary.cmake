@@ -9,7 +9,7 @@ include(CMakePackageConfigHelpers)
 set(vistrel_parts
   vistrel_engine vistrel_platform vistrel_platform_ffmpeg vistrel_platform_linux
   vistrel_platform_linux_capture vistrel_platform_linux_query vistrel_platform_linux_x11
-  vistrel_platform_linux_wayland
+  vistrel_platform_linux_pipewire vistrel_platform_linux_wayland
   vistrel_platform_linux_pulse vistrel_platform_linux_system)
 
 add_library(vistrel ${PROJECT_SOURCE_DIR}/Sources/Platform/Linux/LinuxDefaultServices.cpp)
@@ -50,7 +50,7 @@ target_compile_features(vistrel PUBLIC cxx_std_20)
 target_link_libraries(vistrel
   PUBLIC Threads::Threads $<BUILD_INTERFACE:vistrel_headers>
   PRIVATE PkgConfig::FFMPEG PkgConfig::XCB PkgConfig::PULSE PkgConfig::SYSTEMD PkgConfig::PIPEWIRE
-          PkgConfig::WAYLAND vistrel_libyuv)
+          PkgConfig::WAYLAND PkgConfig::JPEG vistrel_libyuv)
 
 option(VISTREL_INSTALL "Install the library, its headers and its CMake and pkg-config files" ON)
 if(NOT VISTREL_INSTALL)
@@ -86,7 +86,7 @@ install(FILES ${PROJECT_BINARY_DIR}/VistrelConfig.cmake
 # `pkg-config --static` would otherwise ask for the static forms of all the
 # codecs FFmpeg itself was built with.
 set(vistrel_pc_dependencies "")
-foreach(module FFMPEG XCB PULSE SYSTEMD PIPEWIRE WAYLAND)
+foreach(module FFMPEG XCB PULSE SYSTEMD PIPEWIRE WAYLAND JPEG)
   foreach(directory ${${module}_LIBRARY_DIRS})
     if(NOT directory IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES
        AND NOT vistrel_pc_dependencies MATCHES " -L${directory} ")

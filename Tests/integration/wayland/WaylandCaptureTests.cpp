@@ -2,7 +2,7 @@
 #include "support/VirtualDesktop.h"
 
 #include "Platform/Linux/Capture/CaptureStream.h"
-#include "Platform/Linux/Wayland/PipeWireFrames.h"
+#include "Platform/Linux/PipeWire/PipeWireFrames.h"
 #include "Platform/Linux/Wayland/ScreenCastPortal.h"
 #include "Platform/Linux/Wayland/ScreenCastSource.h"
 
@@ -22,11 +22,12 @@ using namespace std::chrono_literals;
 using Platform::SampleBufferRef;
 using Platform::SCFrameStatus;
 using Platform::SCStreamOutputType;
+using Platform::Linux::PipeWire::PipeWireFrames;
 using Platform::Linux::Wayland::Cast;
 using Platform::Linux::Wayland::CastSource;
-using Platform::Linux::Wayland::PipeWireFrames;
 using Platform::Linux::Wayland::requestScreenCast;
 using Platform::Linux::Wayland::ScreenCastGrant;
+using Platform::Linux::Wayland::screenCastNode;
 using Platform::Linux::Wayland::ScreenCastRequest;
 using TestSupport::Subprocess;
 using TestSupport::VirtualDesktop;
@@ -129,8 +130,8 @@ protected:
           return Platform::Linux::Wayland::makeScreenCastSource(
               [](std::stop_token stop, bool) {
                 ScreenCastGrant grant = requestScreenCast(monitorRequest(), stop);
-                return Cast{grant.lease,
-                            std::make_unique<PipeWireFrames>(grant.remote, grant.node, frameRate)};
+                return Cast{grant.lease, std::make_unique<PipeWireFrames>(
+                                             screenCastNode(grant.remote, grant.node), frameRate)};
               },
               config.sourceRect, stop);
         },
@@ -166,7 +167,7 @@ TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
   EXPECT_NE(grant.lease, nullptr);
 
   const CMTime before = hostTimeNow();
-  PipeWireFrames frames(grant.remote, grant.node, frameRate);
+  PipeWireFrames frames(screenCastNode(grant.remote, grant.node), frameRate);
   ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
   PipeWireFrames::Frame frame;
   ASSERT_TRUE(frames.takeNewer(frame));
@@ -190,7 +191,7 @@ TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
 TEST_F(WaylandCaptureTest, TheCastSendsNoMoreFramesThanTheRecordingKeeps) {
   Subprocess client({"/usr/bin/weston-simple-shm"}); // changes the picture at every refresh
   ScreenCastGrant grant = requestScreenCast(monitorRequest());
-  PipeWireFrames frames(grant.remote, grant.node, 5);
+  PipeWireFrames frames(screenCastNode(grant.remote, grant.node), 5);
   ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
   PipeWireFrames::Frame frame;
   ASSERT_TRUE(frames.takeNewer(frame));
@@ -207,7 +208,7 @@ TEST_F(WaylandCaptureTest, AnotherProducersRGBOrderArrivesAsBlueGreenRed) {
   TestPatternNode producer("RGBx");
   const std::uint32_t node = producer.node();
   ASSERT_NE(node, 0U) << "the test pattern's node never appeared";
-  PipeWireFrames frames(-1, node, frameRate);
+  PipeWireFrames frames(screenCastNode(-1, node), frameRate);
   ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
   PipeWireFrames::Frame frame;
   ASSERT_TRUE(frames.takeNewer(frame));
@@ -226,7 +227,7 @@ TEST_F(WaylandCaptureTest, AProducerOfNothingWeTakeFailsAtOnceSayingWhatItOffers
   const std::uint32_t node = producer.node();
   ASSERT_NE(node, 0U) << "the test pattern's node never appeared";
   const auto start = std::chrono::steady_clock::now();
-  PipeWireFrames frames(-1, node, frameRate);
+  PipeWireFrames frames(screenCastNode(-1, node), frameRate);
   EXPECT_FALSE(frames.waitForFirstFrame(10s));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "not after the first frame's timeout";
   EXPECT_EQ(frames.failure(), "The screen cast offers only NV12, which cannot be recorded");
@@ -325,8 +326,8 @@ TEST_F(WaylandCaptureTest, AStreamWhoseCastEndsTellsItsDelegate) {
             [&lease](std::stop_token stop, bool) {
               ScreenCastGrant grant = requestScreenCast(monitorRequest(), stop);
               lease = grant.lease;
-              return Cast{nullptr,
-                          std::make_unique<PipeWireFrames>(grant.remote, grant.node, frameRate)};
+              return Cast{nullptr, std::make_unique<PipeWireFrames>(
+                                       screenCastNode(grant.remote, grant.node), frameRate)};
             },
             std::nullopt, stop);
       },

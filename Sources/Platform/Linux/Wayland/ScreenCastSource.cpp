@@ -1,6 +1,7 @@
 #include "Platform/Linux/Wayland/ScreenCastSource.h"
 
 #include "Platform/Linux/Capture/CaptureErrors.h"
+#include "Platform/Linux/PipeWire/ShownFrame.h"
 #include "Platform/Log.h"
 
 #include <algorithm>
@@ -33,7 +34,7 @@ public:
   ScreenCastSource(CastOpener open, std::optional<CGRect> sourceRect, const std::stop_token& stop)
       : open_(std::move(open)), cast_(open_(stop, false)), sourceRect_(sourceRect) {
     awaitFirstFrame(cast_);
-    cast_.frames->takeNewer(frame_);
+    frame_.showFirst(*cast_.frames);
     changed_ = true;
     // Checked now, so that a rectangle that misses fails the start.
     (void)cut();
@@ -56,11 +57,9 @@ public:
       reopen();
       return nullptr;
     }
-    // A picture is shown from the first grid point at or after the instant
-    // the compositor made it: never before it existed, however soon it came.
-    showIfMadeBy(gridPoint.value);
-    if (cast_.frames->takeNewer(pending_)) {
-      showIfMadeBy(gridPoint.value);
+    static_assert(hostTimeScale == 1'000'000'000, "host time counts nanoseconds");
+    if (frame_.update(*cast_.frames, gridPoint.value)) {
+      changed_ = true;
     }
     return nullptr;
   }
@@ -72,11 +71,12 @@ public:
     if (area.width <= 0 || area.height <= 0) {
       return {Capture::Grab::Outcome::unavailable, {}, {}};
     }
-    std::uint8_t* start = frame_.pixels.data() +
-                          static_cast<std::size_t>(area.y) * frame_.bytesPerRow +
+    PipeWire::PipeWireFrames::Frame& shown = frame_.shown();
+    std::uint8_t* start = shown.pixels.data() +
+                          static_cast<std::size_t>(area.y) * shown.bytesPerRow +
                           static_cast<std::size_t>(area.x) * 4;
     return {Capture::Grab::Outcome::grabbed,
-            Capture::MutableImage{start, area.width, area.height, frame_.bytesPerRow},
+            Capture::MutableImage{start, area.width, area.height, shown.bytesPerRow},
             {}};
   }
 
@@ -84,14 +84,6 @@ public:
   std::int32_t height() const override { return cut().height; }
 
 private:
-  void showIfMadeBy(std::int64_t instant) {
-    static_assert(hostTimeScale == 1'000'000'000, "host time counts nanoseconds");
-    if (pending_.sequence > frame_.sequence && pending_.producedAtNanoseconds <= instant) {
-      std::swap(frame_, pending_);
-      changed_ = true;
-    }
-  }
-
   // Asks for the cast again off the capture thread, which keeps showing the
   // last picture meanwhile.
   void reopen() {
@@ -128,9 +120,7 @@ private:
     }
     // The new frames first: they must go before the lease of their cast.
     std::swap(cast_, outcome->cast);
-    // A new cast counts its frames afresh.
-    frame_.sequence = 0;
-    pending_.sequence = 0;
+    frame_.restartCount();
     Platform::log(LogLevel::info, "The screen cast is back");
     return nullptr;
   }
@@ -138,18 +128,19 @@ private:
   // The part of the picture recorded: all of it, or the source rectangle
   // (display points, as many pixels each as the screen's scale) clipped to it.
   Capture::Placement cut() const {
+    const PipeWire::PipeWireFrames::Frame& shown = frame_.shown();
     if (!sourceRect_) {
-      return {0, 0, frame_.width, frame_.height};
+      return {0, 0, shown.width, shown.height};
     }
     const double scale =
-        cast_.pointWidth > 0 ? static_cast<double>(frame_.width) / cast_.pointWidth : 1.0;
+        cast_.pointWidth > 0 ? static_cast<double>(shown.width) / cast_.pointWidth : 1.0;
     const auto clip = [scale](double points, std::int32_t limit) {
       return static_cast<std::int32_t>(std::clamp(std::floor(points * scale), 0.0, double(limit)));
     };
-    const std::int32_t left = clip(sourceRect_->x, frame_.width);
-    const std::int32_t top = clip(sourceRect_->y, frame_.height);
-    const std::int32_t right = clip(sourceRect_->x + sourceRect_->width, frame_.width);
-    const std::int32_t bottom = clip(sourceRect_->y + sourceRect_->height, frame_.height);
+    const std::int32_t left = clip(sourceRect_->x, shown.width);
+    const std::int32_t top = clip(sourceRect_->y, shown.height);
+    const std::int32_t right = clip(sourceRect_->x + sourceRect_->width, shown.width);
+    const std::int32_t bottom = clip(sourceRect_->y + sourceRect_->height, shown.height);
     return {left, top, std::max(0, right - left), std::max(0, bottom - top)};
   }
 
@@ -161,8 +152,7 @@ private:
   const CastOpener open_;
   Cast cast_;
   std::optional<CGRect> sourceRect_;
-  PipeWireFrames::Frame frame_;   // the picture shown
-  PipeWireFrames::Frame pending_; // a newer one, made after the last grid point
+  PipeWire::ShownFrame frame_;
   bool changed_ = false;
 
   std::mutex mutex_;
@@ -171,6 +161,15 @@ private:
 };
 
 } // namespace
+
+PipeWire::VideoNode screenCastNode(int remote, std::uint32_t node) {
+  return {.remote = remote,
+          .id = node,
+          .name = {},
+          .role = "Screen",
+          .description = "the screen cast",
+          .goneMessage = "The desktop ended the screen cast"};
+}
 
 std::unique_ptr<Capture::CaptureSource>
 makeScreenCastSource(CastOpener open, const std::optional<CGRect>& sourceRect,

@@ -2,7 +2,7 @@
 
 #include "Platform/Geometry.h"
 #include "Platform/Linux/Capture/CaptureSource.h"
-#include "Platform/Linux/Wayland/PipeWireFrames.h"
+#include "Platform/Linux/PipeWire/PipeWireFrames.h"
 
 #include <functional>
 #include <memory>
@@ -27,9 +27,13 @@ namespace Platform::Linux::Wayland {
 // granted it; the compositor ends the cast when the session closes.
 using CastLease = std::shared_ptr<void>;
 
+// The PipeWire node of a cast the portal granted, reached through the
+// connection it opened (`remote`, taken over).
+PipeWire::VideoNode screenCastNode(int remote, std::uint32_t node);
+
 struct Cast {
   CastLease lease; // outlives the frames: the cast ends after we stop reading
-  std::unique_ptr<PipeWireFrames> frames;
+  std::unique_ptr<PipeWire::PipeWireFrames> frames;
   // The width the portal gave, in points (0 when it gave none): a HiDPI
   // screen casts more pixels than that.
   std::int32_t pointWidth = 0;

@@ -1,8 +1,8 @@
 #include "Platform/Linux/Wayland/WaylandScreenCapture.h"
 
 #include "Platform/Linux/Capture/CaptureStream.h"
-#include "Platform/Linux/Wayland/PipeWireDaemon.h"
-#include "Platform/Linux/Wayland/PipeWireFrames.h"
+#include "Platform/Linux/PipeWire/PipeWireDaemon.h"
+#include "Platform/Linux/PipeWire/PipeWireFrames.h"
 #include "Platform/Linux/Wayland/RestoreTokens.h"
 #include "Platform/Linux/Wayland/ScreenCastPortal.h"
 #include "Platform/Linux/Wayland/ScreenCastSource.h"
@@ -66,7 +66,7 @@ std::shared_ptr<SCStream> makeCastStream(const std::shared_ptr<AudioCaptureFacto
       asked.patience = quietRequestPatience;
       // A request while PipeWire is still down fails, and uses the token
       // up: the desktop then forgets the pick.
-      if (!Wayland::waitForPipeWire(pipeWireReturnPatience, stop)) {
+      if (!PipeWire::waitForPipeWire(pipeWireReturnPatience, stop)) {
         throw SystemError(ErrorDomain::screenCapture, -3802, "PipeWire did not come back");
       }
       std::this_thread::sleep_for(compositorCatchUp);
@@ -74,10 +74,10 @@ std::shared_ptr<SCStream> makeCastStream(const std::shared_ptr<AudioCaptureFacto
     Wayland::ScreenCastGrant grant = Wayland::requestScreenCast(asked, stop);
     // Each token serves once: the new one replaces it, or none forgets it.
     tokens->store(grant.restoreToken);
-    return Wayland::Cast{
-        std::move(grant.lease),
-        std::make_unique<Wayland::PipeWireFrames>(grant.remote, grant.node, unlimitedFrameRate),
-        grant.width};
+    return Wayland::Cast{std::move(grant.lease),
+                         std::make_unique<PipeWire::PipeWireFrames>(
+                             Wayland::screenCastNode(grant.remote, grant.node), unlimitedFrameRate),
+                         grant.width};
   };
   return std::make_shared<Capture::CaptureStream>(
       [open = std::move(open), sourceRect](std::stop_token stop) {

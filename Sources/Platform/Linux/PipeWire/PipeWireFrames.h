@@ -7,17 +7,34 @@
 #include <string>
 #include <vector>
 
-// The frames of one PipeWire video node (a screen cast), as they arrive.
-// PipeWire's buffers go back to the producer at once: the newest frame is
-// copied out, in B, G, R, X order whatever 32-bit RGB order it came in, so
-// that a capture thread can read it at its own pace. A compositor sends a
-// buffer only when something changed, which makes a new frame the mark of a
-// change.
+// The frames of one PipeWire video node (a screen cast, a camera), as they
+// arrive. PipeWire's buffers go back to the producer at once: the newest
+// frame is converted out, in B, G, R, X order whatever RGB order, YUV layout
+// or MJPG it came in, so that a capture thread can read it at its own pace.
+// A compositor sends a buffer only when something changed, which makes a new
+// frame the mark of a change.
 //
 // Thread contract: every member may be called from any thread; PipeWire's
 // own thread fills the frame.
 
-namespace Platform::Linux::Wayland {
+namespace Platform::Linux::PipeWire {
+
+// The node to consume, and how messages name it.
+struct VideoNode {
+  // A PipeWire connection the portal opened (taken over), or -1 for the
+  // session's PipeWire daemon.
+  int remote = -1;
+  // The node by its id (a screen cast the portal granted), or else by its
+  // name (a device, whose name outlives a reconnection).
+  std::optional<std::uint32_t> id;
+  std::string name;
+  // The media role our stream asks with ("Screen", "Camera").
+  std::string role;
+  // The node in a sentence: "the screen cast", "the camera “Desk Camera”".
+  std::string description;
+  // Why the frames stopped when the node went away.
+  std::string goneMessage;
+};
 
 class PipeWireFrames {
 public:
@@ -33,12 +50,10 @@ public:
     std::int64_t producedAtNanoseconds = 0;
   };
 
-  // Connects through `remote`, a PipeWire connection the portal opened (taken
-  // over), or the default PipeWire daemon when it is -1, and consumes `node`,
-  // asking its producer for at most `maxFrameRate` frames a second (no limit
-  // when it is not positive). Throws Platform::Error when PipeWire cannot be
-  // reached.
-  PipeWireFrames(int remote, std::uint32_t node, double maxFrameRate);
+  // Connects to PipeWire and consumes `node`, asking its producer for at
+  // most `maxFrameRate` frames a second (no limit when it is not positive).
+  // Throws Platform::Error when PipeWire cannot be reached.
+  PipeWireFrames(VideoNode node, double maxFrameRate);
   ~PipeWireFrames();
   PipeWireFrames(const PipeWireFrames&) = delete;
   PipeWireFrames& operator=(const PipeWireFrames&) = delete;
@@ -53,12 +68,12 @@ public:
   // whether it did.
   bool takeNewer(Frame& into);
 
-  // Why the cast ended (the compositor stopped it, PipeWire went away) or
-  // could not start (the producer offers nothing we take); empty while it
-  // runs.
+  // Why the frames ended (the producer stopped or went away, so did
+  // PipeWire) or could not start (the producer offers nothing we take);
+  // empty while they flow.
   std::optional<std::string> failure() const;
   // Whether the connection to PipeWire itself broke (a restarted daemon),
-  // rather than the cast ending.
+  // rather than the node ending.
   bool connectionLost() const;
 
   struct Connection; // PipeWire's side, filled on its thread
@@ -67,4 +82,4 @@ private:
   std::unique_ptr<Connection> connection_;
 };
 
-} // namespace Platform::Linux::Wayland
+} // namespace Platform::Linux::PipeWire

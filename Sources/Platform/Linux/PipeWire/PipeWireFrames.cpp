@@ -1,13 +1,14 @@
-#include "Platform/Linux/Wayland/PipeWireFrames.h"
+#include "Platform/Linux/PipeWire/PipeWireFrames.h"
 
 #include "Platform/Error.h"
-#include "Platform/Linux/Wayland/CastFormats.h"
-#include "Platform/Linux/Wayland/FrameTiming.h"
+#include "Platform/Linux/PipeWire/FrameTiming.h"
+#include "Platform/Linux/PipeWire/VideoFormats.h"
 #include "Platform/Time.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
+#include <spa/utils/dict.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,7 +19,7 @@
 
 #include <unistd.h>
 
-namespace Platform::Linux::Wayland {
+namespace Platform::Linux::PipeWire {
 
 namespace {
 
@@ -40,11 +41,12 @@ spa_fraction rateLimit(double maxFrameRate) {
   return {numerator / common, denominator / common};
 }
 
-// What we take: any RGB order in shared memory, any size and rate up to the
-// limit. Producers that cast at a fixed rate (framerate) are taken at it;
-// those that cast at a variable rate (mutter, framerate 0/1) are asked for
-// at most the limit (maxFramerate).
-const spa_pod* enumFormat(spa_pod_builder& builder, spa_fraction limit) {
+// What we take: a taken raw format (or, in a second param, MJPG) in shared
+// memory, any size and rate up to the limit. Producers that send at a fixed
+// rate (framerate: cameras) are taken at it; those that cast at a variable
+// rate (mutter, framerate 0/1) are asked for at most the limit
+// (maxFramerate).
+const spa_pod* enumFormat(spa_pod_builder& builder, spa_fraction limit, bool mjpg) {
   spa_rectangle defaultSize{1280, 720};
   spa_rectangle smallest{1, 1};
   spa_rectangle largest{largestSide, largestSide};
@@ -53,16 +55,19 @@ const spa_pod* enumFormat(spa_pod_builder& builder, spa_fraction limit) {
   spa_pod_frame object;
   spa_pod_builder_push_object(&builder, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
   spa_pod_builder_add(&builder, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
-                      SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), 0);
-  spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_format, 0);
-  spa_pod_frame choice;
-  spa_pod_builder_push_choice(&builder, &choice, SPA_CHOICE_Enum, 0);
-  const auto formats = takenVideoFormats();
-  spa_pod_builder_id(&builder, formats.front()); // the preferred one
-  for (const std::uint32_t format : formats) {
-    spa_pod_builder_id(&builder, format);
+                      SPA_FORMAT_mediaSubtype,
+                      SPA_POD_Id(mjpg ? SPA_MEDIA_SUBTYPE_mjpg : SPA_MEDIA_SUBTYPE_raw), 0);
+  if (!mjpg) {
+    spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_format, 0);
+    spa_pod_frame choice;
+    spa_pod_builder_push_choice(&builder, &choice, SPA_CHOICE_Enum, 0);
+    const auto formats = takenRawFormats();
+    spa_pod_builder_id(&builder, formats.front()); // the preferred one
+    for (const std::uint32_t format : formats) {
+      spa_pod_builder_id(&builder, format);
+    }
+    spa_pod_builder_pop(&builder, &choice);
   }
-  spa_pod_builder_pop(&builder, &choice);
   spa_pod_builder_add(&builder, SPA_FORMAT_VIDEO_size,
                       SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &smallest, &largest),
                       SPA_FORMAT_VIDEO_framerate,
@@ -74,6 +79,14 @@ const spa_pod* enumFormat(spa_pod_builder& builder, spa_fraction limit) {
 
 // Defined with the other listeners, once Connection is complete.
 const pw_node_events& nodeEvents();
+
+// "the camera" -> "The camera".
+std::string sentence(std::string text) {
+  if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') {
+    text.front() = static_cast<char>(text.front() - 'a' + 'A');
+  }
+  return text;
+}
 
 [[noreturn]] void fail(const std::string& description) {
   throw SystemError(ErrorDomain::screenCapture, -3802, description);
@@ -88,7 +101,8 @@ struct PipeWireFrames::Connection {
   pw_stream* stream = nullptr;
   pw_registry* registry = nullptr;
   pw_proxy* nodeProxy = nullptr; // the producer's node, to read its offer
-  std::uint32_t node = 0;
+  VideoNode target;
+  std::uint32_t node = PW_ID_ANY; // its id, once known
   spa_hook coreListener{};
   spa_hook registryListener{};
   spa_hook nodeListener{};
@@ -98,7 +112,7 @@ struct PipeWireFrames::Connection {
   bool streamed = false;
   std::vector<std::vector<std::uint8_t>> offer;    // the node's EnumFormat params
   int offerRead = -1;                              // the core sync that ends the offer
-  std::uint32_t format = SPA_VIDEO_FORMAT_UNKNOWN; // negotiated
+  std::uint32_t format = SPA_VIDEO_FORMAT_UNKNOWN; // negotiated (or mjpgFormat)
   std::int32_t width = 0;                          // of the negotiated format
   std::int32_t height = 0;
   Frame filling; // the next frame, copied without the lock
@@ -173,19 +187,27 @@ struct PipeWireFrames::Connection {
     for (const auto& bytes : offer) {
       params.push_back(reinterpret_cast<const spa_pod*>(bytes.data()));
     }
-    if (auto complaint = unrecordableOffer(params)) {
+    if (auto complaint = unrecordableOffer(params, sentence(target.description))) {
       end(std::move(*complaint));
     }
   }
 
   void formatChanged(const spa_pod* param) {
-    spa_video_info_raw info{};
-    if (param == nullptr || spa_format_video_raw_parse(param, &info) < 0) {
+    spa_video_info info{};
+    if (param == nullptr || spa_format_video_parse(param, &info) < 0) {
       return;
     }
-    format = info.format;
-    width = static_cast<std::int32_t>(info.size.width);
-    height = static_cast<std::int32_t>(info.size.height);
+    if (info.media_subtype == SPA_MEDIA_SUBTYPE_raw) {
+      format = info.info.raw.format;
+      width = static_cast<std::int32_t>(info.info.raw.size.width);
+      height = static_cast<std::int32_t>(info.info.raw.size.height);
+    } else if (info.media_subtype == SPA_MEDIA_SUBTYPE_mjpg) {
+      format = mjpgFormat;
+      width = static_cast<std::int32_t>(info.info.mjpg.size.width);
+      height = static_cast<std::int32_t>(info.info.mjpg.size.height);
+    } else {
+      return;
+    }
     // Memory the CPU can read (no GPU buffers), the crop a window cast
     // carries, and when each frame was made.
     std::uint8_t storage[512];
@@ -218,47 +240,66 @@ struct PipeWireFrames::Connection {
   }
 
   void copyOut(spa_buffer& buffer) {
-    if (buffer.n_datas < 1) {
+    if (buffer.n_datas < 1 || width <= 0 || height <= 0) {
       return;
     }
-    const spa_data& data = buffer.datas[0];
     // An empty chunk carries only cursor news: the picture did not change.
-    if (data.data == nullptr || data.chunk == nullptr || data.chunk->size == 0 ||
-        (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
+    const auto filled = [&](std::uint32_t plane) -> std::span<const std::uint8_t> {
+      const spa_data& data = buffer.datas[plane];
+      if (data.data == nullptr || data.chunk == nullptr || data.chunk->size == 0 ||
+          (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
+        return {};
+      }
+      // Never read past what the producer filled, whatever it claims.
+      const std::size_t offset = data.chunk->offset % std::max<std::uint32_t>(data.maxsize, 1);
+      const std::size_t size = std::min<std::size_t>(data.maxsize - offset, data.chunk->size);
+      return {static_cast<const std::uint8_t*>(data.data) + offset, size};
+    };
+    const auto bytesPerRow = [&](std::uint32_t plane) {
+      const std::int32_t stride = buffer.datas[plane].chunk->stride;
+      return stride > 0 ? static_cast<std::size_t>(stride) : static_cast<std::size_t>(width) * 4;
+    };
+    const std::span<const std::uint8_t> first = filled(0);
+    if (first.empty()) {
       return;
     }
     static_assert(hostTimeScale == 1'000'000'000, "host time counts nanoseconds");
     const std::int64_t arrivedAt = hostTimeNow().value;
-    const std::size_t stride =
-        data.chunk->stride > 0 ? static_cast<std::size_t>(data.chunk->stride) : width * 4U;
-    std::int64_t x = 0;
-    std::int64_t y = 0;
-    std::int64_t w = width;
-    std::int64_t h = height;
+
+    // Planes come one to a data, or one after the other in the first.
+    const std::size_t planes = planeCount(format);
+    SourcePicture picture;
+    if (planes > 1 && buffer.n_datas >= planes) {
+      picture = {format, width, height, {}, {}};
+      for (std::uint32_t plane = 0; plane < planes; ++plane) {
+        picture.planes[plane] = filled(plane);
+        picture.bytesPerRow[plane] = bytesPerRow(plane);
+      }
+    } else {
+      picture =
+          contiguousPlanes(format, width, height, first, format == mjpgFormat ? 0 : bytesPerRow(0));
+    }
+    Region region{0, 0, width, height};
     if (auto* crop = static_cast<spa_meta_region*>(
             spa_buffer_find_meta_data(&buffer, SPA_META_VideoCrop, sizeof(spa_meta_region)));
-        crop != nullptr && crop->region.size.width > 0 && crop->region.size.height > 0) {
-      x = std::clamp<std::int64_t>(crop->region.position.x, 0, width);
-      y = std::clamp<std::int64_t>(crop->region.position.y, 0, height);
-      w = std::min<std::int64_t>(crop->region.size.width, width - x);
-      h = std::min<std::int64_t>(crop->region.size.height, height - y);
+        crop != nullptr && crop->region.size.width > 0 && crop->region.size.height > 0 &&
+        format != mjpgFormat) {
+      region.x = std::clamp<std::int32_t>(crop->region.position.x, 0, width);
+      region.y = std::clamp<std::int32_t>(crop->region.position.y, 0, height);
+      region.width = std::min<std::int32_t>(static_cast<std::int32_t>(crop->region.size.width),
+                                            width - region.x);
+      region.height = std::min<std::int32_t>(static_cast<std::int32_t>(crop->region.size.height),
+                                             height - region.y);
     }
-    // Never read past what the producer filled, whatever it claims.
-    const std::size_t offset = data.chunk->offset % std::max<std::uint32_t>(data.maxsize, 1);
-    const std::size_t available = std::min<std::size_t>(data.maxsize - offset, data.chunk->size);
-    if (w <= 0 || h <= 0 ||
-        (y + h - 1) * stride + static_cast<std::size_t>(x + w) * 4 > available) {
+    if (region.width <= 0 || region.height <= 0) {
       return;
     }
-    const auto* source = static_cast<const std::uint8_t*>(data.data) + offset +
-                         static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 4;
-    filling.width = static_cast<std::int32_t>(w);
-    filling.height = static_cast<std::int32_t>(h);
-    filling.bytesPerRow = static_cast<std::size_t>(w) * 4;
-    filling.pixels.resize(filling.bytesPerRow * static_cast<std::size_t>(h));
-    // The one copy of the frame, reordering its bytes as it goes.
-    if (!copyAsBGRX(format, source, stride, filling.pixels.data(), filling.bytesPerRow,
-                    filling.width, filling.height)) {
+    filling.width = region.width;
+    filling.height = region.height;
+    filling.bytesPerRow = static_cast<std::size_t>(region.width) * 4;
+    filling.pixels.resize(filling.bytesPerRow * static_cast<std::size_t>(region.height));
+    // The one copy of the frame, converting it as it goes.
+    if (!convertToBGRX(picture, region, filling.pixels.data(), filling.bytesPerRow)) {
       return;
     }
     const auto* header = static_cast<const spa_meta_header*>(
@@ -319,17 +360,22 @@ const pw_registry_events registryEvents = [] {
   pw_registry_events events{};
   events.version = PW_VERSION_REGISTRY_EVENTS;
   events.global = [](void* data, std::uint32_t id, std::uint32_t, const char* type, std::uint32_t,
-                     const spa_dict*) {
+                     const spa_dict* props) {
     auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
-    if (id == connection.node && connection.nodeProxy == nullptr &&
-        std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
+    if (connection.nodeProxy != nullptr || std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0) {
+      return;
+    }
+    const VideoNode& target = connection.target;
+    const char* name = props != nullptr ? spa_dict_lookup(props, PW_KEY_NODE_NAME) : nullptr;
+    if (target.id ? id == *target.id : name != nullptr && target.name == name) {
+      connection.node = id;
       connection.readOffer();
     }
   };
   events.global_remove = [](void* data, std::uint32_t id) {
     auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
     if (id == connection.node) {
-      connection.end("The desktop ended the screen cast");
+      connection.end(connection.target.goneMessage);
     }
   };
   return events;
@@ -341,11 +387,11 @@ const pw_stream_events streamEvents = [] {
   events.state_changed = [](void* data, pw_stream_state, pw_stream_state state, const char* error) {
     auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
     if (state == PW_STREAM_STATE_ERROR) {
-      connection.end(std::string("The screen cast failed: ") + (error ? error : ""));
+      connection.end(sentence(connection.target.description) + " failed: " + (error ? error : ""));
     } else if (state == PW_STREAM_STATE_STREAMING) {
       connection.streamed = true;
     } else if (state == PW_STREAM_STATE_UNCONNECTED && connection.streamed) {
-      connection.end("The desktop ended the screen cast");
+      connection.end(connection.target.goneMessage);
     }
   };
   events.param_changed = [](void* data, std::uint32_t id, const spa_pod* param) {
@@ -359,11 +405,13 @@ const pw_stream_events streamEvents = [] {
 
 } // namespace
 
-PipeWireFrames::PipeWireFrames(int remote, std::uint32_t node, double maxFrameRate)
+PipeWireFrames::PipeWireFrames(VideoNode node, double maxFrameRate)
     : connection_(std::make_unique<Connection>()) {
   pw_init(nullptr, nullptr);
   Connection& c = *connection_;
-  c.loop = pw_thread_loop_new("screenCast", nullptr);
+  const int remote = node.remote;
+  c.target = std::move(node);
+  c.loop = pw_thread_loop_new("videoNode", nullptr);
   if (c.loop == nullptr) {
     if (remote >= 0) {
       close(remote);
@@ -385,30 +433,35 @@ PipeWireFrames::PipeWireFrames(int remote, std::uint32_t node, double maxFrameRa
     fail("Could not connect to PipeWire");
   }
   pw_core_add_listener(c.core, &c.coreListener, &coreEvents, &c);
-  c.node = node;
   c.registry = pw_core_get_registry(c.core, PW_VERSION_REGISTRY, 0);
   if (c.registry != nullptr) {
     pw_registry_add_listener(c.registry, &c.registryListener, &registryEvents, &c);
   }
-  c.stream = pw_stream_new(c.core, "screenCapture",
-                           pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
-                                             "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+  pw_properties* properties =
+      pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
+                        PW_KEY_MEDIA_ROLE, c.target.role.c_str(), nullptr);
+  if (!c.target.id) {
+    // The session manager links us to the node of that name.
+    pw_properties_set(properties, PW_KEY_TARGET_OBJECT, c.target.name.c_str());
+  }
+  c.stream = pw_stream_new(c.core, "videoCapture", properties);
   if (c.stream == nullptr) {
     pw_thread_loop_unlock(c.loop);
     fail("Could not make a PipeWire stream");
   }
   pw_stream_add_listener(c.stream, &c.streamListener, &streamEvents, &c);
 
-  std::uint8_t storage[1024];
+  std::uint8_t storage[2048];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
-  const spa_pod* format = enumFormat(builder, rateLimit(maxFrameRate));
+  const spa_pod* formats[] = {enumFormat(builder, rateLimit(maxFrameRate), false),
+                              enumFormat(builder, rateLimit(maxFrameRate), true)};
   const int connected = pw_stream_connect(
-      c.stream, PW_DIRECTION_INPUT, node,
+      c.stream, PW_DIRECTION_INPUT, c.target.id.value_or(PW_ID_ANY),
       static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
-      &format, 1);
+      formats, 2);
   pw_thread_loop_unlock(c.loop);
   if (connected < 0) {
-    fail("Could not connect to the screen cast's PipeWire node " + std::to_string(node));
+    fail("Could not connect to " + c.target.description);
   }
 }
 
@@ -443,4 +496,4 @@ bool PipeWireFrames::connectionLost() const {
   return connection_->lostConnection;
 }
 
-} // namespace Platform::Linux::Wayland
+} // namespace Platform::Linux::PipeWire

@@ -1,8 +1,8 @@
-#include "Platform/Linux/Wayland/FrameTiming.h"
+#include "Platform/Linux/PipeWire/FrameTiming.h"
 
 #include <algorithm>
 
-namespace Platform::Linux::Wayland {
+namespace Platform::Linux::PipeWire {
 
 namespace {
 
@@ -21,4 +21,4 @@ std::int64_t productionInstant(std::optional<std::int64_t> pts, std::int64_t arr
   return std::min(*pts, arrivedAt);
 }
 
-} // namespace Platform::Linux::Wayland
+} // namespace Platform::Linux::PipeWire

@@ -1,8 +1,8 @@
-#include "Platform/Linux/Wayland/FrameTiming.h"
+#include "Platform/Linux/PipeWire/FrameTiming.h"
 
 #include <gtest/gtest.h>
 
-namespace Platform::Linux::Wayland {
+namespace Platform::Linux::PipeWire {
 namespace {
 
 constexpr std::int64_t millisecond = 1'000'000;
@@ -27,4 +27,4 @@ TEST(ProductionInstant, TakesAHostClockTimestampAndOnlyThat) {
 }
 
 } // namespace
-} // namespace Platform::Linux::Wayland
+} // namespace Platform::Linux::PipeWire

@@ -8,10 +8,10 @@
 //
 // Thread contract: any thread.
 
-namespace Platform::Linux::Wayland {
+namespace Platform::Linux::PipeWire {
 
 // Waits until the daemon takes connections again (after a restart), up to
 // `timeout` or until `stop`; whether it does.
 bool waitForPipeWire(std::chrono::milliseconds timeout, const std::stop_token& stop);
 
-} // namespace Platform::Linux::Wayland
+} // namespace Platform::Linux::PipeWire

@@ -6,7 +6,7 @@
 // When a screen cast's frame was made, on the host clock samples are stamped
 // with (CLOCK_MONOTONIC nanoseconds, as hostTimeNow()). Pure; any thread.
 
-namespace Platform::Linux::Wayland {
+namespace Platform::Linux::PipeWire {
 
 // The producer's timestamp `pts` when it reads as an instant of the host
 // clock at most a second before `arrivedAt` (mutter stamps frames on
@@ -14,4 +14,4 @@ namespace Platform::Linux::Wayland {
 // Never later than `arrivedAt`.
 std::int64_t productionInstant(std::optional<std::int64_t> pts, std::int64_t arrivedAt);
 
-} // namespace Platform::Linux::Wayland
+} // namespace Platform::Linux::PipeWire

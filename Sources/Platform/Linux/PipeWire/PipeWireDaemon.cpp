@@ -1,10 +1,10 @@
-#include "Platform/Linux/Wayland/PipeWireDaemon.h"
+#include "Platform/Linux/PipeWire/PipeWireDaemon.h"
 
 #include <pipewire/pipewire.h>
 
 #include <thread>
 
-namespace Platform::Linux::Wayland {
+namespace Platform::Linux::PipeWire {
 
 namespace {
 
@@ -46,4 +46,4 @@ bool waitForPipeWire(std::chrono::milliseconds timeout, const std::stop_token& s
   return false;
 }
 
-} // namespace Platform::Linux::Wayland
+} // namespace Platform::Linux::PipeWire
