@@ -3,6 +3,7 @@
 #include "Platform/Dispatch.h"
 #include "Platform/Error.h"
 #include "Platform/SampleBuffer.h"
+#include "Platform/Time.h"
 
 #include <functional>
 #include <memory>
@@ -64,6 +65,10 @@ public:
   virtual void
   setSampleBufferDelegate(std::weak_ptr<AVCaptureDataOutputSampleBufferDelegate> delegate,
                           DispatchQueue queue) = 0;
+  // For a video data output: the shortest time between two frames it
+  // delivers (a connection's video minimum frame duration); frames a device
+  // sends sooner are left out. Invalid, as it starts, takes every frame.
+  virtual void setMinFrameDuration(CMTime duration) = 0;
 };
 
 using CaptureOutputRef = std::shared_ptr<AVCaptureOutput>;

@@ -71,6 +71,18 @@ void SimulatedCaptureOutput::setSampleBufferDelegate(
   queue_.emplace(queue.serialTarget(queue.label()));
 }
 
+void SimulatedCaptureOutput::setMinFrameDuration(CMTime duration) {
+  world_->callLog.append("output.setMinFrameDuration(" + std::to_string(duration.value) + "/" +
+                         std::to_string(duration.timescale) + ")");
+  std::lock_guard lock(mutex_);
+  minFrameDuration_ = duration;
+}
+
+CMTime SimulatedCaptureOutput::minFrameDuration() const {
+  std::lock_guard lock(mutex_);
+  return minFrameDuration_;
+}
+
 std::optional<std::string> SimulatedCaptureOutput::queueLabel() const {
   std::lock_guard lock(mutex_);
   if (!queue_) {

@@ -70,6 +70,8 @@ public:
   CaptureOutputKind kind() const override { return kind_; }
   void setSampleBufferDelegate(std::weak_ptr<AVCaptureDataOutputSampleBufferDelegate> delegate,
                                DispatchQueue queue) override;
+  void setMinFrameDuration(CMTime duration) override;
+  CMTime minFrameDuration() const;
 
   // The label of the delegate's queue; absent before a delegate was set.
   std::optional<std::string> queueLabel() const;
@@ -94,6 +96,7 @@ private:
   mutable std::condition_variable changed_;
   std::weak_ptr<AVCaptureDataOutputSampleBufferDelegate> delegate_;
   std::optional<DispatchQueue> queue_;
+  CMTime minFrameDuration_ = kCMTimeInvalid;
   std::size_t delivered_ = 0;
   std::size_t inFlight_ = 0;
 };

@@ -15,7 +15,7 @@ Services makeLinuxQueryServices(std::shared_ptr<Pulse::AudioServer> audioServer,
   Services services;
   services.screenCapture =
       wayland ? makeWaylandListingService(makeX11ListingService()) : makeX11ListingService();
-  services.mediaCapture = makePulseMediaCaptureService(audioServer);
+  services.mediaCapture = Capture::makeDeviceCaptureService({makePulseDeviceBackend(audioServer)});
   services.system = makeLinuxSystemServices(wayland ? canCastScreen : canCaptureScreen,
                                             [audioServer] { return audioServer->accepts(); });
   return services;

@@ -124,7 +124,8 @@ private:
 };
 
 TEST_F(CaptureTest, MicrophoneSessionDeliversTheSourceToItsDelegate) {
-  auto service = Linux::makePulseMediaCaptureService(audioServer_);
+  auto service =
+      Linux::Capture::makeDeviceCaptureService({Linux::makePulseDeviceBackend(audioServer_)});
   const auto devices = service->discoverDevices({AVCaptureDeviceType::microphone}, MediaType::audio,
                                                 AVCaptureDevicePosition::unspecified);
   ASSERT_EQ(devices.size(), 1U);
@@ -316,7 +317,8 @@ TEST_F(CaptureTest, RestartedServerIsSilenceThenSoundWithinTwoSecondsInOneTimeli
 }
 
 TEST_F(CaptureTest, SessionOutlivesTheServerOnSilenceAndStopsPromptly) {
-  auto service = Linux::makePulseMediaCaptureService(audioServer_);
+  auto service =
+      Linux::Capture::makeDeviceCaptureService({Linux::makePulseDeviceBackend(audioServer_)});
   const auto devices = service->discoverDevices({AVCaptureDeviceType::microphone}, MediaType::audio,
                                                 AVCaptureDevicePosition::unspecified);
   ASSERT_EQ(devices.size(), 1U);

@@ -9,7 +9,8 @@ namespace {
 using DiscoveryTest = PulseServerTest;
 
 TEST_F(DiscoveryTest, ListsTheVirtualMicrophoneOnceAndNoMonitor) {
-  auto service = Linux::makePulseMediaCaptureService(audioServer_);
+  auto service =
+      Linux::Capture::makeDeviceCaptureService({Linux::makePulseDeviceBackend(audioServer_)});
   const auto devices =
       service->discoverDevices({AVCaptureDeviceType::microphone, AVCaptureDeviceType::external},
                                MediaType::audio, AVCaptureDevicePosition::unspecified);
@@ -31,7 +32,8 @@ TEST_F(DiscoveryTest, ListsTheVirtualMicrophoneOnceAndNoMonitor) {
 }
 
 TEST_F(DiscoveryTest, DeviceInputNeedsTheSourceToStillExist) {
-  auto service = Linux::makePulseMediaCaptureService(audioServer_);
+  auto service =
+      Linux::Capture::makeDeviceCaptureService({Linux::makePulseDeviceBackend(audioServer_)});
   const auto devices = service->discoverDevices({AVCaptureDeviceType::microphone}, MediaType::audio,
                                                 AVCaptureDevicePosition::unspecified);
   ASSERT_EQ(devices.size(), 1U);
@@ -51,7 +53,8 @@ TEST_F(DiscoveryTest, WithoutAServerNothingIsListedAndMicrophoneIsDenied) {
   ASSERT_TRUE(audioServer_->accepts());
   stopServer();
   EXPECT_FALSE(audioServer_->accepts());
-  auto service = Linux::makePulseMediaCaptureService(audioServer_);
+  auto service =
+      Linux::Capture::makeDeviceCaptureService({Linux::makePulseDeviceBackend(audioServer_)});
   EXPECT_TRUE(service
                   ->discoverDevices({AVCaptureDeviceType::microphone}, MediaType::audio,
                                     AVCaptureDevicePosition::unspecified)

@@ -204,33 +204,40 @@ TEST_F(WaylandCaptureTest, TheCastSendsNoMoreFramesThanTheRecordingKeeps) {
   EXPECT_GE(frame.sequence - first, 2U) << "the picture changed all along";
 }
 
-TEST_F(WaylandCaptureTest, AnotherProducersRGBOrderArrivesAsBlueGreenRed) {
-  TestPatternNode producer("RGBx");
-  const std::uint32_t node = producer.node();
-  ASSERT_NE(node, 0U) << "the test pattern's node never appeared";
-  PipeWireFrames frames(screenCastNode(-1, node), frameRate);
-  ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
-  PipeWireFrames::Frame frame;
-  ASSERT_TRUE(frames.takeNewer(frame));
-  ASSERT_EQ(frame.width, 64);
-  ASSERT_EQ(frame.height, 48);
-  for (const std::size_t pixel : {0UL, 64UL * 24 + 32, 64UL * 48 - 1}) {
-    const std::uint8_t* bytes = frame.pixels.data() + pixel * 4;
-    EXPECT_EQ((std::array<std::uint8_t, 3>{bytes[0], bytes[1], bytes[2]}),
-              (std::array<std::uint8_t, 3>{0x30, 0x20, 0x10}))
-        << "pixel " << pixel;
+TEST_F(WaylandCaptureTest, AnotherProducersRGBOrderOrYUVLayoutArrivesAsBlueGreenRed) {
+  for (const char* format : {"RGBx", "YUY2", "NV12", "I420"}) {
+    TestPatternNode producer(format);
+    const std::uint32_t node = producer.node();
+    ASSERT_NE(node, 0U) << format << ": the test pattern's node never appeared";
+    PipeWireFrames frames(screenCastNode(-1, node), frameRate);
+    ASSERT_TRUE(frames.waitForFirstFrame(10s))
+        << format << ": " << frames.failure().value_or("no failure");
+    PipeWireFrames::Frame frame;
+    ASSERT_TRUE(frames.takeNewer(frame));
+    ASSERT_EQ(frame.width, 64) << format;
+    ASSERT_EQ(frame.height, 48) << format;
+    // RGB exactly; YUV give or take its rounding.
+    const int tolerance = std::string(format) == "RGBx" ? 0 : 6;
+    for (const std::size_t pixel : {0UL, 64UL * 24 + 32, 64UL * 48 - 1}) {
+      const std::uint8_t* bytes = frame.pixels.data() + pixel * 4;
+      const std::array<int, 3> expected{0x30, 0x20, 0x10};
+      for (std::size_t channel = 0; channel < 3; ++channel) {
+        EXPECT_NEAR(bytes[channel], expected[channel], tolerance)
+            << format << ", pixel " << pixel << ", channel " << channel;
+      }
+    }
   }
 }
 
 TEST_F(WaylandCaptureTest, AProducerOfNothingWeTakeFailsAtOnceSayingWhatItOffers) {
-  TestPatternNode producer("NV12");
+  TestPatternNode producer("GRAY8");
   const std::uint32_t node = producer.node();
   ASSERT_NE(node, 0U) << "the test pattern's node never appeared";
   const auto start = std::chrono::steady_clock::now();
   PipeWireFrames frames(screenCastNode(-1, node), frameRate);
   EXPECT_FALSE(frames.waitForFirstFrame(10s));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "not after the first frame's timeout";
-  EXPECT_EQ(frames.failure(), "The screen cast offers only NV12, which cannot be recorded");
+  EXPECT_EQ(frames.failure(), "The screen cast offers only GRAY8, which cannot be recorded");
 }
 
 TEST_F(WaylandCaptureTest, ACancelledPickerIsTheUsersRefusal) {

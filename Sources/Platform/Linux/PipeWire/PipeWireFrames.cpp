@@ -257,7 +257,12 @@ struct PipeWireFrames::Connection {
     };
     const auto bytesPerRow = [&](std::uint32_t plane) {
       const std::int32_t stride = buffer.datas[plane].chunk->stride;
-      return stride > 0 ? static_cast<std::size_t>(stride) : static_cast<std::size_t>(width) * 4;
+      if (stride > 0) {
+        return static_cast<std::size_t>(stride);
+      }
+      const std::size_t unpadded = unpaddedBytesPerRow(format, width);
+      // Planes after the first of I420 and YV12 have half as many pixels a row.
+      return plane == 0 || planeCount(format) == 2 ? unpadded : (unpadded + 1) / 2;
     };
     const std::span<const std::uint8_t> first = filled(0);
     if (first.empty()) {

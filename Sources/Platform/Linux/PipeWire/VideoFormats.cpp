@@ -231,6 +231,14 @@ std::size_t planeCount(std::uint32_t format) {
                                                                                               : 0;
 }
 
+std::size_t unpaddedBytesPerRow(std::uint32_t format, std::int32_t width) {
+  const auto pixels = static_cast<std::size_t>(std::max(width, 0));
+  if (const PackedFormat* packed = findPacked(format)) {
+    return pixels * static_cast<std::size_t>(packed->bytesPerPixel);
+  }
+  return planeCount(format) > 1 ? pixels : 0;
+}
+
 SourcePicture contiguousPlanes(std::uint32_t format, std::int32_t width, std::int32_t height,
                                std::span<const std::uint8_t> block, std::size_t bytesPerRow) {
   SourcePicture picture{format, width, height, {}, {}};

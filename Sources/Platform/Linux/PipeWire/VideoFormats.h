@@ -47,6 +47,10 @@ struct Region {
 // How many planes a taken format has; 0 for one not taken.
 std::size_t planeCount(std::uint32_t format);
 
+// The bytes of a row of the first plane, unpadded: what a producer that
+// gives no stride means.
+std::size_t unpaddedBytesPerRow(std::uint32_t format, std::int32_t width);
+
 // The planes of a picture whose producer put them one after the other in a
 // single block (as V4L2 cameras do), rows `bytesPerRow` apart in the first
 // plane and the usual fraction of it in the others.

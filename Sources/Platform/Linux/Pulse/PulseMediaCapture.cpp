@@ -3,7 +3,6 @@
 #include "Platform/Linux/Pulse/AudioServer.h"
 #include "Platform/Linux/Pulse/DeviceSelection.h"
 #include "Platform/Linux/Pulse/PulseAudioCapture.h"
-#include "Platform/Linux/Pulse/PulseCaptureSession.h"
 #include "Platform/Linux/Pulse/PulseConnection.h"
 #include "Platform/Linux/Pulse/PulseSources.h"
 
@@ -15,10 +14,21 @@ namespace {
 
 using namespace Pulse;
 
-class PulseMediaCaptureService final : public MediaCaptureService {
+// An input source of the audio server.
+class AudioDevice final : public Capture::CaptureDevice {
 public:
-  explicit PulseMediaCaptureService(std::shared_ptr<AudioServer> server)
-      : server_(std::move(server)) {}
+  AudioDevice(std::string name, std::string description, AudioStreamDescription format)
+      : CaptureDevice(std::move(name), std::move(description),
+                      {AVCaptureDeviceFormat{FormatDescription::audioPCM(format)}}) {}
+};
+
+class PulseDeviceBackend final : public Capture::DeviceBackend {
+public:
+  explicit PulseDeviceBackend(std::shared_ptr<AudioServer> server)
+      : server_(std::move(server)),
+        runs_(Capture::audioDeviceRuns([server = server_](const std::string& sourceName) {
+          return makeRecordStreamCapture(server, sourceName);
+        })) {}
 
   std::vector<CaptureDeviceRef> discoverDevices(const std::vector<AVCaptureDeviceType>& deviceTypes,
                                                 std::optional<MediaType> mediaType,
@@ -36,7 +46,7 @@ public:
     std::vector<CaptureDeviceRef> devices;
     devices.reserve(sources.size());
     for (const auto& source : sources) {
-      devices.push_back(std::make_shared<CaptureDevice>(
+      devices.push_back(std::make_shared<AudioDevice>(
           source.name, source.description,
           AudioStreamDescription{static_cast<double>(source.sampleRate), source.channelCount,
                                  AudioSampleFormat::float32}));
@@ -44,40 +54,26 @@ public:
     return devices;
   }
 
-  std::shared_ptr<AVCaptureDeviceInput> makeDeviceInput(const CaptureDeviceRef& device) override {
-    if (device == nullptr) {
-      throw SystemError(ErrorDomain::mediaCapture, PA_ERR_INVALID, "No audio device was given");
-    }
-    if (!findSource(*server_->connection(), device->uniqueID())) {
+  bool owns(const AVCaptureDevice& device) const override {
+    return dynamic_cast<const AudioDevice*>(&device) != nullptr;
+  }
+
+  void checkAvailable(const AVCaptureDevice& device) override {
+    if (!findSource(*server_->connection(), device.uniqueID())) {
       throw SystemError(ErrorDomain::mediaCapture, PA_ERR_NOENTITY,
-                        "The audio device \"" + device->localizedName() +
+                        "The audio device \"" + device.localizedName() +
                             "\" is no longer available");
     }
-    return std::make_shared<DeviceInput>(device);
   }
 
-  std::shared_ptr<AVCaptureSession> makeCaptureSession() override {
-    return std::make_shared<CaptureSession>([server = server_](const std::string& sourceName) {
-      return makeRecordStreamCapture(server, sourceName);
-    });
+  std::unique_ptr<Capture::DeviceRun> start(const AVCaptureDevice& device,
+                                            Capture::DeviceSinks sinks) override {
+    return runs_(device, std::move(sinks));
   }
-
-  CaptureOutputRef makeAudioDataOutput() override {
-    return std::make_shared<DataOutput>(CaptureOutputKind::audioData);
-  }
-
-  // No Linux device feeds video to a capture session yet; the output can be
-  // added but never delivers.
-  CaptureOutputRef makeVideoDataOutput() override {
-    return std::make_shared<DataOutput>(CaptureOutputKind::videoData);
-  }
-
-  // Attached screen-capture devices need a system switch elsewhere; Linux
-  // offers none to switch on, and every device we list is always visible.
-  void allowScreenCaptureDevices() override {}
 
 private:
   const std::shared_ptr<AudioServer> server_;
+  const Capture::DeviceRunMaker runs_;
 };
 
 class PulseAudioCaptureFactory final : public AudioCaptureFactory {
@@ -97,9 +93,9 @@ private:
 
 } // namespace
 
-std::shared_ptr<MediaCaptureService>
-makePulseMediaCaptureService(std::shared_ptr<Pulse::AudioServer> server) {
-  return std::make_shared<PulseMediaCaptureService>(std::move(server));
+std::shared_ptr<Capture::DeviceBackend>
+makePulseDeviceBackend(std::shared_ptr<Pulse::AudioServer> server) {
+  return std::make_shared<PulseDeviceBackend>(std::move(server));
 }
 
 std::shared_ptr<AudioCaptureFactory>

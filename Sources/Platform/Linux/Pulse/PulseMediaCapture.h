@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Platform/Linux/AudioCapture.h"
-#include "Platform/MediaCapture.h"
+#include "Platform/Linux/Capture/DeviceCaptureService.h"
 
 #include <memory>
 
@@ -9,9 +9,9 @@ namespace Platform::Linux::Pulse {
 class AudioServer;
 }
 
-// The PulseAudio side of the Linux platform: audio input devices, microphone
-// capture sessions and the audio captures behind the X11 stream's system
-// audio. Every object made here reaches the audio server through the one
+// The PulseAudio side of the Linux platform: audio input devices and their
+// capture for capture sessions, and the audio captures behind the streams'
+// system audio. Every object made here reaches the audio server through the one
 // `server` given, which connects on first use and again after the server
 // restarted; no server is ever spawned.
 //
@@ -21,8 +21,8 @@ class AudioServer;
 
 namespace Platform::Linux {
 
-std::shared_ptr<MediaCaptureService>
-makePulseMediaCaptureService(std::shared_ptr<Pulse::AudioServer> server);
+std::shared_ptr<Capture::DeviceBackend>
+makePulseDeviceBackend(std::shared_ptr<Pulse::AudioServer> server);
 
 std::shared_ptr<AudioCaptureFactory>
 makePulseAudioCaptureFactory(std::shared_ptr<Pulse::AudioServer> server);

@@ -1,4 +1,4 @@
-#include "Platform/Linux/Pulse/PulseCaptureSession.h"
+#include "Platform/Linux/Capture/CaptureSession.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,11 @@ namespace {
 
 using namespace Platform;
 using Platform::Linux::AudioCapture;
-using Platform::Linux::Pulse::CaptureDevice;
-using Platform::Linux::Pulse::CaptureSession;
-using Platform::Linux::Pulse::DataOutput;
-using Platform::Linux::Pulse::DeviceInput;
+using Platform::Linux::Capture::audioDeviceRuns;
+using Platform::Linux::Capture::CaptureDevice;
+using Platform::Linux::Capture::CaptureSession;
+using Platform::Linux::Capture::DataOutput;
+using Platform::Linux::Capture::DeviceInput;
 
 constexpr auto patience = std::chrono::seconds(10);
 
@@ -97,11 +98,14 @@ class CaptureSessionTest : public testing::Test {
 protected:
   CaptureSessionTest()
       : script(std::make_shared<CaptureScript>()),
-        session(std::make_shared<CaptureSession>([script = script](const std::string& source) {
-          return std::make_unique<FakeCapture>(script, source);
-        })),
-        device(std::make_shared<CaptureDevice>("alsa_input.usb", "USB Microphone",
-                                               AudioStreamDescription{44100, 1})),
+        session(std::make_shared<CaptureSession>(
+            audioDeviceRuns([script = script](const std::string& source) {
+              return std::make_unique<FakeCapture>(script, source);
+            }))),
+        device(std::make_shared<CaptureDevice>(
+            "alsa_input.usb", "USB Microphone",
+            std::vector{AVCaptureDeviceFormat{
+                FormatDescription::audioPCM(AudioStreamDescription{44100, 1})}})),
         output(std::make_shared<DataOutput>(CaptureOutputKind::audioData)),
         delegate(std::make_shared<RecordingDelegate>()) {}
 
