@@ -9,7 +9,7 @@ include(CMakePackageConfigHelpers)
 set(vistrel_parts
   vistrel_engine vistrel_platform vistrel_platform_ffmpeg vistrel_platform_linux
   vistrel_platform_linux_capture vistrel_platform_linux_query vistrel_platform_linux_x11
-  vistrel_platform_linux_pipewire vistrel_platform_linux_wayland
+  vistrel_platform_linux_pipewire vistrel_platform_linux_wayland vistrel_platform_linux_camera
   vistrel_platform_linux_pulse vistrel_platform_linux_system)
 
 add_library(vistrel ${PROJECT_SOURCE_DIR}/Sources/Platform/Linux/LinuxDefaultServices.cpp)

@@ -140,7 +140,11 @@ void RecordingSession::setUpExternalDeviceCaptureSession(const RecordingOptions&
   }
   watchRuntimeErrors(*session);
   addDeviceInput(capture, *session, device);
-  attachDataOutput(*session, capture.makeVideoDataOutput(), weak_from_this(), "deviceQueue");
+  // The device's frames are paced like a stream's: at most the frame rate asked for.
+  const Platform::CaptureOutputRef videoOutput = capture.makeVideoDataOutput();
+  videoOutput->setMinFrameDuration(
+      CMTimeMake(1, static_cast<CMTimeScale>(options.framesPerSecond())));
+  attachDataOutput(*session, videoOutput, weak_from_this(), "deviceQueue");
   const Platform::CaptureOutputRef audioOutput = capture.makeAudioDataOutput();
   {
     Lock lock(mutex_);

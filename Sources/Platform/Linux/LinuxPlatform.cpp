@@ -1,6 +1,7 @@
 #include "Platform/Linux/LinuxPlatform.h"
 
 #include "Platform/FFmpeg/FFmpegMediaWriting.h"
+#include "Platform/Linux/Camera/CameraDevices.h"
 #include "Platform/Linux/LinuxQueryPlatform.h"
 #include "Platform/Linux/Pulse/PulseMediaCapture.h"
 #include "Platform/Linux/Wayland/WaylandScreenCapture.h"
@@ -16,6 +17,8 @@ Services makeLinuxServices() {
   const bool wayland = isWaylandSession();
   Services services = makeLinuxQueryServices(audioServer, wayland);
   auto audio = makePulseAudioCaptureFactory(audioServer);
+  services.mediaCapture = Capture::makeDeviceCaptureService(
+      {makePulseDeviceBackend(audioServer), Camera::makeCameraBackend(audio)});
   // XWayland's windows are X11 windows.
   auto x11 = makeX11ScreenCaptureService(audio);
   services.screenCapture = wayland ? makeWaylandScreenCaptureService(audio, std::move(x11)) : x11;

@@ -6,7 +6,7 @@ namespace Platform::Linux {
 
 // The services of the Linux platform: X11 screen capture (or, in a Wayland
 // session, the desktop portal's screen casts), PulseAudio devices and audio,
-// the FFmpeg writer and the Linux system services.
+// PipeWire's cameras, the FFmpeg writer and the Linux system services.
 Services makeLinuxServices();
 
 } // namespace Platform::Linux

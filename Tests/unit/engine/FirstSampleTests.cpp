@@ -170,6 +170,10 @@ TEST_F(FirstSampleTest, ExternalDeviceRecordsThroughItsCaptureSession) {
             std::optional<std::string>("deviceQueue"));
   EXPECT_EQ(deviceSession->output(CaptureOutputKind::audioData)->queueLabel(),
             std::optional<std::string>("deviceAudioQueue"));
+  EXPECT_EQ(CMTimeCompare(deviceSession->output(CaptureOutputKind::videoData)->minFrameDuration(),
+                          CMTimeMake(1, static_cast<CMTimeScale>(options.framesPerSecond))),
+            0)
+      << "the device paced at the frame rate asked for";
   deviceSession->deliverAndWait(CaptureOutputKind::audioData, audioChunk(ms(2000)));
   platform.captureSessions()[0]->deliverAndWait(CaptureOutputKind::audioData, audioChunk(ms(2000)));
   EXPECT_EQ(appendedTimes(MediaType::audio, 0), std::vector<CMTime>{ms(2000)}) << "system audio";

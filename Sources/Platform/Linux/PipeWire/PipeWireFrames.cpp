@@ -80,14 +80,6 @@ const spa_pod* enumFormat(spa_pod_builder& builder, spa_fraction limit, bool mjp
 // Defined with the other listeners, once Connection is complete.
 const pw_node_events& nodeEvents();
 
-// "the camera" -> "The camera".
-std::string sentence(std::string text) {
-  if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') {
-    text.front() = static_cast<char>(text.front() - 'a' + 'A');
-  }
-  return text;
-}
-
 [[noreturn]] void fail(const std::string& description) {
   throw SystemError(ErrorDomain::screenCapture, -3802, description);
 }
@@ -123,6 +115,7 @@ struct PipeWireFrames::Connection {
   std::uint64_t received = 0;         // guarded by mutex
   std::optional<std::string> failure; // guarded by mutex
   bool lostConnection = false;        // guarded by mutex
+  bool gone = false;                  // guarded by mutex
 
   Connection() = default;
   Connection(const Connection&) = delete;
@@ -150,6 +143,14 @@ struct PipeWireFrames::Connection {
     if (loop != nullptr) {
       pw_thread_loop_destroy(loop);
     }
+  }
+
+  void nodeWent() {
+    {
+      std::lock_guard lock(mutex);
+      gone = true;
+    }
+    end(target.goneMessage);
   }
 
   void end(std::string why) {
@@ -187,7 +188,7 @@ struct PipeWireFrames::Connection {
     for (const auto& bytes : offer) {
       params.push_back(reinterpret_cast<const spa_pod*>(bytes.data()));
     }
-    if (auto complaint = unrecordableOffer(params, sentence(target.description))) {
+    if (auto complaint = unrecordableOffer(params, capitalized(target.description))) {
       end(std::move(*complaint));
     }
   }
@@ -380,7 +381,7 @@ const pw_registry_events registryEvents = [] {
   events.global_remove = [](void* data, std::uint32_t id) {
     auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
     if (id == connection.node) {
-      connection.end(connection.target.goneMessage);
+      connection.nodeWent();
     }
   };
   return events;
@@ -392,11 +393,12 @@ const pw_stream_events streamEvents = [] {
   events.state_changed = [](void* data, pw_stream_state, pw_stream_state state, const char* error) {
     auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
     if (state == PW_STREAM_STATE_ERROR) {
-      connection.end(sentence(connection.target.description) + " failed: " + (error ? error : ""));
+      connection.end(capitalized(connection.target.description) +
+                     " failed: " + (error ? error : ""));
     } else if (state == PW_STREAM_STATE_STREAMING) {
       connection.streamed = true;
     } else if (state == PW_STREAM_STATE_UNCONNECTED && connection.streamed) {
-      connection.end(connection.target.goneMessage);
+      connection.nodeWent();
     }
   };
   events.param_changed = [](void* data, std::uint32_t id, const spa_pod* param) {
@@ -409,6 +411,13 @@ const pw_stream_events streamEvents = [] {
 }();
 
 } // namespace
+
+std::string capitalized(std::string text) {
+  if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') {
+    text.front() = static_cast<char>(text.front() - 'a' + 'A');
+  }
+  return text;
+}
 
 PipeWireFrames::PipeWireFrames(VideoNode node, double maxFrameRate)
     : connection_(std::make_unique<Connection>()) {
@@ -494,6 +503,11 @@ bool PipeWireFrames::takeNewer(Frame& into) {
 std::optional<std::string> PipeWireFrames::failure() const {
   std::lock_guard lock(connection_->mutex);
   return connection_->failure;
+}
+
+bool PipeWireFrames::nodeGone() const {
+  std::lock_guard lock(connection_->mutex);
+  return connection_->gone;
 }
 
 bool PipeWireFrames::connectionLost() const {

@@ -36,6 +36,9 @@ struct VideoNode {
   std::string goneMessage;
 };
 
+// Text that begins a sentence: "the camera" -> "The camera".
+std::string capitalized(std::string text);
+
 class PipeWireFrames {
 public:
   // B, G, R, X bytes, `bytesPerRow` apart; already cut to the cast's crop.
@@ -75,6 +78,8 @@ public:
   // Whether the connection to PipeWire itself broke (a restarted daemon),
   // rather than the node ending.
   bool connectionLost() const;
+  // Whether the node went away (a cast ended, a camera unplugged).
+  bool nodeGone() const;
 
   struct Connection; // PipeWire's side, filled on its thread
 
