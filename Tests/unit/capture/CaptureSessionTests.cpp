@@ -210,4 +210,62 @@ TEST_F(CaptureSessionTest, StartFailureTellsTheHandlerAndLeavesTheSessionStopped
   EXPECT_EQ(message, "The audio source is not available");
 }
 
+// A device that sends pictures and can stop by itself, as a camera does.
+class FakeDeviceRun final : public Platform::Linux::Capture::DeviceRun {
+public:
+  explicit FakeDeviceRun(std::atomic<int>& stops) : stops_(stops) {}
+  void stop() override { ++stops_; }
+
+private:
+  std::atomic<int>& stops_;
+};
+
+TEST(CaptureSessionDevice, ADeviceThatStopsByItselfEndsTheSessionAndIsToldOnce) {
+  using Platform::Linux::Capture::DeviceSinks;
+  std::atomic<int> stops{0};
+  std::optional<DeviceSinks> sinks;
+  auto session = std::make_shared<CaptureSession>(
+      [&](const AVCaptureDevice&, DeviceSinks given) -> std::unique_ptr<Linux::Capture::DeviceRun> {
+        sinks = std::move(given);
+        return std::make_unique<FakeDeviceRun>(stops);
+      });
+  auto device =
+      std::make_shared<CaptureDevice>("camera", "Camera", std::vector<AVCaptureDeviceFormat>{});
+  session->addInput(std::make_shared<DeviceInput>(device));
+  auto video = std::make_shared<DataOutput>(CaptureOutputKind::videoData);
+  video->setMinFrameDuration(CMTimeMake(1, 30));
+  auto delegate = std::make_shared<RecordingDelegate>();
+  video->setSampleBufferDelegate(delegate, DispatchQueue::serial("deviceQueue"));
+  session->addOutput(video);
+
+  std::mutex mutex;
+  std::condition_variable told;
+  std::vector<std::string> failures;
+  session->setRuntimeErrorHandler([&](ErrorRef error) {
+    std::lock_guard lock(mutex);
+    failures.push_back(error->localizedDescription());
+    told.notify_all();
+  });
+  session->startRunning();
+  ASSERT_TRUE(sinks && sinks->video && sinks->failed);
+  EXPECT_FALSE(sinks->audio) << "no audio output was added";
+  EXPECT_EQ(CMTimeCompare(sinks->minFrameDuration, CMTimeMake(1, 30)), 0);
+
+  sinks->video(sampleAt(0));
+  sinks->failed(makeError(ErrorDomain::mediaCapture, 5, "The camera was unplugged"));
+  sinks->failed(makeError(ErrorDomain::mediaCapture, 5, "told twice"));
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(told.wait_for(lock, patience, [&] { return !failures.empty(); }));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(session->isRunning());
+  EXPECT_EQ(stops, 1) << "the run is stopped once";
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(failures, std::vector<std::string>{"The camera was unplugged"});
+  EXPECT_TRUE(delegate->waitFor(1)) << "what came before the failure is delivered";
+  session->stopRunning();
+  EXPECT_EQ(stops, 1);
+}
+
 } // namespace

@@ -1,5 +1,7 @@
 #include "Platform/Linux/Capture/CaptureSession.h"
 
+#include <atomic>
+
 namespace Platform::Linux::Capture {
 
 namespace {
@@ -166,8 +168,13 @@ void CaptureSession::startRunning() {
   if (input == nullptr || (!sinks.audio && !sinks.video)) {
     return;
   }
-  // Told off the capture's thread: stopping the run joins it.
-  sinks.failed = [session = weak_from_this(), runNumber](ErrorRef error) {
+  // Told off the capture's thread, as stopping the run joins it; the first
+  // failure is the one told.
+  sinks.failed = [session = weak_from_this(), runNumber,
+                  told = std::make_shared<std::atomic<bool>>(false)](ErrorRef error) {
+    if (told->exchange(true)) {
+      return;
+    }
     startTask([session, runNumber, error = std::move(error)] {
       if (const auto self = session.lock()) {
         self->runFailed(runNumber, error);
