@@ -99,9 +99,12 @@ VideoStream::VideoStream(pw_core* core, pw_loop* loop, const Options& options,
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
   const spa_pod* params[] = {offeredFormat(builder, options)};
   // Not linked by the session manager to a sink: consumers ask for it.
-  const int result = pw_stream_connect(
-      stream_.get(), PW_DIRECTION_OUTPUT, PW_ID_ANY,
-      static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
+  auto flags = PW_STREAM_FLAG_MAP_BUFFERS;
+  if (drives()) {
+    flags = static_cast<pw_stream_flags>(flags | PW_STREAM_FLAG_DRIVER);
+  }
+  const int result =
+      pw_stream_connect(stream_.get(), PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1);
   if (result < 0) {
     throw std::runtime_error(std::string("cannot connect the video stream: ") +
                              spa_strerror(result));
@@ -116,8 +119,10 @@ VideoStream::~VideoStream() {
 
 void VideoStream::stateChanged(pw_stream_state state) {
   // Frames are due from now on while a consumer streams, one a period.
-  if (state == PW_STREAM_STATE_STREAMING && options_.frames) {
+  if (state == PW_STREAM_STATE_STREAMING) {
     nextFrame_ = DemoWindow::Clock::now();
+  }
+  if (state == PW_STREAM_STATE_STREAMING && drives() && options_.frames) {
     timespec first = toTimespec(nextFrame_);
     timespec interval = toTimespec(DemoWindow::Clock::time_point(period_));
     pw_loop_update_timer(loop_, timer_, &first, &interval, true);
@@ -149,7 +154,8 @@ void VideoStream::tick() {
   pw_stream_trigger_process(stream_.get());
 }
 
-// One frame for each period begun, stamped with the instant its period
+// Called at every tick when driving, else at every cycle of the group's
+// driver. One frame for each period begun, stamped with the instant its period
 // began, which is when its picture shows. Planar formats fill the one data
 // block: the Y plane (stride = width), then the chroma, as consumers of a
 // single block expect: interleaved UV for NV12, U then V for I420.

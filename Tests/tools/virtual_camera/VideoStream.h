@@ -1,7 +1,7 @@
 #pragma once
 
 // The camera's picture: an output stream announced as a video source,
-// offering one format, that drives its own graph at the frame rate.
+// offering one format, that sends a frame every frame period.
 
 #include "CameraOptions.h"
 #include "FramePainter.h"
@@ -22,6 +22,10 @@ public:
   VideoStream& operator=(const VideoStream&) = delete;
 
 private:
+  // With a sound of its own the picture follows the driver of the camera's
+  // group, as the sound does: driving, it would pace the sound at the frame
+  // rate.
+  bool drives() const { return !options_.audio; }
   void stateChanged(pw_stream_state state);
   void formatChanged();
   void tick();
