@@ -49,7 +49,8 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 } // namespace
 
 Subprocess::Subprocess(const std::vector<std::string>& arguments,
-                       const std::map<std::string, std::string>& environment) {
+                       const std::map<std::string, std::string>& environment,
+                       const std::optional<std::string>& errorPath) {
   int pipeEnds[2];
   if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
@@ -58,6 +59,10 @@ Subprocess::Subprocess(const std::vector<std::string>& arguments,
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (errorPath) {
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorPath->c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
   std::vector<std::string> argumentTexts = arguments;
   std::vector<std::string> environmentTexts = mergedEnvironment(environment);
   auto argv = pointers(argumentTexts);
@@ -136,7 +141,10 @@ std::string Subprocess::readAll(std::chrono::milliseconds timeout) {
 }
 
 void Subprocess::signal(int signalNumber) {
-  kill(pid_, signalNumber);
+  // Once reaped, its process id may be another process's.
+  if (!status_) {
+    kill(pid_, signalNumber);
+  }
 }
 
 std::optional<int> Subprocess::wait(std::chrono::milliseconds timeout) {

@@ -10,12 +10,15 @@
 namespace TestSupport {
 
 // A child process whose standard output the test reads line by line while it
-// runs, as the parent application does. Standard error is passed through.
+// runs, as the parent application does. Standard error is passed through
+// unless asked otherwise.
 class Subprocess {
 public:
-  // `environment` entries are added to (or replace those of) ours.
+  // `environment` entries are added to (or replace those of) ours; its
+  // standard error goes to the file `errorPath` when one is given.
   Subprocess(const std::vector<std::string>& arguments,
-             const std::map<std::string, std::string>& environment = {});
+             const std::map<std::string, std::string>& environment = {},
+             const std::optional<std::string>& errorPath = std::nullopt);
   ~Subprocess(); // kills the process if it still runs
 
   Subprocess(const Subprocess&) = delete;

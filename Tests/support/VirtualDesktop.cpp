@@ -43,12 +43,18 @@ std::string VirtualDesktop::script(const std::string& name) {
   return std::string(TARSEL_SOURCE_DIR) + "/scripts/" + name;
 }
 
-VirtualDesktop::VirtualDesktop(WindowManager windowManager) : script_(script("virtual-desktop")) {
-  std::vector<std::string> options;
-  if (windowManager == WindowManager::reparenting) {
-    options.push_back("--window-manager");
+VirtualDesktop::VirtualDesktop(WindowManager windowManager)
+    : VirtualDesktop(Options{.windowManager = windowManager}) {}
+
+VirtualDesktop::VirtualDesktop(Options options) : script_(script("virtual-desktop")) {
+  std::vector<std::string> arguments;
+  if (options.windowManager == WindowManager::reparenting) {
+    arguments.push_back("--window-manager");
   }
-  start(std::move(options));
+  if (options.cameras) {
+    arguments.push_back("--cameras");
+  }
+  start(std::move(arguments));
   // An X11 session, also when the tests run inside a Wayland one.
   environment_["WAYLAND_DISPLAY"] = "";
   environment_["XDG_SESSION_TYPE"] = "x11";

@@ -10,7 +10,8 @@ namespace TestSupport {
 
 // A private X server and audio server for one test, started by
 // scripts/virtual-desktop and stopped when the object goes away; or a
-// private Wayland session (scripts/wayland-desktop).
+// private Wayland session (scripts/wayland-desktop), which always has
+// PipeWire for cameras.
 class VirtualDesktop {
 public:
   enum class WindowManager {
@@ -19,6 +20,14 @@ public:
   };
 
   explicit VirtualDesktop(WindowManager windowManager = WindowManager::none);
+
+  struct Options {
+    WindowManager windowManager = WindowManager::none;
+    // Also PipeWire and its session manager, for virtual cameras
+    // (support/VirtualCamera.h); the environment then names them.
+    bool cameras = false;
+  };
+  explicit VirtualDesktop(Options options);
 
   struct Wayland {};
   // Headless GNOME Shell, PipeWire with its PulseAudio server and the
