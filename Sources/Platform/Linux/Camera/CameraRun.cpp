@@ -1,19 +1,31 @@
 #include "Platform/Linux/Camera/CameraRun.h"
 
 #include "Platform/Linux/Camera/CameraSource.h"
+#include "Platform/Linux/Camera/StampPacer.h"
 #include "Platform/Linux/Capture/CaptureStream.h"
 #include "Platform/Log.h"
+
+#include <algorithm>
 
 namespace Platform::Linux::Camera {
 
 namespace {
 
-// Passes the stream's new pictures to the session's video output, and its
-// end to the session. Pictures that only repeat the last one are left out:
-// a camera's frames are its own, at its own rate.
+// How much earlier than its grid point a frame may be stamped and still
+// count as on it: a device's stamps wobble by a little.
+constexpr std::int64_t stampJitter = 3'000'000;
+// How often the capture loop looks for a new frame when no frame rate is
+// asked for: fast enough for a 120 Hz camera.
+constexpr CMTime fastestLook{1, 240, kCMTimeFlags_Valid, 0};
+
+// Passes the stream's new pictures to the session's video output, at most
+// one per frame interval as their stamps tell, and the stream's end to the
+// session. Pictures that only repeat the last one are left out: a camera's
+// frames are its own, at its own rate.
 class Relay final : public SCStreamOutput, public SCStreamDelegate {
 public:
-  explicit Relay(Capture::DeviceSinks sinks) : sinks_(std::move(sinks)) {}
+  Relay(Capture::DeviceSinks sinks, std::int64_t interval)
+      : sinks_(std::move(sinks)), pacer_(interval, std::min(stampJitter, interval / 4)) {}
 
   void streamDidOutputSampleBuffer(SCStream&, SampleBufferRef sample,
                                    SCStreamOutputType type) override {
@@ -29,6 +41,10 @@ public:
         return;
       }
     }
+    static_assert(hostTimeScale == 1'000'000'000, "host time counts nanoseconds");
+    if (!pacer_.keep(sample->presentationTimeStamp().value)) {
+      return;
+    }
     sinks_.video(std::move(sample));
   }
 
@@ -40,6 +56,7 @@ public:
 
 private:
   const Capture::DeviceSinks sinks_;
+  StampPacer pacer_; // on the stream's output queue only
 };
 
 class CameraRun final : public Capture::DeviceRun {
@@ -101,14 +118,19 @@ startCameraRun(const CameraNode& camera, Capture::DeviceSinks sinks, AudioCaptur
   std::shared_ptr<Relay> relay;
   std::shared_ptr<SCStream> stream;
   if (sinks.video) {
+    // The loop looks twice per frame interval: looking once, at the rate of
+    // a camera as fast, would see two frames at one look and none at the
+    // next whenever the camera's phase wobbles near the loop's.
+    const CMTime interval = sinks.minFrameDuration;
+    const bool paced = interval.isNumeric() && interval.value > 0;
     SCStreamConfiguration configuration;
     configuration.queueDepth = 6;
     configuration.pixelFormat = kCVPixelFormatType_32BGRA;
     configuration.showsCursor = false;
-    if (sinks.minFrameDuration.isNumeric() && sinks.minFrameDuration.value > 0) {
-      configuration.minimumFrameInterval = sinks.minFrameDuration;
-    }
-    relay = std::make_shared<Relay>(sinks);
+    const std::int64_t nanoseconds = paced ? CMTimeConvertScale(interval, hostTimeScale).value : 0;
+    configuration.minimumFrameInterval =
+        paced ? CMTimeMake(nanoseconds / 2, hostTimeScale) : fastestLook;
+    relay = std::make_shared<Relay>(sinks, nanoseconds);
     stream = std::make_shared<Capture::CaptureStream>(
         [node = cameraVideoNode(camera)](std::stop_token) { return makeCameraSource(node); },
         nullptr, configuration, relay);

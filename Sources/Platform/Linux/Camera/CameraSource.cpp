@@ -55,6 +55,11 @@ public:
         {}};
   }
 
+  // A camera's frame shows the instant it was exposed.
+  std::optional<CMTime> pictureTime() const override {
+    return CMTimeMake(shown_.shown().producedAtNanoseconds, hostTimeScale);
+  }
+
   std::int32_t width() const override { return shown_.shown().width; }
   std::int32_t height() const override { return shown_.shown().height; }
 

@@ -55,6 +55,13 @@ public:
   virtual std::int32_t width() const = 0;
   virtual std::int32_t height() const = 0;
 
+  // When the picture last grabbed was made, for content that makes its
+  // pictures at instants of its own (a camera exposes each frame at its
+  // own time): its frames are stamped with that rather than the grid point
+  // they were taken at, which lags it by up to a frame period. None for
+  // content sampled at the grid points.
+  virtual std::optional<CMTime> pictureTime() const { return std::nullopt; }
+
   // The pointer's cursor where it falls on the content, to draw over it;
   // none when it is elsewhere, not asked for, or drawn by the content itself.
   virtual std::optional<CursorImage> cursor() { return std::nullopt; }

@@ -425,6 +425,7 @@ void CaptureStream::captureFrames(Run& run) {
     // moment after (the wake-up and the grab take a few milliseconds): a
     // steady rate that players and editors read as such, and frames never
     // closer together than the interval, even when one was taken late.
+    // Content that tells when its picture was made (a camera) is stamped so.
     const CMTime timestamp = hostTimeAt(pacer.deadline());
     if (ErrorRef error = source.update(timestamp)) {
       return fail(std::move(error));
@@ -443,6 +444,7 @@ void CaptureStream::captureFrames(Run& run) {
     const bool changed = damaged || !lastPixels ||
                          cursorChangedInside(lastCursor, cursor, source.width(), source.height());
     SCFrameStatus status = SCFrameStatus::idle;
+    CMTime stamp = timestamp;
     if (changed) {
       const Grab grabbed = source.grab();
       switch (grabbed.outcome) {
@@ -454,6 +456,7 @@ void CaptureStream::captureFrames(Run& run) {
             framePixels(*run.pool, run.pixelFormat, run.width, run.height, grabbed, scratch);
         lastCursor = std::move(cursor);
         status = SCFrameStatus::complete;
+        stamp = source.pictureTime().value_or(timestamp);
         break;
       }
       case Grab::Outcome::unavailable:
@@ -473,7 +476,7 @@ void CaptureStream::captureFrames(Run& run) {
                                  "Could not read the pixels of the captured content"));
       }
     }
-    deliver(run, SCStreamOutputType::screen, makeFrame(format, lastPixels, timestamp, status));
+    deliver(run, SCStreamOutputType::screen, makeFrame(format, lastPixels, stamp, status));
   }
 }
 
