@@ -45,6 +45,20 @@ FLASH_PERIOD = 1.013  # no multiple of the frame period: flashes sweep the frame
 FIT_SPAN = 30  # flashes on each side of the one whose onset is fitted
 
 
+def helper_labels(helpers):
+    """Names for the helpers: the first folder of their paths that differs
+    ("main", "before" for main/build/... and before/build/...), else their
+    order."""
+    if len(helpers) == 1:
+        return ["tarsel-helper"]
+    parts = [os.path.abspath(helper).split(os.sep) for helper in helpers]
+    for depth in range(min(len(path) for path in parts)):
+        names = [path[depth] for path in parts]
+        if len(set(names)) == len(names):
+            return names
+    return [f"helper-{index + 1}" for index in range(len(helpers))]
+
+
 def resident_mib(pid):
     with open(f"/proc/{pid}/status") as status:
         for line in status:
@@ -117,9 +131,7 @@ def main():
     run_checked(["cmake", "--build", options.build, "--target", "tarsel-helper", "demo-window"],
                 stdout=subprocess.DEVNULL)
     helpers = options.helper or [os.path.join(options.build, "Sources/Helper/tarsel-helper")]
-    # Several helpers are told apart by the folder each lives in.
-    labels = ([os.path.basename(os.path.dirname(os.path.abspath(helper))) for helper in helpers]
-              if len(helpers) > 1 else ["tarsel-helper"])
+    labels = helper_labels(helpers)
     window_program = os.path.join(options.build, "Tests/tools/demo_window/demo-window")
 
     work = tempfile.mkdtemp(prefix="tarsel-long-")
