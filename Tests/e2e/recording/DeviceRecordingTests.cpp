@@ -1,4 +1,5 @@
 #include "RecordingChecks.h"
+#include "WaylandDesktopTest.h"
 
 #include "support/MediaProbe.h"
 #include "support/Subprocess.h"
@@ -64,16 +65,12 @@ Recorded record(const std::string& file, const std::string& device, std::int64_t
                                    : decoded.pictures[decoded.pictures.size() / 2].centreRGB};
 }
 
-class DeviceRecording : public testing::Test {
+class DeviceRecording : public WaylandDesktopTest {
 protected:
-  static void SetUpTestSuite() {
-    desktop_ = TestSupport::VirtualDesktop::waylandIfPossible(skipReason_);
-  }
-  static void TearDownTestSuite() { desktop_.reset(); }
-
   void SetUp() override {
-    if (!desktop_) {
-      GTEST_SKIP() << "No Wayland test desktop here: " << skipReason_;
+    WaylandDesktopTest::SetUp();
+    if (IsSkipped()) {
+      return;
     }
     desktop_->useInThisProcess();
     Platform::install(Platform::Linux::makeLinuxServices());
@@ -83,8 +80,6 @@ protected:
     return VirtualCamera(options, desktop_->environment());
   }
 
-  static inline std::unique_ptr<TestSupport::VirtualDesktop> desktop_;
-  static inline std::string skipReason_;
   TestSupport::TemporaryDirectory directory_;
 };
 
@@ -155,23 +150,12 @@ TEST_F(DeviceRecording, TheDevicesOwnSoundIsInStepWithItsPicture) {
   std::this_thread::sleep_for(8s);
   recorder.stop();
 
-  const auto info = TestSupport::probeFile(file);
-  const int video = RecordingChecks::trackIndex(info, AVMEDIA_TYPE_VIDEO);
-  const int audio = RecordingChecks::trackIndex(info, AVMEDIA_TYPE_AUDIO);
-  ASSERT_GE(video, 0);
-  ASSERT_GE(audio, 0);
-  const auto& audioTrack = info.tracks[static_cast<std::size_t>(audio)];
-  ASSERT_FALSE(audioTrack.times.empty());
-  const auto flashes = RecordingChecks::flashOnsets(TestSupport::decodeTrack(file, video).pictures,
-                                                    1.0 / framesPerSecond);
-  const auto tones = RecordingChecks::toneOnsets(TestSupport::decodeTrack(file, audio).firstChannel,
-                                                 audioTrack.sampleRate, audioTrack.times.front());
-  ASSERT_GE(flashes.size(), 6U);
-  EXPECT_NEAR(static_cast<double>(tones.size()), static_cast<double>(flashes.size()), 1.0)
+  const auto found = RecordingChecks::flashesAndBeeps(file, 1.0 / framesPerSecond);
+  ASSERT_GE(found.flashes.size(), 6U);
+  EXPECT_NEAR(static_cast<double>(found.tones.size()), static_cast<double>(found.flashes.size()),
+              1.0)
       << "the device's sound is in the file";
-  auto distances = RecordingChecks::flashToToneDistances(flashes, tones);
-  std::sort(distances.begin(), distances.end());
-  const double median = distances[distances.size() / 2];
+  const double median = found.medianDistance();
   RecordProperty("median_offset_ms", std::to_string(median * 1000));
   EXPECT_LE(std::fabs(median), 0.015) << "median offset " << median * 1000 << " ms";
 }

@@ -1,8 +1,10 @@
 #include "RecordingChecks.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <stdexcept>
 
 #include <unistd.h>
 
@@ -74,6 +76,23 @@ std::vector<double> flashToToneDistances(const std::vector<double>& flashes,
     distances.push_back(nearest);
   }
   return distances;
+}
+
+FlashesAndBeeps flashesAndBeeps(const std::string& file, double framePeriod) {
+  const auto info = TestSupport::probeFile(file);
+  const int video = trackIndex(info, AVMEDIA_TYPE_VIDEO);
+  const int audio = trackIndex(info, AVMEDIA_TYPE_AUDIO);
+  if (video < 0 || audio < 0 || info.tracks[static_cast<std::size_t>(audio)].times.empty()) {
+    throw std::runtime_error(file + " has no video track or no sound");
+  }
+  const auto& audioTrack = info.tracks[static_cast<std::size_t>(audio)];
+  FlashesAndBeeps found;
+  found.flashes = flashOnsets(TestSupport::decodeTrack(file, video).pictures, framePeriod);
+  found.tones = toneOnsets(TestSupport::decodeTrack(file, audio).firstChannel,
+                           audioTrack.sampleRate, audioTrack.times.front());
+  found.sortedDistances = flashToToneDistances(found.flashes, found.tones);
+  std::sort(found.sortedDistances.begin(), found.sortedDistances.end());
+  return found;
 }
 
 std::string whyTimingIsUnreliable() {

@@ -27,6 +27,19 @@ std::vector<double> toneOnsets(const std::vector<float>& samples, int sampleRate
 std::vector<double> flashToToneDistances(const std::vector<double>& flashes,
                                          const std::vector<double>& tones);
 
+// What a recording of flashes and beeps holds: the flash onsets of its
+// first video track (changed pictures on a grid of `framePeriod`), the tone
+// onsets of its first audio track, and for each flash the distance (tone
+// minus flash, seconds) to the nearest tone, sorted.
+struct FlashesAndBeeps {
+  std::vector<double> flashes;
+  std::vector<double> tones;
+  std::vector<double> sortedDistances;
+  double medianDistance() const { return sortedDistances[sortedDistances.size() / 2]; }
+};
+// Throws std::runtime_error when the file lacks either track.
+FlashesAndBeeps flashesAndBeeps(const std::string& file, double framePeriod);
+
 // Why timing cannot be judged here, or empty: sanitizers slow every thread,
 // and on a machine already busier than its cores the capture threads are
 // scheduled tens of milliseconds late.

@@ -9,10 +9,10 @@
 //
 // Every source that is not a monitor is a microphone: PulseAudio does not
 // tell a built-in microphone from a plugged-in one reliably, so each is
-// listed once under the microphone types. The external types stand for
-// attached capture devices (phones, cameras), which Linux does not offer yet;
-// they add nothing, so a query for microphones and external devices lists
-// each source exactly once. Microphones have no position: a query for the
+// listed once under the microphone types. The external type stands for
+// attached capture devices (cameras, capture cards), which PipeWire lists
+// as video devices; a query for microphones and external devices lists each
+// source exactly once. Microphones have no position: a query for the
 // front or the back finds none.
 //
 // Thread contract: pure, callable from any thread.
