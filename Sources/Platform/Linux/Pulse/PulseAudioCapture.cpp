@@ -111,10 +111,11 @@ private:
   void openStream(std::shared_ptr<Connection> connection) {
     // Let go only once unlocked: the last reference ends the main loop.
     std::shared_ptr<Connection> failedConnection;
-    const Connection::Lock lock(*connection);
-    pa_stream* stream = pa_stream_new(connection->context(), "Recording", &spec_, &map_);
+    const Connection& server = *connection;
+    const Connection::Lock lock(server);
+    pa_stream* stream = pa_stream_new(server.context(), "Recording", &spec_, &map_);
     if (stream == nullptr) {
-      throw startError(*connection);
+      throw startError(server);
     }
     stream_ = stream;
     connection_ = std::move(connection);
@@ -137,7 +138,7 @@ private:
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     const bool ready =
         pa_stream_connect_record(stream_, sourceName_.c_str(), &attributes, flags) == 0 &&
-        connection_->waitUntil(
+        server.waitUntil(
             [this] {
               const auto state = pa_stream_get_state(stream_);
               return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
@@ -145,7 +146,7 @@ private:
             requestTimeout) &&
         pa_stream_get_state(stream_) == PA_STREAM_READY;
     if (!ready) {
-      auto error = startError(*connection_);
+      auto error = startError(server);
       releaseStream();
       // No connection without a stream: the watcher tries again.
       failedConnection = std::move(connection_);
@@ -153,7 +154,7 @@ private:
     }
   }
 
-  SystemError startError(const Connection& connection) const {
+  SystemError startError(const Connection& connection) const REQUIRES(connection) {
     return SystemError(ErrorDomain::mediaCapture, pa_context_errno(connection.context()),
                        "Could not record from the audio source \"" + sourceName_ +
                            "\": " + connection.lastError());

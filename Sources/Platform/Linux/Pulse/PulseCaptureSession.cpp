@@ -14,12 +14,12 @@ void DataOutput::setSampleBufferDelegate(
   if (!queue.isSerial()) {
     queue = queue.serialTarget(queue.label());
   }
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   target_ = Target{std::move(delegate), std::move(queue)};
 }
 
 std::optional<DataOutput::Target> DataOutput::target() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return target_;
 }
 
@@ -30,7 +30,7 @@ CaptureSession::~CaptureSession() {
 }
 
 bool CaptureSession::canAddInput(const std::shared_ptr<AVCaptureDeviceInput>& input) {
-  std::lock_guard lock(stateMutex_);
+  Lock lock(stateMutex_);
   return input != nullptr && input->device() != nullptr && input_ == nullptr;
 }
 
@@ -38,7 +38,7 @@ void CaptureSession::addInput(std::shared_ptr<AVCaptureDeviceInput> input) {
   if (!canAddInput(input)) {
     return;
   }
-  std::lock_guard lock(stateMutex_);
+  Lock lock(stateMutex_);
   input_ = std::move(input);
 }
 
@@ -47,7 +47,7 @@ bool CaptureSession::canAddOutput(const CaptureOutputRef& output) {
   if (ours == nullptr) {
     return false;
   }
-  std::lock_guard lock(stateMutex_);
+  Lock lock(stateMutex_);
   return (ours->kind() == CaptureOutputKind::audioData ? audioOutput_ : videoOutput_) == nullptr;
 }
 
@@ -56,21 +56,21 @@ void CaptureSession::addOutput(CaptureOutputRef output) {
     return;
   }
   auto ours = std::static_pointer_cast<DataOutput>(std::move(output));
-  std::lock_guard lock(stateMutex_);
+  Lock lock(stateMutex_);
   (ours->kind() == CaptureOutputKind::audioData ? audioOutput_ : videoOutput_) = std::move(ours);
 }
 
 void CaptureSession::setRuntimeErrorHandler(std::function<void(ErrorRef)> handler) {
-  std::lock_guard lock(stateMutex_);
+  Lock lock(stateMutex_);
   runtimeErrorHandler_ = std::move(handler);
 }
 
 void CaptureSession::startRunning() {
-  std::lock_guard control(controlMutex_);
+  Lock control(controlMutex_);
   std::shared_ptr<AVCaptureDeviceInput> input;
   std::shared_ptr<DataOutput> output;
   {
-    std::lock_guard lock(stateMutex_);
+    Lock lock(stateMutex_);
     if (running_) {
       return;
     }
@@ -79,7 +79,7 @@ void CaptureSession::startRunning() {
   }
   // Nothing to record, as with a session that has no input: it runs idle.
   if (input == nullptr || output == nullptr) {
-    std::lock_guard lock(stateMutex_);
+    Lock lock(stateMutex_);
     running_ = true;
     return;
   }
@@ -106,7 +106,7 @@ void CaptureSession::startRunning() {
 
   {
     // Running from here on, so that a failure right after the start counts.
-    std::lock_guard lock(stateMutex_);
+    Lock lock(stateMutex_);
     gate_ = gate;
     running_ = true;
   }
@@ -121,7 +121,7 @@ void CaptureSession::startRunning() {
                                : makeError(ErrorDomain::mediaCapture, 0, describe(failure));
     std::function<void(ErrorRef)> handler;
     {
-      std::lock_guard lock(stateMutex_);
+      Lock lock(stateMutex_);
       running_ = false;
       gate_.reset();
       handler = runtimeErrorHandler_;
@@ -133,20 +133,20 @@ void CaptureSession::startRunning() {
 }
 
 bool CaptureSession::isRunning() const {
-  std::lock_guard lock(stateMutex_);
+  Lock lock(stateMutex_);
   return running_;
 }
 
 void CaptureSession::stopRunning() {
   std::shared_ptr<DeliveryGate> gate;
   {
-    std::lock_guard lock(stateMutex_);
+    Lock lock(stateMutex_);
     running_ = false;
     gate = std::move(gate_);
   }
   {
     // The capture passes on what it holds as it stops.
-    std::lock_guard control(controlMutex_);
+    Lock control(controlMutex_);
     if (capture_) {
       capture_->stop();
       capture_.reset();

@@ -3,10 +3,10 @@
 #include "Platform/DeliveryGate.h"
 #include "Platform/Linux/AudioCapture.h"
 #include "Platform/MediaCapture.h"
+#include "Platform/ThreadSafety.h"
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -59,8 +59,8 @@ public:
 
 private:
   const CaptureOutputKind kind_;
-  mutable std::mutex mutex_;
-  std::optional<Target> target_;
+  mutable Mutex mutex_;
+  std::optional<Target> target_ GUARDED_BY(mutex_);
 };
 
 class CaptureSession final : public AVCaptureSession {
@@ -84,17 +84,17 @@ private:
   const CaptureMaker makeCapture_;
 
   // Serialises starting and stopping the capture.
-  std::mutex controlMutex_;
-  std::unique_ptr<AudioCapture> capture_;
+  Mutex controlMutex_;
+  std::unique_ptr<AudioCapture> capture_ GUARDED_BY(controlMutex_);
 
   // Guards the configuration, the gate and the running flag.
-  mutable std::mutex stateMutex_;
-  std::shared_ptr<DeliveryGate> gate_;
-  std::shared_ptr<AVCaptureDeviceInput> input_;
-  std::shared_ptr<DataOutput> audioOutput_;
-  std::shared_ptr<DataOutput> videoOutput_;
-  std::function<void(ErrorRef)> runtimeErrorHandler_;
-  bool running_ = false;
+  mutable Mutex stateMutex_;
+  std::shared_ptr<DeliveryGate> gate_ GUARDED_BY(stateMutex_);
+  std::shared_ptr<AVCaptureDeviceInput> input_ GUARDED_BY(stateMutex_);
+  std::shared_ptr<DataOutput> audioOutput_ GUARDED_BY(stateMutex_);
+  std::shared_ptr<DataOutput> videoOutput_ GUARDED_BY(stateMutex_);
+  std::function<void(ErrorRef)> runtimeErrorHandler_ GUARDED_BY(stateMutex_);
+  bool running_ GUARDED_BY(stateMutex_) = false;
 };
 
 } // namespace Platform::Linux::Pulse
