@@ -11,14 +11,14 @@ thread_local const DeliveryGate* deliveringGate = nullptr;
 
 std::function<void()> DeliveryGate::wrap(std::function<void()> deliver) {
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     ++queued_;
   }
   // The work keeps the gate alive: it may run after its stream is gone.
   return [gate = shared_from_this(), deliver = std::move(deliver)] {
     bool open = false;
     {
-      std::lock_guard lock(gate->mutex_);
+      Lock lock(gate->mutex_);
       --gate->queued_;
       open = gate->open_;
       gate->running_ += open ? 1 : 0;
@@ -34,7 +34,7 @@ std::function<void()> DeliveryGate::wrap(std::function<void()> deliver) {
       ~Leave() {
         deliveringGate = outer;
         {
-          std::lock_guard lock(gate.mutex_);
+          Lock lock(gate.mutex_);
           --gate.running_;
         }
         gate.idle_.notify_all();
@@ -46,7 +46,7 @@ std::function<void()> DeliveryGate::wrap(std::function<void()> deliver) {
 }
 
 std::size_t DeliveryGate::outstanding() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return queued_ + running_;
 }
 
@@ -54,22 +54,27 @@ void DeliveryGate::drain(std::chrono::milliseconds patience) {
   if (deliveringGate == this) {
     return;
   }
-  std::unique_lock lock(mutex_);
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  Lock lock(mutex_);
   // Every delivery ends by notifying, whether it ran or was skipped.
-  idle_.wait_for(lock, patience, [&] { return queued_ + running_ == 0; });
+  while (queued_ + running_ > 0 && std::chrono::steady_clock::now() < deadline) {
+    lock.waitUntil(idle_, deadline);
+  }
 }
 
 void DeliveryGate::close() {
   const std::size_t own = deliveringGate == this ? 1 : 0;
-  std::unique_lock lock(mutex_);
+  Lock lock(mutex_);
   open_ = false;
   // Deliveries end when their outputs return; the gate is already closed, so
   // no new one can start and this wait only shrinks.
-  idle_.wait(lock, [&] { return running_ <= own; });
+  while (running_ > own) {
+    lock.wait(idle_);
+  }
 }
 
 bool DeliveryGate::isOpen() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return open_;
 }
 

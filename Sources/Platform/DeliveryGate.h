@@ -1,11 +1,12 @@
 #pragma once
 
+#include "Platform/ThreadSafety.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 // Lets a capture promise that, once it is closed, no further sample reaches
 // an output: work queued before the close finds the gate closed and skips its
@@ -42,11 +43,11 @@ public:
   bool isOpen() const;
 
 private:
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable idle_;
-  bool open_ = true;        // guarded by mutex_
-  std::size_t queued_ = 0;  // guarded by mutex_
-  std::size_t running_ = 0; // guarded by mutex_
+  bool open_ GUARDED_BY(mutex_) = true;
+  std::size_t queued_ GUARDED_BY(mutex_) = 0;
+  std::size_t running_ GUARDED_BY(mutex_) = 0;
 };
 
 } // namespace Platform

@@ -4,11 +4,11 @@
 #include "Platform/MediaCapture.h"
 #include "Platform/MediaWriting.h"
 #include "Platform/ScreenCapture.h"
+#include "Platform/ThreadSafety.h"
 #include "Vistrel/Error.h"
 #include "Vistrel/PauseTimeline.h"
 #include "Vistrel/RecordingOptions.h"
 #include "Vistrel/Target.h"
-#include "Vistrel/ThreadSafety.h"
 #include "Vistrel/Utilities.h"
 
 #include <chrono>
@@ -39,6 +39,9 @@ class RecordingSession final : public std::enable_shared_from_this<RecordingSess
                                public Platform::SCStreamOutput,
                                public Platform::SCStreamDelegate,
                                public Platform::AVCaptureDataOutputSampleBufferDelegate {
+  using Mutex = Platform::Mutex;
+  using Lock = Platform::Lock;
+
 public:
   using ErrorCallback = std::function<void(const Error&)>;
 

@@ -15,6 +15,12 @@ midpoint is taken, which is right on average over flashes spread across the
 frame grid and within half a frame period each.
 
     bench/compare/compare.py [--seconds 20] [--rounds 3] [--size 1280x720] [--build build]
+                             [--helper PATH ...]
+
+--helper records with another tarsel-helper instead of the build's; given
+more than once, each of them records in every round beside ffmpeg (a change
+compared with the code before it, in one run), told apart by the folder
+each lives in.
 
 Encoder settings on both sides: libx264 veryfast CRF 23 without B-frames,
 a key frame every second, yuv420p BT.709, Apple Lossless audio at 48 kHz,
@@ -294,6 +300,8 @@ def main():
     parser.add_argument("--size", default="1280x720")
     parser.add_argument("--display-size", default="1920x1080")
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--helper", action="append", default=[],
+                        help="a tarsel-helper other than the build's; may be repeated")
     options = parser.parse_args()
 
     if not os.path.exists(os.path.join(options.build, "CMakeCache.txt")):
@@ -301,7 +309,12 @@ def main():
                      "-DCMAKE_BUILD_TYPE=Release"], stdout=subprocess.DEVNULL)
     run_checked(["cmake", "--build", options.build, "--target", "tarsel-helper", "demo-window",
                  "display_recording_bench"], stdout=subprocess.DEVNULL)
-    helper = os.path.join(options.build, "Sources/Helper/tarsel-helper")
+    helpers = options.helper or [os.path.join(options.build, "Sources/Helper/tarsel-helper")]
+    if len(helpers) > 1:
+        helpers = {os.path.basename(os.path.dirname(os.path.abspath(helper))): helper
+                   for helper in helpers}
+    else:
+        helpers = {"tarsel-helper": helpers[0]}
     library_program = os.path.join(options.build, "bench/x11/display_recording_bench")
     window_program = os.path.join(options.build, "Tests/tools/demo_window/demo-window")
 
@@ -312,8 +325,8 @@ def main():
         for round_number in range(options.rounds):
             for recorder in recorders:
                 path = os.path.join(work, f"{content}-{recorder}-{round_number}.mp4")
-                if recorder == "tarsel-helper":
-                    result = record_with_helper(helper, window, options.seconds, path)
+                if recorder in helpers:
+                    result = record_with_helper(helpers[recorder], window, options.seconds, path)
                 elif recorder == "Vistrel":
                     result = record_with_library(library_program, options.seconds, path)
                 else:
@@ -333,11 +346,9 @@ def main():
         # flashes across the sampling grid, so the frame quantisation of the
         # flash onsets averages out in the median.
         with_window(options.size, ["--flash-every", "1.013", "--beep"],
-                    lambda window: record("moving", ("tarsel-helper", "ffmpeg"), window,
-                                          options.size))
+                    lambda window: record("moving", (*helpers, "ffmpeg"), window, options.size))
         with_window(options.size, ["--still"],
-                    lambda window: record("still", ("tarsel-helper", "ffmpeg"), window,
-                                          options.size))
+                    lambda window: record("still", (*helpers, "ffmpeg"), window, options.size))
     finally:
         desktop.stop()
     # The library records displays, the helper windows: the whole screen
@@ -361,7 +372,7 @@ def main():
     print(header)
     print("-" * len(header))
     for content in ("moving", "still", "display"):
-        for recorder in ("tarsel-helper", "Vistrel", "ffmpeg"):
+        for recorder in (*helpers, "Vistrel", "ffmpeg"):
             group = [row for row in rows
                      if row["content"] == content and row["recorder"] == recorder]
             if not group:

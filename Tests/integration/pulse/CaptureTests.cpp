@@ -208,6 +208,36 @@ std::size_t countOf(Received& received) {
   return received.samples.size();
 }
 
+// Checks that sound read from `from` on, across a switch of the recorded sink
+// at buffer `switched`, neither loses nor doubles time and stays on the host
+// clock: the frames last as long as the host time they are stamped over, to
+// within one read, and each buffer of sound ends no earlier than it reached
+// us and no later than a monitor's latency after (at most the 40 ms fragment
+// asked for), give or take the 15 ms the timeline smooths over.
+void expectContinuousAcross(const Received& received, std::size_t from, std::size_t switched) {
+  constexpr CMTimeValue oneRead = 40'000'000;
+  constexpr CMTimeValue tolerance = 15'000'000;
+  const auto& samples = received.samples;
+  const std::size_t last = samples.size() - 1;
+  ASSERT_GT(switched, from + 10);
+  ASSERT_GT(last, switched + 10);
+  CMTimeValue frames = 0;
+  for (std::size_t i = from; i <= last; ++i) {
+    frames += static_cast<CMTimeValue>(samples[i]->audioBuffer()->frameCount);
+    const CMTimeValue end =
+        nanoseconds(samples[i]->presentationTimeStamp()) + nanoseconds(samples[i]->duration());
+    if (isLoud(samples[i])) {
+      EXPECT_GE(end, received.arrivals[i] - tolerance) << "buffer " << i << " is stamped early";
+      EXPECT_LE(end, received.arrivals[i] + oneRead + tolerance)
+          << "buffer " << i << " is stamped late";
+    }
+  }
+  const CMTimeValue stamped = nanoseconds(samples[last]->presentationTimeStamp()) +
+                              nanoseconds(samples[last]->duration()) -
+                              nanoseconds(samples[from]->presentationTimeStamp());
+  EXPECT_NEAR(static_cast<double>(frames) * 1e9 / 44100, static_cast<double>(stamped), oneRead);
+}
+
 TEST_F(CaptureTest, UnpluggedMicrophoneIsSilenceUntilItComesBackInTheSameTimeline) {
   const auto tone = playTone("virtmic_sink");
   auto capture =
@@ -283,7 +313,21 @@ TEST_F(CaptureTest, SystemAudioFollowsTheDefaultSinkWhenItChangesAndWhenItGoes) 
     }
   }
   const auto headphoneTone = playTone("headphones");
-  ASSERT_TRUE(waitForSound(received, onHeadphones)) << "the headphones are heard";
+  const auto heard = waitForSound(received, onHeadphones);
+  ASSERT_TRUE(heard) << "the headphones are heard";
+
+  // Back to the speakers, with sound on both sides of the switch.
+  const auto returnTone = playTone("speakers", true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  const std::size_t beforeReturn = countOf(received);
+  ASSERT_EQ(pactl({"set-default-sink", "speakers"}), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  {
+    std::lock_guard lock(received.mutex);
+    expectContinuousAcross(received, *heard + 1, beforeReturn);
+  }
+  ASSERT_EQ(pactl({"set-default-sink", "headphones"}), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 
   // Unplugged: the server falls back to another sink, and so do we.
   ASSERT_EQ(pactl({"unload-module", headphones}), 0);

@@ -56,22 +56,22 @@ void DataOutput::setSampleBufferDelegate(
   if (!queue.isSerial()) {
     queue = queue.serialTarget(queue.label());
   }
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   target_ = Target{std::move(delegate), std::move(queue)};
 }
 
 void DataOutput::setMinFrameDuration(CMTime duration) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   minFrameDuration_ = duration;
 }
 
 std::optional<DataOutput::Target> DataOutput::target() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return target_;
 }
 
 CMTime DataOutput::minFrameDuration() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return minFrameDuration_;
 }
 
@@ -95,7 +95,7 @@ CaptureSession::~CaptureSession() {
 }
 
 bool CaptureSession::canAddInput(const std::shared_ptr<AVCaptureDeviceInput>& input) {
-  std::lock_guard lock(stateMutex_);
+  Lock lock(stateMutex_);
   return input != nullptr && input->device() != nullptr && input_ == nullptr;
 }
 
@@ -103,7 +103,7 @@ void CaptureSession::addInput(std::shared_ptr<AVCaptureDeviceInput> input) {
   if (!canAddInput(input)) {
     return;
   }
-  std::lock_guard lock(stateMutex_);
+  Lock lock(stateMutex_);
   input_ = std::move(input);
 }
 
@@ -112,7 +112,7 @@ bool CaptureSession::canAddOutput(const CaptureOutputRef& output) {
   if (ours == nullptr) {
     return false;
   }
-  std::lock_guard lock(stateMutex_);
+  Lock lock(stateMutex_);
   return (ours->kind() == CaptureOutputKind::audioData ? audioOutput_ : videoOutput_) == nullptr;
 }
 
@@ -121,22 +121,22 @@ void CaptureSession::addOutput(CaptureOutputRef output) {
     return;
   }
   auto ours = std::static_pointer_cast<DataOutput>(std::move(output));
-  std::lock_guard lock(stateMutex_);
+  Lock lock(stateMutex_);
   (ours->kind() == CaptureOutputKind::audioData ? audioOutput_ : videoOutput_) = std::move(ours);
 }
 
 void CaptureSession::setRuntimeErrorHandler(std::function<void(ErrorRef)> handler) {
-  std::lock_guard lock(stateMutex_);
+  Lock lock(stateMutex_);
   runtimeErrorHandler_ = std::move(handler);
 }
 
 void CaptureSession::startRunning() {
-  std::lock_guard control(controlMutex_);
+  Lock control(controlMutex_);
   std::shared_ptr<AVCaptureDeviceInput> input;
   std::shared_ptr<DataOutput> audioOutput;
   std::shared_ptr<DataOutput> videoOutput;
   {
-    std::lock_guard lock(stateMutex_);
+    Lock lock(stateMutex_);
     if (running_) {
       return;
     }
@@ -159,7 +159,7 @@ void CaptureSession::startRunning() {
   std::uint64_t runNumber = 0;
   {
     // Running from here on, so that a failure right after the start counts.
-    std::lock_guard lock(stateMutex_);
+    Lock lock(stateMutex_);
     gate_ = gate;
     running_ = true;
     runNumber = ++runCount_;
@@ -186,7 +186,7 @@ void CaptureSession::startRunning() {
   } catch (const std::exception& failure) {
     std::function<void(ErrorRef)> handler;
     {
-      std::lock_guard lock(stateMutex_);
+      Lock lock(stateMutex_);
       running_ = false;
       gate_.reset();
       handler = runtimeErrorHandler_;
@@ -198,20 +198,20 @@ void CaptureSession::startRunning() {
 }
 
 bool CaptureSession::isRunning() const {
-  std::lock_guard lock(stateMutex_);
+  Lock lock(stateMutex_);
   return running_;
 }
 
 void CaptureSession::stopRunning() {
   std::shared_ptr<DeliveryGate> gate;
   {
-    std::lock_guard lock(stateMutex_);
+    Lock lock(stateMutex_);
     running_ = false;
     gate = std::move(gate_);
   }
   {
     // The run passes on what it holds as it stops.
-    std::lock_guard control(controlMutex_);
+    Lock control(controlMutex_);
     if (run_) {
       run_->stop();
       run_.reset();
@@ -229,7 +229,7 @@ void CaptureSession::stopRunning() {
 void CaptureSession::runFailed(std::uint64_t runNumber, ErrorRef error) {
   std::function<void(ErrorRef)> handler;
   {
-    std::lock_guard lock(stateMutex_);
+    Lock lock(stateMutex_);
     if (!running_ || runCount_ != runNumber) {
       return; // stopped meanwhile
     }

@@ -3,10 +3,10 @@
 #include "Platform/DeliveryGate.h"
 #include "Platform/Linux/AudioCapture.h"
 #include "Platform/MediaCapture.h"
+#include "Platform/ThreadSafety.h"
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -65,9 +65,9 @@ public:
 
 private:
   const CaptureOutputKind kind_;
-  mutable std::mutex mutex_;
-  std::optional<Target> target_;             // guarded by mutex_
-  CMTime minFrameDuration_ = kCMTimeInvalid; // guarded by mutex_
+  mutable Mutex mutex_;
+  std::optional<Target> target_ GUARDED_BY(mutex_);
+  CMTime minFrameDuration_ GUARDED_BY(mutex_) = kCMTimeInvalid;
 };
 
 // Where a running device sends what it captures: each function empty when
@@ -121,18 +121,18 @@ private:
   const DeviceRunMaker makeRun_;
 
   // Serialises starting and stopping the run.
-  std::mutex controlMutex_;
-  std::unique_ptr<DeviceRun> run_; // guarded by controlMutex_
+  Mutex controlMutex_;
+  std::unique_ptr<DeviceRun> run_ GUARDED_BY(controlMutex_);
 
   // Guards the configuration, the gate and the running flag.
-  mutable std::mutex stateMutex_;
-  std::shared_ptr<DeliveryGate> gate_;
-  std::shared_ptr<AVCaptureDeviceInput> input_;
-  std::shared_ptr<DataOutput> audioOutput_;
-  std::shared_ptr<DataOutput> videoOutput_;
-  std::function<void(ErrorRef)> runtimeErrorHandler_;
-  bool running_ = false;
-  std::uint64_t runCount_ = 0;
+  mutable Mutex stateMutex_;
+  std::shared_ptr<DeliveryGate> gate_ GUARDED_BY(stateMutex_);
+  std::shared_ptr<AVCaptureDeviceInput> input_ GUARDED_BY(stateMutex_);
+  std::shared_ptr<DataOutput> audioOutput_ GUARDED_BY(stateMutex_);
+  std::shared_ptr<DataOutput> videoOutput_ GUARDED_BY(stateMutex_);
+  std::function<void(ErrorRef)> runtimeErrorHandler_ GUARDED_BY(stateMutex_);
+  bool running_ GUARDED_BY(stateMutex_) = false;
+  std::uint64_t runCount_ GUARDED_BY(stateMutex_) = 0;
 };
 
 } // namespace Platform::Linux::Capture

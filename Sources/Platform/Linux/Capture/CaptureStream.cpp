@@ -171,9 +171,9 @@ struct CaptureStream::Run {
   std::chrono::nanoseconds interval{};
   std::size_t queueDepth = 1;
 
-  std::mutex mutex;
+  Mutex mutex;
   std::condition_variable wake;
-  bool stopping = false; // guarded by mutex
+  bool stopping GUARDED_BY(mutex) = false;
   std::thread thread;
 };
 
@@ -186,7 +186,7 @@ CaptureStream::CaptureStream(SourceFactory makeSource, std::shared_ptr<AudioCapt
 CaptureStream::~CaptureStream() {
   std::unique_ptr<Run> run;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     run = std::move(run_);
   }
   tearDown(std::move(run));
@@ -194,7 +194,7 @@ CaptureStream::~CaptureStream() {
 
 void CaptureStream::addStreamOutput(std::weak_ptr<SCStreamOutput> output, SCStreamOutputType type,
                                     DispatchQueue queue) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   if (run_ || starting_) {
     throwCaptureError(CaptureErrorCode::attemptToStartStreamState,
                       "Outputs cannot be added to a stream that is capturing");
@@ -222,7 +222,7 @@ void CaptureStream::startCapture() {
   auto run = std::make_unique<Run>();
   std::stop_source cancel;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (run_ || starting_) {
       throwCaptureError(CaptureErrorCode::attemptToStartStreamState,
                         "The stream is already capturing");
@@ -240,7 +240,7 @@ void CaptureStream::startCapture() {
     prepare(*run, cancel.get_token());
   } catch (...) {
     {
-      std::lock_guard lock(mutex_);
+      Lock lock(mutex_);
       starting_.reset();
     }
     tearDown(std::move(run));
@@ -249,7 +249,7 @@ void CaptureStream::startCapture() {
   // The run is in place before anything of it can report a failure.
   std::exception_ptr failure;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     starting_.reset();
     if (!cancel.stop_requested()) {
       try {
@@ -302,7 +302,7 @@ void CaptureStream::startRun(Run& run) {
 void CaptureStream::stopCapture() {
   std::unique_ptr<Run> run;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (starting_) {
       // The start gives up and takes down what it made.
       starting_->request_stop();
@@ -330,7 +330,7 @@ void CaptureStream::tearDown(std::unique_ptr<Run> run) {
   }
   run->audioGate->close();
   {
-    std::lock_guard lock(run->mutex);
+    Lock lock(run->mutex);
     run->stopping = true;
   }
   run->wake.notify_all();
@@ -378,7 +378,7 @@ void CaptureStream::reportFailure(std::uint64_t runNumber, ErrorRef error) {
 void CaptureStream::stopRun(std::uint64_t runNumber, const ErrorRef& error) {
   std::unique_ptr<Run> run;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (!run_ || run_->number != runNumber) {
       return; // stopped meanwhile, or already reported
     }
@@ -415,8 +415,11 @@ void CaptureStream::captureFrames(Run& run) {
   SkippedFrames skipped;
   for (;; skipped.add(pacer.advance(Clock::now()), SkippedFrames::Cause::late)) {
     {
-      std::unique_lock lock(run.mutex);
-      if (run.wake.wait_until(lock, pacer.deadline(), [&] { return run.stopping; })) {
+      Lock lock(run.mutex);
+      while (!run.stopping && Clock::now() < pacer.deadline()) {
+        lock.waitUntil(run.wake, pacer.deadline());
+      }
+      if (run.stopping) {
         return;
       }
     }

@@ -2,10 +2,10 @@
 
 #include "Platform/Linux/AudioCapture.h"
 #include "Platform/ScreenCapture.h"
+#include "Platform/ThreadSafety.h"
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <stop_token>
 #include <thread>
@@ -56,8 +56,8 @@ private:
 
   // Makes the content of a run and settles its size.
   void prepare(Run& run, const std::stop_token& cancel);
-  // Sets the run's audio capture and capture thread going; with mutex_ held.
-  void startRun(Run& run);
+  // Sets the run's audio capture and capture thread going.
+  void startRun(Run& run) REQUIRES(mutex_);
   void captureLoop(Run& run);
   void captureFrames(Run& run);
   void deliver(Run& run, SCStreamOutputType type, const SampleBufferRef& sample);
@@ -70,12 +70,12 @@ private:
   const SCStreamConfiguration configuration_;
   const std::weak_ptr<SCStreamDelegate> delegate_;
 
-  std::mutex mutex_;
-  std::vector<Registration> screenOutputs_;  // guarded by mutex_
-  std::vector<Registration> audioOutputs_;   // guarded by mutex_
-  std::unique_ptr<Run> run_;                 // guarded by mutex_; present while running
-  std::optional<std::stop_source> starting_; // guarded by mutex_; present while starting
-  std::uint64_t runCount_ = 0;               // guarded by mutex_
+  Mutex mutex_;
+  std::vector<Registration> screenOutputs_ GUARDED_BY(mutex_);
+  std::vector<Registration> audioOutputs_ GUARDED_BY(mutex_);
+  std::unique_ptr<Run> run_ GUARDED_BY(mutex_);                 // present while running
+  std::optional<std::stop_source> starting_ GUARDED_BY(mutex_); // present while starting
+  std::uint64_t runCount_ GUARDED_BY(mutex_) = 0;
 };
 
 } // namespace Platform::Linux::Capture

@@ -14,7 +14,7 @@ std::shared_ptr<PixelBuffer> PixelBufferPool::acquire(std::uint32_t pixelFormat,
   const std::size_t size = bytesPerRow * static_cast<std::size_t>(height);
   std::unique_ptr<PixelBuffer> buffer;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     const auto match = std::find_if(free_.begin(), free_.end(), [&](const auto& candidate) {
       return candidate->pixelFormat == pixelFormat && candidate->width == width &&
              candidate->height == height;
@@ -42,12 +42,12 @@ std::shared_ptr<PixelBuffer> PixelBufferPool::acquire(std::uint32_t pixelFormat,
 }
 
 std::size_t PixelBufferPool::freeCount() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return free_.size();
 }
 
 void PixelBufferPool::giveBack(std::unique_ptr<PixelBuffer> buffer) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   if (free_.size() >= capacity_) {
     // Keep the newest sizes: a resized stream no longer needs the old ones.
     free_.erase(free_.begin());

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "Platform/SampleBuffer.h"
+#include "Platform/ThreadSafety.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 // A few frame-sized pixel buffers kept for reuse, so a stream does not
@@ -33,8 +33,8 @@ private:
   void giveBack(std::unique_ptr<PixelBuffer> buffer);
 
   const std::size_t capacity_;
-  mutable std::mutex mutex_;
-  std::vector<std::unique_ptr<PixelBuffer>> free_; // guarded by mutex_
+  mutable Mutex mutex_;
+  std::vector<std::unique_ptr<PixelBuffer>> free_ GUARDED_BY(mutex_);
 };
 
 } // namespace Platform::Linux::Capture

@@ -10,7 +10,7 @@ constexpr std::chrono::milliseconds connectTimeout{3000};
 } // namespace
 
 std::shared_ptr<Connection> AudioServer::connection() {
-  std::lock_guard guard(mutex_);
+  Lock guard(mutex_);
   if (current_) {
     const Connection::Lock lock(*current_);
     if (current_->isReady()) {

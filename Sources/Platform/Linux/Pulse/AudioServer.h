@@ -1,9 +1,9 @@
 #pragma once
 
 #include "Platform/Linux/Pulse/PulseConnection.h"
+#include "Platform/ThreadSafety.h"
 
 #include <memory>
-#include <mutex>
 
 // The platform's one way to the audio server. Everything that talks to the
 // server asks it for the connection; when the server went away (it restarts
@@ -20,14 +20,14 @@ class AudioServer {
 public:
   // The current connection, or a new one when there is none or the last one
   // failed. Throws Platform::Error when no server accepts.
-  std::shared_ptr<Connection> connection();
+  std::shared_ptr<Connection> connection() EXCLUDES(mutex_);
 
   // True when a server accepts a connection.
   bool accepts();
 
 private:
-  std::mutex mutex_;
-  std::shared_ptr<Connection> current_;
+  Mutex mutex_;
+  std::shared_ptr<Connection> current_ GUARDED_BY(mutex_);
 };
 
 } // namespace Platform::Linux::Pulse

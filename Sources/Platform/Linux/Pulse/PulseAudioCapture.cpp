@@ -1,26 +1,20 @@
 #include "Platform/Linux/Pulse/PulseAudioCapture.h"
 
-#include "Platform/Linux/Pulse/AudioTimeline.h"
+#include "Platform/Linux/Pulse/AudioBatcher.h"
 #include "Platform/Linux/Pulse/PulseConnection.h"
 #include "Platform/Linux/Pulse/PulseSources.h"
+#include "Platform/Linux/Pulse/SourceReconnection.h"
 #include "Platform/Log.h"
 
 #include <pulse/error.h>
 #include <pulse/stream.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <cstdlib>
-#include <cstring>
-#include <mutex>
-#include <thread>
 #include <utility>
 
 namespace Platform::Linux::Pulse {
 
 namespace {
-
-using SteadyClock = std::chrono::steady_clock;
 
 // What the server is asked to send at a time. A monitor's request sets the
 // sink's latency: small enough that the lead a monitor's buffers are moved
@@ -30,47 +24,34 @@ constexpr pa_usec_t fragmentMicroseconds = 40'000;
 // Reads are gathered up to this much before they are passed on: every buffer
 // passed on wakes the threads down to the file, and for a still window those
 // wake-ups are most of what recording costs.
-constexpr pa_usec_t batchMicroseconds = 40'000;
-// Stamps that follow each other differ by rounding only; a moved timeline
-// moves them by milliseconds.
-constexpr std::int64_t contiguityNanoseconds = 1'000;
+constexpr std::int64_t batchNanoseconds = 40'000'000;
 // A least delayed read this far off is an event (lost audio, a monitor's
 // lead that jumped) and moves the timeline at once; closer ones steer it.
 // Above the jitter of when our reads are scheduled.
 constexpr std::int64_t timelineToleranceNanoseconds = 15'000'000;
-constexpr std::size_t bytesPerSample = sizeof(float);
-// How often the watcher looks for a stalled source and a moved default sink
-// while recording, and how often it fills silence and tries to record again
-// while the source is away.
-constexpr std::chrono::milliseconds recordingWatchPeriod{100};
-constexpr std::chrono::milliseconds awayWatchPeriod{20};
 // Silence stays this far behind the clock, so that the returning source's
 // first buffer, which starts about a fragment before it is read, finds
 // room in front of it instead of overlapping the silence.
 constexpr std::int64_t silenceLagNanoseconds = 60'000'000;
-// Between attempts to record again; together with connecting, well within
-// the 2 s in which a restarted server should be heard again.
-constexpr std::chrono::milliseconds retryPeriod{250};
 // A stream that delivers nothing for this long is stalled (the monitor of a
 // sink that nothing plays to, a suspended device): silence stands in. Well
 // above how late our reads come under load, whose audio would be cut.
 constexpr std::int64_t stallNanoseconds = 250'000'000;
-// How often system audio checks which sink is the default one.
-constexpr std::chrono::milliseconds defaultSinkCheckPeriod{500};
 // A stop waits this long at most for the fragment that holds its instant:
 // three fragments, so that one sent late, or stamped a little early, still
 // arrives.
 constexpr std::chrono::milliseconds lastFragmentPatience{3 * fragmentMicroseconds / 1000};
 
-class RecordStreamCapture final : public AudioCapture {
+class RecordStreamCapture final : public AudioCapture, private SourceReconnection::Capture {
 public:
   RecordStreamCapture(std::shared_ptr<AudioServer> server, std::optional<std::string> sourceName)
-      : server_(std::move(server)), requestedSource_(std::move(sourceName)) {}
+      : server_(std::move(server)), requestedSource_(std::move(sourceName)),
+        reconnection_(*this, !requestedSource_) {}
 
   ~RecordStreamCapture() override { stop(); }
 
   void start(std::function<void(SampleBufferRef)> deliver) override {
-    if (deliver_) {
+    if (batcher_) {
       throw SystemError(ErrorDomain::mediaCapture, PA_ERR_BADSTATE,
                         "The audio capture has already been started");
     }
@@ -81,35 +62,27 @@ public:
       throw SystemError(ErrorDomain::mediaCapture, PA_ERR_NOENTITY,
                         "The audio source \"" + sourceName_ + "\" is not available");
     }
-    chooseFormat(*source);
-    deliver_ = std::move(deliver);
+    chooseFormat(*source, std::move(deliver));
     try {
       openStream(std::move(connection));
     } catch (...) {
-      deliver_ = nullptr;
+      batcher_.reset();
       throw;
     }
     followLatency(*source);
-    watcher_ = std::thread([this] { watch(); });
+    reconnection_.start();
   }
 
   void stop() override {
-    if (!deliver_) {
+    if (!batcher_) {
       return;
     }
     const std::int64_t stoppedAt = hostTimeNow().value;
-    {
-      std::lock_guard lock(watchMutex_);
-      stopping_ = true;
-    }
-    watchWake_.notify_all();
-    if (watcher_.joinable()) {
-      watcher_.join();
-    }
+    reconnection_.stop();
     awaitSoundUntil(stoppedAt);
     closeStream();
-    passOnBatch();
-    deliver_ = nullptr;
+    batcher_->passOn();
+    batcher_.reset();
   }
 
 private:
@@ -119,7 +92,7 @@ private:
 
   // The format of the first source is the track's format for good; a source
   // that comes back different is converted to it by the server.
-  void chooseFormat(const SourceDescription& source) {
+  void chooseFormat(const SourceDescription& source, std::function<void(SampleBufferRef)> deliver) {
     spec_ = pa_sample_spec{PA_SAMPLE_FLOAT32LE, source.sampleRate, source.channelCount};
     if (pa_sample_spec_valid(&spec_) == 0) {
       throw SystemError(ErrorDomain::mediaCapture, PA_ERR_INVALID,
@@ -129,21 +102,20 @@ private:
     if (pa_channel_map_valid(&map_) == 0 || map_.channels != spec_.channels) {
       pa_channel_map_init_extend(&map_, spec_.channels, PA_CHANNEL_MAP_DEFAULT);
     }
-    format_ = FormatDescription::audioPCM(
-        {static_cast<double>(spec_.rate), spec_.channels, AudioSampleFormat::float32});
-    frameBytes_ = spec_.channels * bytesPerSample;
-    framesPerBatch_ = pa_usec_to_bytes(batchMicroseconds, &spec_) / frameBytes_;
-    timeline_.emplace(spec_.rate, timelineToleranceNanoseconds);
+    frameBytes_ = pa_frame_size(&spec_);
+    batcher_.emplace(spec_.rate, spec_.channels, timelineToleranceNanoseconds, batchNanoseconds,
+                     std::move(deliver));
   }
 
   // Records `sourceName_` over `connection`; throws when the server refuses.
   void openStream(std::shared_ptr<Connection> connection) {
     // Let go only once unlocked: the last reference ends the main loop.
     std::shared_ptr<Connection> failedConnection;
-    const Connection::Lock lock(*connection);
-    pa_stream* stream = pa_stream_new(connection->context(), "Recording", &spec_, &map_);
+    const Connection& server = *connection;
+    const Connection::Lock lock(server);
+    pa_stream* stream = pa_stream_new(server.context(), "Recording", &spec_, &map_);
     if (stream == nullptr) {
-      throw startError(*connection);
+      throw startError(server);
     }
     stream_ = stream;
     connection_ = std::move(connection);
@@ -166,7 +138,7 @@ private:
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     const bool ready =
         pa_stream_connect_record(stream_, sourceName_.c_str(), &attributes, flags) == 0 &&
-        connection_->waitUntil(
+        server.waitUntil(
             [this] {
               const auto state = pa_stream_get_state(stream_);
               return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
@@ -174,7 +146,7 @@ private:
             requestTimeout) &&
         pa_stream_get_state(stream_) == PA_STREAM_READY;
     if (!ready) {
-      auto error = startError(*connection_);
+      auto error = startError(server);
       releaseStream();
       // No connection without a stream: the watcher tries again.
       failedConnection = std::move(connection_);
@@ -182,7 +154,7 @@ private:
     }
   }
 
-  SystemError startError(const Connection& connection) const {
+  SystemError startError(const Connection& connection) const REQUIRES(connection) {
     return SystemError(ErrorDomain::mediaCapture, pa_context_errno(connection.context()),
                        "Could not record from the audio source \"" + sourceName_ +
                            "\": " + connection.lastError());
@@ -210,7 +182,7 @@ private:
     awaitingSound_ = true;
     connection_->waitUntil(
         [&] {
-          const auto end = timeline_->end();
+          const auto end = batcher_->end();
           return lost_ || (end && *end >= instant);
         },
         lastFragmentPatience);
@@ -218,7 +190,7 @@ private:
   }
 
   // Ends the current stream, if any, and lets its connection go.
-  void closeStream() {
+  void closeStream() override {
     if (!connection_) {
       return;
     }
@@ -227,61 +199,24 @@ private:
       releaseStream();
     }
     connection_.reset();
-    pending_.clear();
+    batcher_->dropPartialFrame();
   }
 
   static void stateChanged(pa_stream* stream, void* userdata) {
     auto* self = static_cast<RecordStreamCapture*>(userdata);
     self->connection_->signal();
     if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) && !self->lost_.exchange(true)) {
-      self->watchWake_.notify_all();
+      self->reconnection_.wake();
     }
   }
 
-  // The watcher's thread: silence while the source is gone, and the way back.
-  void watch() {
-    std::unique_lock lock(watchMutex_);
-    for (;;) {
-      // connection_ is the watcher's own: no other thread changes it now.
-      const bool recording = connection_ != nullptr;
-      const auto period = recording ? recordingWatchPeriod : awayWatchPeriod;
-      if (watchWake_.wait_for(lock, period,
-                              [&] { return stopping_ || (recording && lost_.load()); })) {
-        if (stopping_) {
-          return;
-        }
-      }
-      lock.unlock();
-      tend(SteadyClock::now());
-      lock.lock();
-    }
-  }
+  // The watcher's; connection_ is its own: no other thread changes it now.
+  bool isRecording() const override { return connection_ != nullptr; }
+  bool isLost() const override { return lost_; }
 
-  void tend(SteadyClock::time_point now) {
-    if (lost_ && connection_) {
-      noteLoss();
-      closeStream();
-    }
-    if (!connection_) {
-      deliverSilence();
-      if (now >= nextAttempt_) {
-        nextAttempt_ = now + retryPeriod;
-        tryToRecordAgain();
-      }
-      return;
-    }
-    fillStall();
-    if (!requestedSource_ && now >= nextDefaultCheck_) {
-      nextDefaultCheck_ = now + defaultSinkCheckPeriod;
-      if (defaultSinkMoved()) {
-        closeStream();
-        nextAttempt_ = now + retryPeriod;
-        tryToRecordAgain();
-      } else {
-        // Streams joining or leaving the sink change its latency.
-        refreshMonitorLead();
-      }
-    }
+  void closeLostStream() override {
+    noteLoss();
+    closeStream();
   }
 
   // A monitor hears the sink's sound when the sink renders it, up to the
@@ -297,7 +232,7 @@ private:
 
   // The stream's first buffers wait for the lead: the timeline keeps the
   // lead it starts with unless it moves by more than its tolerance.
-  void refreshMonitorLead() {
+  void refreshMonitorLead() override {
     if (!connection_) {
       return;
     }
@@ -321,7 +256,7 @@ private:
 
   // For system audio: whether the default sink is another one than the one
   // recorded; the name to record is then the new one's monitor.
-  bool defaultSinkMoved() {
+  bool defaultSinkMoved() override {
     try {
       const auto name = defaultSinkMonitorName(*connection_);
       if (name == sourceName_) {
@@ -338,7 +273,7 @@ private:
     }
   }
 
-  void tryToRecordAgain() {
+  void recordAgain() override {
     try {
       auto connection = server_->connection();
       const std::string name = resolveSourceName(*connection);
@@ -347,7 +282,7 @@ private:
         return;
       }
       sourceName_ = name;
-      rejoining_ = true;
+      batcher_->rejoinAtNextRead();
       openStream(std::move(connection));
       followLatency(*source);
       log(LogLevel::info, "Recording \"" + sourceName_ + "\" again");
@@ -358,20 +293,17 @@ private:
 
   // Silence while the stream delivers nothing; its next read rejoins the
   // timeline. Under the lock: the stream's reads touch the timeline too.
-  void fillStall() {
+  void fillStall() override {
     const Connection::Lock lock(*connection_);
     if (hostTimeNow().value - lastRead_ > stallNanoseconds) {
-      deliverSilence();
-      rejoining_ = true;
+      fillSilence();
+      batcher_->rejoinAtNextRead();
     }
   }
 
-  // With no stream running or the lock held: the timeline is ours.
-  void deliverSilence() {
-    const auto span = timeline_->silenceUntil(hostTimeNow().value - silenceLagNanoseconds);
-    if (span.frames > 0) {
-      gather(nullptr, span.frames, span.start, *timeline_->end());
-    }
+  // With no stream running or the lock held: the batcher is ours.
+  void fillSilence() override {
+    batcher_->fillSilenceUntil(hostTimeNow().value - silenceLagNanoseconds);
   }
 
   static void readable(pa_stream* stream, std::size_t, void* userdata) {
@@ -387,130 +319,49 @@ private:
       }
       if (data == nullptr) {
         // A hole: audio the server lost. Later buffers keep their place.
-        timeline_->skip(length / frameBytes_);
+        batcher_->skip(length / frameBytes_);
         pa_stream_drop(stream);
         continue;
       }
-      const auto* bytes = static_cast<const std::uint8_t*>(data);
-      pending_.insert(pending_.end(), bytes, bytes + length);
+      batcher_->append(static_cast<const std::uint8_t*>(data), length);
       pa_stream_drop(stream);
-      deliverWholeFrames();
+      if (batcher_->hasWholeFrames() && leadKnown_) {
+        lastRead_ = hostTimeNow().value;
+        batcher_->stamp(lastRead_ + monitorLead_);
+      }
       if (awaitingSound_) {
         connection_->signal();
       }
     }
   }
 
-  // Stamps the whole frames read so far as one buffer; a partial frame waits
-  // for the rest of its bytes.
-  void deliverWholeFrames() {
-    const std::size_t frames = pending_.size() / frameBytes_;
-    if (frames == 0 || !leadKnown_) {
-      return;
-    }
-    lastRead_ = hostTimeNow().value;
-    const std::int64_t now = lastRead_ + monitorLead_;
-    AudioTimeline::Placement placed;
-    if (!rejoining_) {
-      placed = timeline_->stamp(now, frames);
-    } else {
-      rejoining_ = false;
-      const auto rejoined = timeline_->rejoin(now, frames);
-      if (rejoined.silenceFrames > 0) {
-        gather(nullptr, rejoined.silenceFrames, rejoined.silenceStart, rejoined.placement.start);
-      }
-      placed = rejoined.placement;
-    }
-    if (const std::size_t kept = frames - placed.droppedFrames; kept > 0) {
-      gather(pending_.data() + placed.droppedFrames * frameBytes_, kept, placed.start,
-             *timeline_->end());
-    }
-    pending_.erase(pending_.begin(),
-                   pending_.begin() + static_cast<std::ptrdiff_t>(frames * frameBytes_));
-  }
-
-  // Adds `frames` stamped frames (silence when `bytes` is null), lasting from
-  // `start` to `end` on the host clock, to the batch, which is passed on once
-  // it is long enough or when these frames do not follow it (the timeline
-  // moved).
-  void gather(const std::uint8_t* bytes, std::size_t frames, std::int64_t start, std::int64_t end) {
-    if (batchFrames_ > 0 && std::abs(start - batchEnd_) > contiguityNanoseconds) {
-      passOnBatch();
-    }
-    if (batchFrames_ == 0) {
-      batchStart_ = start;
-    }
-    batchEnd_ = end;
-    const std::size_t length = frames * frameBytes_;
-    if (bytes == nullptr) {
-      batch_.resize(batch_.size() + length, 0);
-    } else {
-      batch_.insert(batch_.end(), bytes, bytes + length);
-    }
-    batchFrames_ += frames;
-    if (batchFrames_ >= framesPerBatch_) {
-      passOnBatch();
-    }
-  }
-
-  void passOnBatch() {
-    if (batchFrames_ == 0) {
-      return;
-    }
-    auto audio = std::make_shared<AudioBuffer>();
-    audio->frameCount = std::exchange(batchFrames_, 0);
-    audio->bytes = std::exchange(batch_, {});
-    CMSampleBuffer::Contents contents;
-    contents.formatDescription = format_;
-    // As long as it lasts on the host clock, which is the nominal length as
-    // steered for the source's clock drift: the next buffer starts at its end.
-    contents.timing.push_back(CMSampleTimingInfo{CMTimeMake(batchEnd_ - batchStart_, hostTimeScale),
-                                                 CMTimeMake(batchStart_, hostTimeScale),
-                                                 kCMTimeInvalid});
-    contents.audioBuffer = std::move(audio);
-    deliver_(CMSampleBuffer::make(std::move(contents)));
-  }
-
   const std::shared_ptr<AudioServer> server_;
   const std::optional<std::string> requestedSource_;
-  // Called on the main loop's thread with its lock held, or by the watcher
-  // while no stream runs: one buffer at a time, in order. The receivers only
-  // queue the buffers, so the main loop is not held up.
-  std::function<void(SampleBufferRef)> deliver_;
 
   // Set at the start, then read only.
   pa_sample_spec spec_{};
   pa_channel_map map_{};
-  std::shared_ptr<const FormatDescription> format_;
   std::size_t frameBytes_ = 0;
-  std::size_t framesPerBatch_ = 1;
 
   // The watcher's: it alone opens and closes streams once recording runs.
   std::string sourceName_;
   std::shared_ptr<Connection> connection_;
-  std::thread watcher_;
   std::optional<std::uint32_t> monitoredSink_;
   std::atomic<std::int64_t> monitorLead_{0};
-  SteadyClock::time_point nextAttempt_{};
-  SteadyClock::time_point nextDefaultCheck_{};
-  std::mutex watchMutex_;
-  std::condition_variable watchWake_;
-  bool stopping_ = false; // guarded by watchMutex_
   std::atomic<bool> lost_{false};
 
-  // Touched on the main loop's thread while a stream runs, by the watcher
-  // while none does.
+  // Touched on the main loop's thread with its lock held while a stream
+  // runs, by the watcher while none does. The batcher delivers there, one
+  // buffer at a time and in order; the receivers only queue the buffers, so
+  // the main loop is not held up. Present from the start to the stop.
   pa_stream* stream_ = nullptr;
-  std::optional<AudioTimeline> timeline_;
-  std::vector<std::uint8_t> pending_;
-  std::vector<std::uint8_t> batch_;
-  std::size_t batchFrames_ = 0;
-  std::int64_t batchStart_ = 0;
-  std::int64_t batchEnd_ = 0;
-  bool rejoining_ = false;
+  std::optional<AudioBatcher> batcher_;
   bool leadKnown_ = false;
   bool awaitingSound_ = false; // a stop waits for the last fragment
   std::int64_t lastRead_ = 0;
+
+  // Last: its watcher ends before the rest goes.
+  SourceReconnection reconnection_;
 };
 
 } // namespace

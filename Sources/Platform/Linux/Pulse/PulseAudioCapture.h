@@ -9,7 +9,7 @@
 
 // Audio captures over PulseAudio record streams: float32 interleaved at the
 // source's rate and channel count (as found at the start, kept for the whole
-// recording), in buffers of about 10 ms stamped on the host clock.
+// recording), in buffers of about 40 ms stamped on the host clock.
 //
 // A capture outlives its source: when the source goes (a headset unplugged,
 // the audio server restarting), it delivers silence at the real rate and

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/ThreadSafety.h"
+
 #include <pulse/context.h>
 #include <pulse/operation.h>
 #include <pulse/thread-mainloop.h>
@@ -16,11 +18,12 @@
 // held, except from callbacks, which run on the main loop's thread with the
 // lock already held. A Lock must never be taken on the main loop's thread.
 // Every wait ends when its condition holds, when the context fails, or at a
-// deadline, whichever comes first.
+// deadline, whichever comes first. The compiler checks the lock: a
+// connection is the capability its Lock holds.
 
 namespace Platform::Linux::Pulse {
 
-class Connection {
+class CAPABILITY("audio server main loop") Connection {
 public:
   // Connects within `timeout`; throws Platform::Error when no server accepts.
   static std::shared_ptr<Connection> open(std::chrono::milliseconds timeout);
@@ -32,10 +35,10 @@ public:
   pa_threaded_mainloop* mainloop() const { return mainloop_; }
   pa_context* context() const { return context_; }
 
-  class Lock {
+  class SCOPED_CAPABILITY Lock {
   public:
-    explicit Lock(const Connection& connection);
-    ~Lock();
+    explicit Lock(const Connection& connection) ACQUIRE(connection);
+    ~Lock() RELEASE();
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
 
@@ -44,18 +47,19 @@ public:
   };
 
   // With the lock held: whether the context is connected and usable.
-  bool isReady() const;
+  bool isReady() const REQUIRES(this);
   // With the lock held: the context's last error as text.
-  std::string lastError() const;
+  std::string lastError() const REQUIRES(this);
 
   // With the lock held: waits until `done` holds, the context fails or
   // `timeout` passes. Returns `done()`. Whatever makes `done` true must call
   // signal().
-  bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) const;
+  bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) const
+      REQUIRES(this);
 
   // With the lock held: runs `operation` (owned from here on) to its end.
   // False when it could not be started or did not finish in time.
-  bool await(pa_operation* operation, std::chrono::milliseconds timeout) const;
+  bool await(pa_operation* operation, std::chrono::milliseconds timeout) const REQUIRES(this);
 
   // Wakes every waiter; for callbacks, on the main loop's thread.
   void signal() const;

@@ -35,7 +35,8 @@ struct SourceQuery {
   }
 };
 
-[[noreturn]] void throwUnanswered(const Connection& connection, const std::string& request) {
+[[noreturn]] void throwUnanswered(const Connection& connection, const std::string& request)
+    REQUIRES(connection) {
   throw SystemError(ErrorDomain::mediaCapture, pa_context_errno(connection.context()),
                     "The audio server did not answer " + request + ": " + connection.lastError());
 }

@@ -1,12 +1,13 @@
 #include "Platform/Linux/X11/ImageGrabber.h"
 
+#include "Platform/ThreadSafety.h"
+
 #include <xcb/shm.h>
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
 namespace Platform::Linux::X11 {
@@ -47,14 +48,14 @@ struct ImageGrabber::Segment {
 };
 
 struct ImageGrabber::Shelf {
-  std::mutex mutex;
-  std::vector<std::unique_ptr<Segment>> free; // guarded by mutex
-  std::size_t lent = 0;                       // guarded by mutex
+  Mutex mutex;
+  std::vector<std::unique_ptr<Segment>> free GUARDED_BY(mutex);
+  std::size_t lent GUARDED_BY(mutex) = 0;
 
   // Keeps a segment for the next grabs while there is room; detaches it
   // otherwise.
   void put(std::unique_ptr<Segment> segment) {
-    std::lock_guard lock(mutex);
+    Lock lock(mutex);
     if (free.size() < mostShelvedSegments) {
       free.push_back(std::move(segment));
     }
@@ -105,7 +106,7 @@ std::unique_ptr<ImageGrabber::Segment> ImageGrabber::takeSegment(std::size_t siz
     return nullptr;
   }
   {
-    std::lock_guard lock(shelf_->mutex);
+    Lock lock(shelf_->mutex);
     auto& free = shelf_->free;
     // Segments of another size are of a size the content no longer has.
     std::erase_if(free, [size](const auto& segment) { return segment->size != size; });
@@ -123,7 +124,7 @@ std::unique_ptr<ImageGrabber::Segment> ImageGrabber::takeSegment(std::size_t siz
 
 std::shared_ptr<void> ImageGrabber::lend(std::unique_ptr<Segment> segment) {
   {
-    std::lock_guard lock(shelf_->mutex);
+    Lock lock(shelf_->mutex);
     ++shelf_->lent;
   }
   return std::shared_ptr<void>(segment.release(),
@@ -134,7 +135,7 @@ std::shared_ptr<void> ImageGrabber::lend(std::unique_ptr<Segment> segment) {
                                    return; // the grabber is gone: detached here
                                  }
                                  {
-                                   std::lock_guard lock(alive->mutex);
+                                   Lock lock(alive->mutex);
                                    --alive->lent;
                                  }
                                  alive->put(std::move(returned));

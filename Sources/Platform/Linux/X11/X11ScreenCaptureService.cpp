@@ -4,8 +4,7 @@
 #include "Platform/Linux/X11/X11Service.h"
 #include "Platform/Linux/X11/XConnection.h"
 #include "Platform/Linux/X11/XDiscovery.h"
-
-#include <mutex>
+#include "Platform/ThreadSafety.h"
 
 namespace Platform::Linux {
 
@@ -18,7 +17,7 @@ using X11::XConnection;
 class SharedDisplay {
 public:
   std::shared_ptr<XConnection> get() {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (!connection_ || !connection_->isAlive()) {
       connection_ = XConnection::open(std::nullopt);
     }
@@ -26,8 +25,8 @@ public:
   }
 
 private:
-  std::mutex mutex_;
-  std::shared_ptr<XConnection> connection_; // guarded by mutex_
+  Mutex mutex_;
+  std::shared_ptr<XConnection> connection_ GUARDED_BY(mutex_);
 };
 
 class X11ScreenCaptureService final : public ScreenCaptureService {

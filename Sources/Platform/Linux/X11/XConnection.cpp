@@ -216,19 +216,19 @@ bool XConnection::isAlive() const {
 }
 
 XConnection::Subscription XConnection::subscribe(EventHandler handler) {
-  std::lock_guard lock(eventMutex_);
+  Lock lock(eventMutex_);
   const std::uint64_t id = nextHandlerId_++;
   handlers_.emplace_back(id, std::move(handler));
   return Subscription(shared_from_this(), id);
 }
 
 void XConnection::unsubscribe(std::uint64_t id) {
-  std::lock_guard lock(eventMutex_);
+  Lock lock(eventMutex_);
   handlers_.remove_if([id](const auto& entry) { return entry.first == id; });
 }
 
 void XConnection::pumpEvents() {
-  std::lock_guard lock(eventMutex_);
+  Lock lock(eventMutex_);
   while (XReply<xcb_generic_event_t> event{xcb_poll_for_event(connection_)}) {
     for (const auto& [id, handler] : handlers_) {
       handler(*event);

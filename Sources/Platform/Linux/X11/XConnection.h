@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/ThreadSafety.h"
+
 #include <xcb/xcb.h>
 
 #include <cstdint>
@@ -7,7 +9,6 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -141,9 +142,9 @@ private:
   Extensions extensions_;
   bool capturableImageFormat_ = false;
 
-  std::mutex eventMutex_; // serialises pumping with (un)subscribing
-  std::list<std::pair<std::uint64_t, EventHandler>> handlers_; // guarded by eventMutex_
-  std::uint64_t nextHandlerId_ = 1;                            // guarded by eventMutex_
+  Mutex eventMutex_; // serialises pumping with (un)subscribing
+  std::list<std::pair<std::uint64_t, EventHandler>> handlers_ GUARDED_BY(eventMutex_);
+  std::uint64_t nextHandlerId_ GUARDED_BY(eventMutex_) = 1;
 };
 
 } // namespace Platform::Linux::X11

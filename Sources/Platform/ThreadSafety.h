@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -9,20 +10,20 @@
 // annotated Mutex and Lock below.
 
 #if defined(__clang__)
-#define VISTREL_THREAD_ANNOTATION(attribute) __attribute__((attribute))
+#define PLATFORM_THREAD_ANNOTATION(attribute) __attribute__((attribute))
 #else
-#define VISTREL_THREAD_ANNOTATION(attribute)
+#define PLATFORM_THREAD_ANNOTATION(attribute)
 #endif
 
-#define CAPABILITY(name) VISTREL_THREAD_ANNOTATION(capability(name))
-#define SCOPED_CAPABILITY VISTREL_THREAD_ANNOTATION(scoped_lockable)
-#define GUARDED_BY(mutex) VISTREL_THREAD_ANNOTATION(guarded_by(mutex))
-#define REQUIRES(...) VISTREL_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
-#define EXCLUDES(...) VISTREL_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
-#define ACQUIRE(...) VISTREL_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
-#define RELEASE(...) VISTREL_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define CAPABILITY(name) PLATFORM_THREAD_ANNOTATION(capability(name))
+#define SCOPED_CAPABILITY PLATFORM_THREAD_ANNOTATION(scoped_lockable)
+#define GUARDED_BY(mutex) PLATFORM_THREAD_ANNOTATION(guarded_by(mutex))
+#define REQUIRES(...) PLATFORM_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
+#define EXCLUDES(...) PLATFORM_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
+#define ACQUIRE(...) PLATFORM_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
+#define RELEASE(...) PLATFORM_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 
-namespace Vistrel {
+namespace Platform {
 
 class CAPABILITY("mutex") Mutex {
 public:
@@ -48,9 +49,15 @@ public:
   // Releases the mutex while it waits for a notification, and holds it
   // again when it returns (possibly spuriously: wait in a loop).
   void wait(std::condition_variable& condition) { condition.wait(lock_); }
+  // As wait(), until `deadline` at the latest.
+  template <class Clock, class Duration>
+  void waitUntil(std::condition_variable& condition,
+                 std::chrono::time_point<Clock, Duration> deadline) {
+    condition.wait_until(lock_, deadline);
+  }
 
 private:
   std::unique_lock<std::mutex> lock_;
 };
 
-} // namespace Vistrel
+} // namespace Platform
