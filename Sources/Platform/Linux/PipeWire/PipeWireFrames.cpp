@@ -3,6 +3,7 @@
 #include "Platform/Error.h"
 #include "Platform/Linux/PipeWire/FrameTiming.h"
 #include "Platform/Linux/PipeWire/VideoFormats.h"
+#include "Platform/ThreadSafety.h"
 #include "Platform/Time.h"
 
 #include <pipewire/pipewire.h>
@@ -14,7 +15,6 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <numeric>
 
 #include <unistd.h>
@@ -109,13 +109,13 @@ struct PipeWireFrames::Connection {
   std::int32_t height = 0;
   Frame filling; // the next frame, copied without the lock
 
-  mutable std::mutex mutex;
+  mutable Mutex mutex;
   std::condition_variable arrived;
-  Frame newest;                       // guarded by mutex
-  std::uint64_t received = 0;         // guarded by mutex
-  std::optional<std::string> failure; // guarded by mutex
-  bool lostConnection = false;        // guarded by mutex
-  bool gone = false;                  // guarded by mutex
+  Frame newest GUARDED_BY(mutex);
+  std::uint64_t received GUARDED_BY(mutex) = 0;
+  std::optional<std::string> failure GUARDED_BY(mutex);
+  bool lostConnection GUARDED_BY(mutex) = false;
+  bool gone GUARDED_BY(mutex) = false;
 
   Connection() = default;
   Connection(const Connection&) = delete;
@@ -147,7 +147,7 @@ struct PipeWireFrames::Connection {
 
   void nodeWent() {
     {
-      std::lock_guard lock(mutex);
+      Lock lock(mutex);
       gone = true;
     }
     end(target.goneMessage);
@@ -155,7 +155,7 @@ struct PipeWireFrames::Connection {
 
   void end(std::string why) {
     {
-      std::lock_guard lock(mutex);
+      Lock lock(mutex);
       if (!failure) {
         failure = std::move(why);
       }
@@ -313,7 +313,7 @@ struct PipeWireFrames::Connection {
     filling.producedAtNanoseconds = productionInstant(
         header != nullptr ? std::optional<std::int64_t>(header->pts) : std::nullopt, arrivedAt);
     {
-      std::lock_guard lock(mutex);
+      Lock lock(mutex);
       filling.sequence = ++received;
       std::swap(filling, newest);
     }
@@ -351,7 +351,7 @@ const pw_core_events coreEvents = [] {
     if (id == PW_ID_CORE) {
       auto& connection = *static_cast<PipeWireFrames::Connection*>(data);
       {
-        std::lock_guard lock(connection.mutex);
+        Lock lock(connection.mutex);
         connection.lostConnection = true;
       }
       connection.end(std::string("The connection to PipeWire was lost: ") +
@@ -483,15 +483,17 @@ PipeWireFrames::~PipeWireFrames() = default;
 
 bool PipeWireFrames::waitForFirstFrame(std::chrono::milliseconds timeout) {
   Connection& c = *connection_;
-  std::unique_lock lock(c.mutex);
-  return c.arrived.wait_for(lock, timeout, [&] {
-    return c.received > 0 || c.failure.has_value();
-  }) && c.received > 0;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  Lock lock(c.mutex);
+  while (c.received == 0 && !c.failure && std::chrono::steady_clock::now() < deadline) {
+    lock.waitUntil(c.arrived, deadline);
+  }
+  return c.received > 0;
 }
 
 bool PipeWireFrames::takeNewer(Frame& into) {
   Connection& c = *connection_;
-  std::lock_guard lock(c.mutex);
+  Lock lock(c.mutex);
   // After a swap the older frame stays behind: never handed on again.
   if (c.newest.sequence <= into.sequence) {
     return false;
@@ -501,17 +503,17 @@ bool PipeWireFrames::takeNewer(Frame& into) {
 }
 
 std::optional<std::string> PipeWireFrames::failure() const {
-  std::lock_guard lock(connection_->mutex);
+  Lock lock(connection_->mutex);
   return connection_->failure;
 }
 
 bool PipeWireFrames::nodeGone() const {
-  std::lock_guard lock(connection_->mutex);
+  Lock lock(connection_->mutex);
   return connection_->gone;
 }
 
 bool PipeWireFrames::connectionLost() const {
-  std::lock_guard lock(connection_->mutex);
+  Lock lock(connection_->mutex);
   return connection_->lostConnection;
 }
 

@@ -3,10 +3,10 @@
 #include "Platform/Linux/Capture/CaptureErrors.h"
 #include "Platform/Linux/PipeWire/ShownFrame.h"
 #include "Platform/Log.h"
+#include "Platform/ThreadSafety.h"
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -96,7 +96,7 @@ private:
       } catch (const std::exception& error) {
         outcome.failure = error.what();
       }
-      std::lock_guard lock(mutex_);
+      Lock lock(mutex_);
       reopened_ = std::move(outcome);
     });
   }
@@ -106,7 +106,7 @@ private:
   ErrorRef takeReopened() {
     std::optional<Reopened> outcome;
     {
-      std::lock_guard lock(mutex_);
+      Lock lock(mutex_);
       outcome = std::exchange(reopened_, std::nullopt);
     }
     if (!outcome) {
@@ -155,8 +155,8 @@ private:
   PipeWire::ShownFrame frame_;
   bool changed_ = false;
 
-  std::mutex mutex_;
-  std::optional<Reopened> reopened_; // guarded by mutex_
+  Mutex mutex_;
+  std::optional<Reopened> reopened_ GUARDED_BY(mutex_);
   std::jthread reopening_;           // last: stopped and joined first
 };
 
