@@ -1,0 +1,105 @@
+#include "support/VirtualCamera.h"
+#include "support/VirtualDesktop.h"
+
+#include "Platform/Linux/Camera/CameraDevices.h"
+#include "Platform/Linux/Pulse/AudioServer.h"
+#include "Platform/Linux/Pulse/PulseMediaCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace Platform;
+
+class Frames final : public AVCaptureDataOutputSampleBufferDelegate {
+public:
+  void captureOutputDidOutputSampleBuffer(AVCaptureOutput&, SampleBufferRef sample) override {
+    std::lock_guard lock(mutex);
+    stamps.push_back(sample->presentationTimeStamp().value);
+    const auto& pixels = sample->imageBuffer();
+    sizes.emplace_back(pixels ? pixels->width : 0, pixels ? pixels->height : 0);
+  }
+  std::mutex mutex;
+  std::vector<std::int64_t> stamps;
+  std::vector<std::pair<std::int32_t, std::int32_t>> sizes;
+};
+
+// The camera backend's threads (PipeWire's, the capture loop's, the
+// session's) run here as they do in a recording, also under the sanitizers.
+TEST(CameraCapture, AListedCameraRunsIntoASessionPacedAndEndsOnceWhenUnplugged) {
+  TestSupport::VirtualDesktop desktop(
+      TestSupport::VirtualDesktop::Options{.windowManager = {}, .cameras = true});
+  desktop.useInThisProcess();
+  TestSupport::VirtualCamera camera({"--name", "bench-camera", "--description", "Bench Camera",
+                                     "--size", "320x240", "--rate", "30"},
+                                    desktop.environment());
+  auto server = std::make_shared<Linux::Pulse::AudioServer>();
+  auto service = Linux::Capture::makeDeviceCaptureService(
+      {Linux::makePulseDeviceBackend(server),
+       Linux::Camera::makeCameraBackend(Linux::makePulseAudioCaptureFactory(server))});
+
+  const auto devices = service->discoverDevices({AVCaptureDeviceType::external}, std::nullopt,
+                                                AVCaptureDevicePosition::unspecified);
+  const auto found = std::find_if(devices.begin(), devices.end(), [](const auto& device) {
+    return device->uniqueID() == "bench-camera";
+  });
+  ASSERT_NE(found, devices.end());
+  EXPECT_EQ((*found)->localizedName(), "Bench Camera");
+  for (const auto& microphone :
+       service->discoverDevices({AVCaptureDeviceType::microphone, AVCaptureDeviceType::external},
+                                MediaType::audio, AVCaptureDevicePosition::unspecified)) {
+    EXPECT_NE(microphone->uniqueID(), "bench-camera");
+  }
+
+  auto session = service->makeCaptureSession();
+  session->addInput(service->makeDeviceInput(*found));
+  auto video = service->makeVideoDataOutput();
+  video->setMinFrameDuration(CMTimeMake(1, 15));
+  auto frames = std::make_shared<Frames>();
+  video->setSampleBufferDelegate(frames, DispatchQueue::serial("deviceQueue"));
+  session->addOutput(video);
+  std::mutex mutex;
+  std::condition_variable told;
+  std::vector<ErrorRef> failures;
+  session->setRuntimeErrorHandler([&](ErrorRef error) {
+    std::lock_guard lock(mutex);
+    failures.push_back(std::move(error));
+    told.notify_all();
+  });
+  session->startRunning();
+  ASSERT_TRUE(session->isRunning());
+  std::this_thread::sleep_for(2s);
+  {
+    std::lock_guard lock(frames->mutex);
+    EXPECT_GE(frames->stamps.size(), 25U) << "15 a second from a camera sending 30";
+    EXPECT_LE(frames->stamps.size(), 32U);
+    for (std::size_t i = 1; i < frames->stamps.size(); ++i) {
+      EXPECT_GE(frames->stamps[i] - frames->stamps[i - 1], 60'000'000) << "frame " << i;
+    }
+    for (const auto& size : frames->sizes) {
+      EXPECT_EQ(size, std::make_pair(320, 240));
+    }
+  }
+
+  camera.unplug();
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(told.wait_for(lock, 10s, [&] { return !failures.empty(); }));
+  }
+  std::this_thread::sleep_for(200ms);
+  EXPECT_FALSE(session->isRunning());
+  std::lock_guard lock(mutex);
+  ASSERT_EQ(failures.size(), 1U);
+  const auto* system = dynamic_cast<const SystemError*>(failures.front().get());
+  ASSERT_NE(system, nullptr);
+  EXPECT_EQ(system->domain(), ErrorDomain::mediaCapture);
+  EXPECT_EQ(system->code(), MediaCaptureCode::noSuchDevice);
+  EXPECT_EQ(system->localizedDescription(), "The camera \u201CBench Camera\u201D was unplugged");
+}
+
+} // namespace
