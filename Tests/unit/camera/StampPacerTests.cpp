@@ -37,6 +37,15 @@ TEST(StampPacer, LeavesOutAFasterCamerasFramesEvenly) {
   EXPECT_EQ(kept(2 * sixtieth, sixtieth, 600, {0, 1 * millisecond, -1 * millisecond}), 300);
 }
 
+TEST(StampPacer, NeverKeepsTwoFramesCloserThanTheInterval) {
+  // A frame the loop missed is not made up for by one too soon after it.
+  StampPacer pacer(100 * millisecond, 3 * millisecond);
+  EXPECT_TRUE(pacer.keep(0));
+  EXPECT_TRUE(pacer.keep(150 * millisecond));
+  EXPECT_FALSE(pacer.keep(200 * millisecond));
+  EXPECT_TRUE(pacer.keep(250 * millisecond));
+}
+
 TEST(StampPacer, StartsAgainAfterAStall) {
   StampPacer pacer(100 * millisecond, 3 * millisecond);
   EXPECT_TRUE(pacer.keep(0));
