@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -100,6 +101,27 @@ TEST(CameraCapture, AListedCameraRunsIntoASessionPacedAndEndsOnceWhenUnplugged) 
   EXPECT_EQ(system->domain(), ErrorDomain::mediaCapture);
   EXPECT_EQ(system->code(), MediaCaptureCode::noSuchDevice);
   EXPECT_EQ(system->localizedDescription(), "The camera \u201CBench Camera\u201D was unplugged");
+}
+
+TEST(CameraCapture, WithoutPipeWireThereAreNoCamerasAndNoError) {
+  TestSupport::TemporaryDirectory nowhere;
+  const char* remote = std::getenv("PIPEWIRE_REMOTE");
+  const std::optional<std::string> before =
+      remote ? std::optional<std::string>(remote) : std::nullopt;
+  setenv("PIPEWIRE_REMOTE", (nowhere.path() + "/pipewire-0").c_str(), 1);
+  auto service =
+      Linux::Capture::makeDeviceCaptureService({Linux::Camera::makeCameraBackend(nullptr)});
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(service
+                  ->discoverDevices({AVCaptureDeviceType::external}, std::nullopt,
+                                    AVCaptureDevicePosition::unspecified)
+                  .empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 1s) << "no waiting for a daemon";
+  if (before) {
+    setenv("PIPEWIRE_REMOTE", before->c_str(), 1);
+  } else {
+    unsetenv("PIPEWIRE_REMOTE");
+  }
 }
 
 } // namespace
