@@ -19,8 +19,8 @@ frame grid and within half a frame period each.
 
 --helper records with another tarsel-helper instead of the build's; given
 more than once, each of them records in every round beside ffmpeg (a change
-compared with the code before it, in one run), told apart by the folder
-each lives in.
+compared with the code before it, in one run), told apart by the first
+folder their paths differ in.
 
 Encoder settings on both sides: libx264 veryfast CRF 23 without B-frames,
 a key frame every second, yuv420p BT.709, Apple Lossless audio at 48 kHz,
@@ -293,6 +293,20 @@ def median(values):
     return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
 
 
+
+def helper_labels(helpers):
+    """Names for the helpers: the first folder of their paths that differs
+    ("main", "before" for main/build/... and before/build/...), else their
+    order."""
+    if len(helpers) == 1:
+        return ["tarsel-helper"]
+    parts = [os.path.abspath(helper).split(os.sep) for helper in helpers]
+    for depth in range(min(len(path) for path in parts)):
+        names = [path[depth] for path in parts]
+        if len(set(names)) == len(names):
+            return names
+    return [f"helper-{index + 1}" for index in range(len(helpers))]
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--seconds", type=float, default=20)
@@ -310,11 +324,7 @@ def main():
     run_checked(["cmake", "--build", options.build, "--target", "tarsel-helper", "demo-window",
                  "display_recording_bench"], stdout=subprocess.DEVNULL)
     helpers = options.helper or [os.path.join(options.build, "Sources/Helper/tarsel-helper")]
-    if len(helpers) > 1:
-        helpers = {os.path.basename(os.path.dirname(os.path.abspath(helper))): helper
-                   for helper in helpers}
-    else:
-        helpers = {"tarsel-helper": helpers[0]}
+    helpers = dict(zip(helper_labels(helpers), helpers))
     library_program = os.path.join(options.build, "bench/x11/display_recording_bench")
     window_program = os.path.join(options.build, "Tests/tools/demo_window/demo-window")
 

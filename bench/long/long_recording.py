@@ -37,26 +37,12 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "bench", "compare"))
 # The private desktop, the recorders, the file probes and the onset
 # detection the benchmarks share.
-from compare import (RATE, Desktop, beeps_and_flashes, median, probe, run_checked,  # noqa: E402
-                     start_ffmpeg, start_helper, stop_ffmpeg, stop_helper)
+from compare import (RATE, Desktop, beeps_and_flashes, helper_labels, median, probe,  # noqa: E402
+                     run_checked, start_ffmpeg, start_helper, stop_ffmpeg, stop_helper)
 
 SIZE = "1280x720"
 FLASH_PERIOD = 1.013  # no multiple of the frame period: flashes sweep the frame grid
 FIT_SPAN = 30  # flashes on each side of the one whose onset is fitted
-
-
-def helper_labels(helpers):
-    """Names for the helpers: the first folder of their paths that differs
-    ("main", "before" for main/build/... and before/build/...), else their
-    order."""
-    if len(helpers) == 1:
-        return ["tarsel-helper"]
-    parts = [os.path.abspath(helper).split(os.sep) for helper in helpers]
-    for depth in range(min(len(path) for path in parts)):
-        names = [path[depth] for path in parts]
-        if len(set(names)) == len(names):
-            return names
-    return [f"helper-{index + 1}" for index in range(len(helpers))]
 
 
 def resident_mib(pid):
