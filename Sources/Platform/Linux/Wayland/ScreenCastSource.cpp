@@ -157,7 +157,7 @@ private:
 
   Mutex mutex_;
   std::optional<Reopened> reopened_ GUARDED_BY(mutex_);
-  std::jthread reopening_;           // last: stopped and joined first
+  std::jthread reopening_; // last: stopped and joined first
 };
 
 } // namespace
