@@ -307,6 +307,19 @@ def helper_labels(helpers):
             return names
     return [f"helper-{index + 1}" for index in range(len(helpers))]
 
+
+def build_helpers(build, targets, helpers):
+    """Builds the targets in `build` (configured for Release when it is not
+    yet); the helpers to record with, by name: those given, else the build's."""
+    if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
+        run_checked(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja",
+                     "-DCMAKE_BUILD_TYPE=Release"], stdout=subprocess.DEVNULL)
+    run_checked(["cmake", "--build", build, "--target", "tarsel-helper", *targets],
+                stdout=subprocess.DEVNULL)
+    helpers = helpers or [os.path.join(build, "Sources/Helper/tarsel-helper")]
+    return dict(zip(helper_labels(helpers), helpers))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--seconds", type=float, default=20)
@@ -318,13 +331,8 @@ def main():
                         help="a tarsel-helper other than the build's; may be repeated")
     options = parser.parse_args()
 
-    if not os.path.exists(os.path.join(options.build, "CMakeCache.txt")):
-        run_checked(["cmake", "-S", ROOT, "-B", options.build, "-G", "Ninja",
-                     "-DCMAKE_BUILD_TYPE=Release"], stdout=subprocess.DEVNULL)
-    run_checked(["cmake", "--build", options.build, "--target", "tarsel-helper", "demo-window",
-                 "display_recording_bench"], stdout=subprocess.DEVNULL)
-    helpers = options.helper or [os.path.join(options.build, "Sources/Helper/tarsel-helper")]
-    helpers = dict(zip(helper_labels(helpers), helpers))
+    helpers = build_helpers(options.build, ["demo-window", "display_recording_bench"],
+                            options.helper)
     library_program = os.path.join(options.build, "bench/x11/display_recording_bench")
     window_program = os.path.join(options.build, "Tests/tools/demo_window/demo-window")
 

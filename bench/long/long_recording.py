@@ -37,8 +37,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "bench", "compare"))
 # The private desktop, the recorders, the file probes and the onset
 # detection the benchmarks share.
-from compare import (RATE, Desktop, beeps_and_flashes, helper_labels, median, probe,  # noqa: E402
-                     run_checked, start_ffmpeg, start_helper, stop_ffmpeg, stop_helper)
+from compare import (RATE, Desktop, beeps_and_flashes, build_helpers, median, probe,  # noqa: E402
+                     start_ffmpeg, start_helper, stop_ffmpeg, stop_helper)
 
 SIZE = "1280x720"
 FLASH_PERIOD = 1.013  # no multiple of the frame period: flashes sweep the frame grid
@@ -111,13 +111,8 @@ def main():
                         help="a tarsel-helper other than the build's; may be repeated")
     options = parser.parse_args()
 
-    if not os.path.exists(os.path.join(options.build, "CMakeCache.txt")):
-        run_checked(["cmake", "-S", ROOT, "-B", options.build, "-G", "Ninja",
-                     "-DCMAKE_BUILD_TYPE=Release"], stdout=subprocess.DEVNULL)
-    run_checked(["cmake", "--build", options.build, "--target", "tarsel-helper", "demo-window"],
-                stdout=subprocess.DEVNULL)
-    helpers = options.helper or [os.path.join(options.build, "Sources/Helper/tarsel-helper")]
-    labels = helper_labels(helpers)
+    helpers = build_helpers(options.build, ["demo-window"], options.helper)
+    labels = list(helpers)
     window_program = os.path.join(options.build, "Tests/tools/demo_window/demo-window")
 
     work = tempfile.mkdtemp(prefix="tarsel-long-")
@@ -131,7 +126,7 @@ def main():
         try:
             window = window_process.stdout.readline().strip()
             processes = {label: start_helper(helper, window, paths[label])
-                         for label, helper in zip(labels, helpers)}
+                         for label, helper in helpers.items()}
             processes["ffmpeg"] = start_ffmpeg(window, SIZE, paths["ffmpeg"])
             started = time.monotonic()
             time.sleep(min(60, seconds))
