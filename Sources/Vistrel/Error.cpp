@@ -53,6 +53,9 @@ Error Error::noPermissions() {
 Error Error::unsupportedVideoCodec() {
   return Error(Kind::unsupportedVideoCodec);
 }
+Error Error::unsupportedSystemAudio(std::string name) {
+  return Error(Kind::unsupportedSystemAudio, std::move(name));
+}
 
 std::string Error::composeDescription() const {
   switch (kind_) {
@@ -90,6 +93,8 @@ std::string Error::composeDescription() const {
     return "Missing screen capture permissions.";
   case Kind::unsupportedVideoCodec:
     return "VideoCodec not supported.";
+  case Kind::unsupportedSystemAudio:
+    return "System audio " + text_ + " not supported. Use all or application.";
   }
   return {};
 }

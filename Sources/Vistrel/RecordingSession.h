@@ -123,7 +123,7 @@ private:
                   const Platform::SCStreamConfiguration& configuration,
                   const RecordingOptions& options);
   bool isMicrophoneFromStream(Target target, const RecordingOptions& options) const;
-  int setUpMicrophoneCaptureSession(const std::string& microphoneID);
+  int setUpMicrophoneCaptureSession(const std::string& microphoneID, bool cancelsEcho);
   void setUpExternalDeviceCaptureSession(const RecordingOptions& options);
   void watchRuntimeErrors(Platform::AVCaptureSession& session);
   void startSources();

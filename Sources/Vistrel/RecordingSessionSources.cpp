@@ -91,7 +91,8 @@ bool RecordingSession::isMicrophoneFromStream(Target target,
          Platform::system().capabilities().streamCapturesMicrophone;
 }
 
-int RecordingSession::setUpMicrophoneCaptureSession(const std::string& microphoneID) {
+int RecordingSession::setUpMicrophoneCaptureSession(const std::string& microphoneID,
+                                                    bool cancelsEcho) {
   auto& capture = Platform::mediaCapture();
   const Platform::CaptureDeviceRef device = findDevice(
       capture.discoverDevices(
@@ -111,6 +112,7 @@ int RecordingSession::setUpMicrophoneCaptureSession(const std::string& microphon
   watchRuntimeErrors(*session);
   addDeviceInput(capture, *session, device);
   const Platform::CaptureOutputRef output = capture.makeAudioDataOutput();
+  output->setCancelsEcho(cancelsEcho);
   {
     Lock lock(mutex_);
     microphoneDataOutput_ = output;

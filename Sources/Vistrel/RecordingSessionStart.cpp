@@ -124,6 +124,8 @@ void RecordingSession::prepareStream(Target target, const RecordingOptions& opti
   }
   if (options.recordSystemAudio()) {
     configuration.capturesAudio = true;
+    configuration.capturesApplicationAudioOnly =
+        options.systemAudio() == SystemAudio::application;
   }
   if (capabilities.streamCapturesMicrophone && options.microphoneDeviceID()) {
     configuration.captureMicrophone = true;

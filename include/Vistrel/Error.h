@@ -75,6 +75,9 @@ public:
     noPermissions,
     /// VideoCodec::fromRawValue() with an unknown name.
     unsupportedVideoCodec,
+    /// SystemAudio::fromRawValue() with an unknown name (text()).
+    /// "System audio <name> not supported. Use all or application."
+    unsupportedSystemAudio,
   };
 
   /// Why a recording failed while it ran (Kind::unknown), for a program to
@@ -112,6 +115,7 @@ public:
   static Error noDisplaysConnected();
   static Error noPermissions();
   static Error unsupportedVideoCodec();
+  static Error unsupportedSystemAudio(std::string name);
   /// @}
 
   /// Which case this is.

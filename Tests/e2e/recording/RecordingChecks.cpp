@@ -29,6 +29,27 @@ std::vector<double> flashOnsets(const std::vector<TestSupport::PictureSample>& p
   return onsets;
 }
 
+double toneAmplitude(const std::vector<float>& samples, int sampleRate, double frequency,
+                     double from, double to) {
+  const auto first = static_cast<std::size_t>(std::max(0.0, from * sampleRate));
+  const auto last = std::min(samples.size(), static_cast<std::size_t>(to * sampleRate));
+  if (last <= first) {
+    return 0;
+  }
+  // Goertzel's recurrence: the power of one frequency bin.
+  const double coefficient = 2 * std::cos(2 * M_PI * frequency / sampleRate);
+  double previous = 0;
+  double beforePrevious = 0;
+  for (std::size_t i = first; i < last; ++i) {
+    const double current = samples[i] + coefficient * previous - beforePrevious;
+    beforePrevious = previous;
+    previous = current;
+  }
+  const double power =
+      previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+  return 2 * std::sqrt(std::max(power, 0.0)) / static_cast<double>(last - first);
+}
+
 std::vector<double> toneOnsets(const std::vector<float>& samples, int sampleRate,
                                double startTime) {
   // Envelope over 2 ms windows; a tone starts where it crosses a quarter of

@@ -209,7 +209,18 @@ TEST_F(StartUpTest, MicrophoneChannelCountsByRoute) {
   const auto microphoneOutput =
       platform.captureSessions()[0]->output(Platform::CaptureOutputKind::audioData);
   EXPECT_EQ(microphoneOutput->queueLabel(), std::optional<std::string>("microphoneQueue"));
+  EXPECT_FALSE(microphoneOutput->cancelsEcho()) << "the microphone as it hears, unless asked";
   EXPECT_FALSE(platform.streams().back()->hasOutput(SCStreamOutputType::microphone));
+  EXPECT_FALSE(platform.streams().back()->configuration().capturesApplicationAudioOnly);
+
+  options.echoCancellation = true;
+  options.systemAudio = Vistrel::SystemAudio::application;
+  startFailure(Target::screen, RecordingOptions(options));
+  EXPECT_TRUE(platform.captureSessions().back()->output(Platform::CaptureOutputKind::audioData)
+                  ->cancelsEcho());
+  EXPECT_TRUE(platform.streams().back()->configuration().capturesApplicationAudioOnly);
+  options.echoCancellation = false;
+  options.systemAudio = Vistrel::SystemAudio::all;
 
   platform.setCapabilities({.streamCapturesMicrophone = true, .streamHighlightsClicks = true});
   options.losslessAudio = false;

@@ -44,6 +44,8 @@ TEST(ErrorMessages, EveryCaseReadsItsFixedText) {
       {Error::noDisplaysConnected(), "At least one display must be connected."},
       {Error::noPermissions(), "Missing screen capture permissions."},
       {Error::unsupportedVideoCodec(), "VideoCodec not supported."},
+      {Error::unsupportedSystemAudio("loud"),
+       "System audio loud not supported. Use all or application."},
   };
   for (const auto& [error, message] : table) {
     EXPECT_EQ(error.localizedDescription(), message);
@@ -156,6 +158,22 @@ TEST(VideoCodecNames, RoundTripAndExactMatching) {
   }
 }
 
+TEST(SystemAudioNames, NamesRoundTripAndAnyOtherTextIsRefusedWithIt) {
+  for (const auto choice : {Vistrel::SystemAudio::all, Vistrel::SystemAudio::application}) {
+    EXPECT_EQ(Vistrel::SystemAudio::fromRawValue(Vistrel::SystemAudio(choice).asString()), choice);
+  }
+  EXPECT_EQ(Vistrel::SystemAudio(Vistrel::SystemAudio::application).asString(), "application");
+  for (const std::string refused : {"All", "application ", "", "app"}) {
+    try {
+      Vistrel::SystemAudio::fromRawValue(refused);
+      ADD_FAILURE() << "accepted '" << refused << "'";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.kind(), Error::Kind::unsupportedSystemAudio);
+      EXPECT_EQ(error.text(), refused);
+    }
+  }
+}
+
 TEST(VideoCodecNames, PlatformIdentifiersAreOneToOne) {
   EXPECT_EQ(VideoCodec(VideoCodec::h264).asAVVideoCodec(), Platform::AVVideoCodecTypeH264);
   EXPECT_EQ(VideoCodec(VideoCodec::hevc).asAVVideoCodec(), Platform::AVVideoCodecTypeHEVC);
@@ -181,6 +199,8 @@ TEST(RecordingOptionsFields, DefaultsAndStoredValues) {
   EXPECT_FALSE(defaults.losslessAudio());
   EXPECT_FALSE(defaults.recordSystemAudio());
   EXPECT_FALSE(defaults.targetID());
+  EXPECT_EQ(defaults.systemAudio(), Vistrel::SystemAudio::all) << "everything, as before";
+  EXPECT_FALSE(defaults.echoCancellation()) << "the raw microphone, as before";
 
   // Nothing is validated or normalised.
   const Vistrel::RecordingOptions given({.destination = "/tmp/A.MP4",

@@ -179,9 +179,11 @@ struct CaptureStream::Run {
 
 CaptureStream::CaptureStream(SourceFactory makeSource, std::shared_ptr<AudioCaptureFactory> audio,
                              SCStreamConfiguration configuration,
-                             std::weak_ptr<SCStreamDelegate> delegate)
+                             std::weak_ptr<SCStreamDelegate> delegate,
+                             std::optional<SCRunningApplication> application)
     : makeSource_(std::move(makeSource)), audioFactory_(std::move(audio)),
-      configuration_(std::move(configuration)), delegate_(std::move(delegate)) {}
+      configuration_(std::move(configuration)), delegate_(std::move(delegate)),
+      application_(std::move(application)) {}
 
 CaptureStream::~CaptureStream() {
   std::unique_ptr<Run> run;
@@ -290,13 +292,25 @@ void CaptureStream::startRun(Run& run) {
     if (!audioFactory_) {
       throwCaptureError(CaptureErrorCode::failedToStart, "System audio is not available");
     }
-    auto audio = audioFactory_->makeSystemAudioCapture();
+    auto audio = makeAudioCapture();
     audio->start([this, running = &run](SampleBufferRef sample) {
       deliver(*running, SCStreamOutputType::audio, sample);
     });
     run.audio = std::move(audio);
   }
   run.thread = std::thread([this, running = &run] { captureLoop(*running); });
+}
+
+std::unique_ptr<AudioCapture> CaptureStream::makeAudioCapture() const {
+  if (!configuration_.capturesApplicationAudioOnly) {
+    return audioFactory_->makeSystemAudioCapture();
+  }
+  if (application_ && (application_->processID > 0 || !application_->bundleIdentifier.empty())) {
+    return audioFactory_->makeApplicationAudioCapture(*application_);
+  }
+  log(LogLevel::warning, "The recorded content names no application (a display, or a pick in the "
+                         "desktop's dialog): the system audio is everything the desktop plays");
+  return audioFactory_->makeSystemAudioCapture();
 }
 
 void CaptureStream::stopCapture() {
