@@ -14,7 +14,7 @@
 #include "EchoScenes.h"
 #include "Room.h"
 
-#include "Platform/Linux/Echo/EchoCanceller.h"
+#include "Platform/Linux/Echo/EchoCancellingCapture.h"
 #include "support/MediaProbe.h"
 #include "support/Subprocess.h"
 
@@ -22,8 +22,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -75,6 +77,60 @@ std::pair<std::vector<float>, std::vector<float>> roomEcho(const Scene& scene, c
   return {echo, scene.near};
 }
 
+// A capture the bench delivers by hand.
+class HandCapture final : public Platform::Linux::AudioCapture {
+public:
+  void start(std::function<void(Platform::SampleBufferRef)> deliver) override {
+    *deliver_ = std::move(deliver);
+  }
+  void stop() override {}
+  std::shared_ptr<std::function<void(Platform::SampleBufferRef)>> deliver_ =
+      std::make_shared<std::function<void(Platform::SampleBufferRef)>>();
+};
+
+Platform::SampleBufferRef buffer(const std::vector<float>& signal, std::size_t from,
+                                 std::size_t frames) {
+  auto audio = std::make_shared<Platform::AudioBuffer>();
+  audio->frameCount = frames;
+  audio->bytes.resize(frames * sizeof(float));
+  std::memcpy(audio->bytes.data(), signal.data() + from, audio->bytes.size());
+  Platform::CMSampleBuffer::Contents contents;
+  contents.formatDescription = Platform::FormatDescription::audioPCM(
+      {sampleRate, 1, Platform::AudioSampleFormat::float32});
+  const auto nanoseconds = [](std::size_t samples) {
+    return static_cast<std::int64_t>(samples) * 1'000'000'000 / sampleRate;
+  };
+  contents.timing = {Platform::CMSampleTimingInfo{
+      CMTimeMake(nanoseconds(frames), hostTimeScale),
+      CMTimeMake(1'000'000'000 + nanoseconds(from), hostTimeScale), kCMTimeInvalid}};
+  contents.audioBuffer = std::move(audio);
+  return Platform::CMSampleBuffer::make(std::move(contents));
+}
+
+// The microphone through the recording's echo-cancelling capture, in
+// buffers of 40 ms stamped on one clock with the reference's.
+std::vector<float> cancelThroughCapture(const std::vector<float>& microphone,
+                                        const std::vector<float>& reference) {
+  auto heard = std::make_unique<HandCapture>();
+  auto played = std::make_unique<HandCapture>();
+  const auto deliverHeard = heard->deliver_;
+  const auto deliverPlayed = played->deliver_;
+  auto capture = Platform::Linux::Echo::makeEchoCancellingCapture(std::move(heard),
+                                                                  std::move(played));
+  std::vector<float> cleaned;
+  capture->start([&cleaned](Platform::SampleBufferRef sample) {
+    const auto* data = reinterpret_cast<const float*>(sample->audioBuffer()->bytes.data());
+    cleaned.insert(cleaned.end(), data, data + sample->audioBuffer()->frameCount);
+  });
+  const std::size_t frames = sampleRate / 25;
+  for (std::size_t at = 0; at + frames <= microphone.size(); at += frames) {
+    (*deliverHeard)(buffer(microphone, at, frames));
+    (*deliverPlayed)(buffer(reference, at, frames));
+  }
+  capture->stop();
+  return cleaned;
+}
+
 double measureFrom(const Room& room) {
   return room.jumpDelayMs >= 0 ? jumpAt + 3 : 3;
 }
@@ -90,12 +146,8 @@ void offline() {
       microphone[i] = echo[i] + near[i];
     }
     {
-      std::vector<float> cleaned(microphone);
-      Platform::Linux::Echo::EchoCanceller canceller(sampleRate, 1, sampleRate, 1);
       const double before = cpuSeconds();
-      for (std::size_t at = 0; at + frame <= cleaned.size(); at += frame) {
-        canceller.process(cleaned.data() + at, scene.far.data() + at);
-      }
+      const auto cleaned = cancelThroughCapture(microphone, scene.far);
       print("webrtc", room, measure(cleaned, echo, near, measureFrom(room)),
             (cpuSeconds() - before) / seconds);
     }

@@ -134,13 +134,12 @@ Figures measure(const std::vector<float>& cleaned, const std::vector<float>& ech
   }
   figures.nearEndAlone =
       decibels(energy(cleaned, nearFrom, nearTo) / energy(raw, nearFrom, nearTo));
-  // The near end's part of what was cleaned: its projection on the voice.
-  double product = 0;
-  for (std::size_t i = at(nearAloneUntil + 0.5); i < at(sceneEnd) && i < cleaned.size(); ++i) {
-    product += static_cast<double>(cleaned[i]) * near[i];
-  }
-  const double voice = energy(near, at(nearAloneUntil + 0.5), at(sceneEnd));
-  figures.doubleTalkNearEnd = 20 * std::log10(std::max(product / voice, 1e-6));
+  // What is left while both talk, against the near end's own: with the far
+  // end taken out, the near end's level (a residue of the far end adds a
+  // little).
+  const std::size_t talkFrom = at(nearAloneUntil + 0.5);
+  figures.doubleTalkNearEnd =
+      decibels(energy(cleaned, talkFrom, at(sceneEnd)) / energy(near, talkFrom, at(sceneEnd)));
   return figures;
 }
 

@@ -30,7 +30,7 @@ Scene makeScene();
 struct Figures {
   double farEndReduction = 0;   // far end alone, from `measureFrom` on
   double nearEndAlone = 0;      // cleaned against raw, near end alone
-  double doubleTalkNearEnd = 0; // the near end's part of the cleaned microphone
+  double doubleTalkNearEnd = 0; // cleaned against the near end alone, both talking
 };
 
 // `cleaned` is the microphone after the canceller, `echo` and `near` what

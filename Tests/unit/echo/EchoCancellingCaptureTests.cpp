@@ -104,9 +104,14 @@ protected:
 TEST_F(EchoCancellingCaptureTest, TheRoomsEchoOfTheReferenceIsTakenOutAndTimingKept) {
   makeCapture();
   const std::size_t buffers = 8 * 25; // 8 s
-  const auto played = noise(buffers * framesPerBuffer, 0.1F, 1);
-  // The room: 80 ms later, at a quarter of the level.
-  const std::size_t delay = rate * 80 / 1000;
+  // Noise in syllables, four a second, as speech comes.
+  auto played = noise(buffers * framesPerBuffer, 0.1F, 1);
+  for (std::size_t i = 0; i < played.size(); ++i) {
+    played[i] *= static_cast<float>(0.5 + 0.5 * std::sin(2 * M_PI * 4 * i / rate));
+  }
+  // The room: 250 ms later, beyond the canceller's own filter, at a quarter
+  // of the level.
+  const std::size_t delay = rate * 250 / 1000;
   std::vector<float> heard(played.size(), 0);
   for (std::size_t i = delay; i < heard.size(); ++i) {
     heard[i] = 0.25F * played[i - delay];

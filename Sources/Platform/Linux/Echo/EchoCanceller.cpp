@@ -82,7 +82,7 @@ EchoCanceller::EchoCanceller(int microphoneRate, int microphoneChannels, int ref
   }
   auto* echo = processing_->echo_cancellation();
   echo->enable_drift_compensation(false);
-  echo->set_suppression_level(webrtc::EchoCancellation::kModerateSuppression);
+  echo->set_suppression_level(webrtc::EchoCancellation::kLowSuppression);
   if (const int error = echo->Enable(true); error != 0) {
     refuse("could not be started", error);
   }

@@ -2,6 +2,7 @@
 
 #include "Platform/Linux/Echo/EchoCanceller.h"
 #include "Platform/Linux/Echo/ReferenceHistory.h"
+#include "Platform/Linux/Echo/RoomDelay.h"
 #include "Platform/Log.h"
 #include "Platform/ThreadSafety.h"
 
@@ -21,6 +22,11 @@ namespace {
 // stalls (a suspended sink) is carried on as silence a quarter second
 // later, and this waits that out.
 constexpr std::int64_t referencePatienceNanoseconds = 400'000'000;
+// The reference is handed over this much less early than the room delays
+// it: the canceller's filter needs the echo to come after what made it.
+constexpr std::int64_t delayMarginNanoseconds = 30'000'000;
+// What played this long ago is kept for a room that slow.
+constexpr std::int64_t referenceKeptNanoseconds = 500'000'000;
 
 std::int64_t instantOfFrame(const CMSampleBuffer& buffer, std::size_t frame) {
   const auto frames = buffer.audioBuffer()->frameCount;
@@ -167,13 +173,20 @@ private:
     if (!history_->covers(end) && !patienceOver) {
       return false;
     }
-    reference_buffer_.resize(cancelling.referenceFrameLength() *
-                             static_cast<std::size_t>(referenceFormat_->channelCount));
-    history_->read(start, cancelling.referenceFrameLength(), reference_buffer_.data());
+    const std::size_t referenceLength = cancelling.referenceFrameLength();
+    const int referenceChannels = referenceFormat_->channelCount;
+    reference_buffer_.resize(referenceLength * static_cast<std::size_t>(referenceChannels));
     samples_.resize(std::max(samples_.size(), (processedFrames_ + length) * microphoneChannels_),
                     0.0F);
-    cancelling.process(samples_.data() + processedFrames_ * microphoneChannels_,
-                       reference_buffer_.data());
+    float* microphone = samples_.data() + processedFrames_ * microphoneChannels_;
+    history_->read(start, referenceLength, reference_buffer_.data());
+    roomDelay_.add(microphone, length, static_cast<int>(microphoneChannels_),
+                   reference_buffer_.data(), referenceLength, referenceChannels);
+    const std::int64_t shift =
+        std::max<std::int64_t>(0, roomDelay_.nanoseconds() - delayMarginNanoseconds);
+    history_->read(start - shift, referenceLength, reference_buffer_.data());
+    history_->forgetBefore(start - referenceKeptNanoseconds);
+    cancelling.process(microphone, reference_buffer_.data());
     processedFrames_ += length;
     return true;
   }
@@ -223,6 +236,7 @@ private:
   std::optional<AudioStreamDescription> referenceFormat_ GUARDED_BY(mutex_);
   std::optional<ReferenceHistory> history_ GUARDED_BY(mutex_);
   std::optional<EchoCanceller> canceller_ GUARDED_BY(mutex_);
+  RoomDelay roomDelay_ GUARDED_BY(mutex_);
   bool cancellerRefused_ GUARDED_BY(mutex_) = false;
   std::size_t microphoneChannels_ GUARDED_BY(mutex_) = 1;
   std::deque<Waiting> waiting_ GUARDED_BY(mutex_);

@@ -39,7 +39,8 @@ bool ReferenceHistory::covers(std::int64_t instantNanoseconds) const {
   return start_ && end() >= static_cast<double>(instantNanoseconds);
 }
 
-void ReferenceHistory::read(std::int64_t startNanoseconds, std::size_t frames, float* out) {
+void ReferenceHistory::read(std::int64_t startNanoseconds, std::size_t frames,
+                            float* out) const {
   std::fill(out, out + frames * channels_, 0.0F);
   if (!start_) {
     return;
@@ -57,8 +58,16 @@ void ReferenceHistory::read(std::int64_t startNanoseconds, std::size_t frames, f
       out[frame * channels_ + channel] = frames_[base + channel];
     }
   }
-  // What played before this start is not asked for again.
-  const std::int64_t forget = std::clamp<std::int64_t>(offset, 0, known);
+}
+
+void ReferenceHistory::forgetBefore(std::int64_t instantNanoseconds) {
+  if (!start_) {
+    return;
+  }
+  const auto known = static_cast<std::int64_t>(frames_.size() / channels_);
+  const std::int64_t forget = std::clamp<std::int64_t>(
+      std::llround((static_cast<double>(instantNanoseconds) - *start_) * sampleRate_ / 1e9), 0,
+      known);
   frames_.erase(frames_.begin(), frames_.begin() + forget * static_cast<std::int64_t>(channels_));
   *start_ += static_cast<double>(forget) * 1e9 / sampleRate_;
 }

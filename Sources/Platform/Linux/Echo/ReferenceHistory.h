@@ -27,9 +27,11 @@ public:
   bool covers(std::int64_t instantNanoseconds) const;
 
   // Writes `frames` frames that played from `startNanoseconds` into `out`
-  // (interleaved), silence where none is known, and forgets what played
-  // before that start.
-  void read(std::int64_t startNanoseconds, std::size_t frames, float* out);
+  // (interleaved), silence where none is known.
+  void read(std::int64_t startNanoseconds, std::size_t frames, float* out) const;
+
+  // Forgets what played before `instantNanoseconds`.
+  void forgetBefore(std::int64_t instantNanoseconds);
 
 private:
   const int sampleRate_;
