@@ -24,9 +24,10 @@ constexpr double windowTone = 440;
 constexpr double childTone = 660;
 constexpr double otherProgramTone = 1000;
 constexpr double sandboxedTone = 1320;
-// A tone played at the demo's level measures about 0.37; what leaks of a
-// neighbouring one through the analysis window, a thousandth of that.
-constexpr double heard = 0.1;
+// A tone played at the demo's level measures about 0.37 (less where the
+// server mixes it down); what leaks of a neighbouring one, a few
+// thousandths.
+constexpr double heard = 0.05;
 constexpr double notHeard = 0.01;
 
 class HelperSystemAudio : public HelperTest {
@@ -38,15 +39,16 @@ protected:
     return variables;
   }
 
-  // Records the window for a while, with the window's child starting to
-  // play one second in; the system audio track's first channel and rate.
+  // Records the window for five seconds; the window's child starts to play
+  // three seconds after the window, well after the recording began. The
+  // system audio track's first channel and rate.
   std::pair<std::vector<float>, int> recordSystemAudio(const DemoWindow& window,
                                                        const std::string& systemAudio) {
     const std::string file = directory.path() + "/" + systemAudio + ".mp4";
     Subprocess helper({TARSEL_HELPER, "start", window.idText(), "virtual_mic", file},
                       withVariable("TARSEL_SYSTEM_AUDIO", systemAudio));
     expectStarted(helper, file);
-    std::this_thread::sleep_for(4s);
+    std::this_thread::sleep_for(5s);
     expectFinishedAfterInterrupt(helper);
     const auto info = TestSupport::probeFile(file);
     for (std::size_t index = 0; index < info.tracks.size(); ++index) {
@@ -62,7 +64,7 @@ protected:
   static DemoWindow meetingWindow() {
     return DemoWindow({"--size", "160x120", "--still", "--class", "meeting", "--tone",
                        std::to_string(windowTone), "--child-tone", std::to_string(childTone),
-                       "--child-after", "1"},
+                       "--child-after", "3"},
                       environment());
   }
 };
@@ -80,7 +82,8 @@ TEST_F(HelperSystemAudio, ApplicationHoldsTheWindowsProcessesAndItsSandboxedStre
   const double end = static_cast<double>(samples.size()) / rate;
   EXPECT_GT(toneAmplitude(samples, rate, windowTone, 0.5, end - 0.5), heard);
   EXPECT_GT(toneAmplitude(samples, rate, sandboxedTone, 0.5, end - 0.5), heard);
-  EXPECT_GT(toneAmplitude(samples, rate, childTone, end - 2, end - 0.5), heard)
+  EXPECT_LT(toneAmplitude(samples, rate, childTone, 0.2, 1), notHeard) << "not yet started";
+  EXPECT_GT(toneAmplitude(samples, rate, childTone, end - 1.5, end - 0.5), heard)
       << "a stream that started while recording";
   EXPECT_LT(toneAmplitude(samples, rate, otherProgramTone, 0.5, end - 0.5), notHeard)
       << "another program's sound";
@@ -96,7 +99,7 @@ TEST_F(HelperSystemAudio, AllHoldsEveryProgramsSound) {
   const double end = static_cast<double>(samples.size()) / rate;
   EXPECT_GT(toneAmplitude(samples, rate, windowTone, 0.5, end - 0.5), heard);
   EXPECT_GT(toneAmplitude(samples, rate, otherProgramTone, 0.5, end - 0.5), heard);
-  EXPECT_GT(toneAmplitude(samples, rate, childTone, end - 2, end - 0.5), heard);
+  EXPECT_GT(toneAmplitude(samples, rate, childTone, end - 1.5, end - 0.5), heard);
 }
 
 TEST_F(HelperSystemAudio, UnknownChoiceFailsTheStartWithoutAFile) {

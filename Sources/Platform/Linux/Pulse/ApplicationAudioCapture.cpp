@@ -217,7 +217,6 @@ private:
                                    mixer_->add(*buffer);
                                  }
                                });
-    monitored->batcher->rejoinAtNextRead();
     pa_stream* stream =
         pa_stream_new(connection_->context(), "Application sound", &spec_, &map_);
     if (stream == nullptr) {
