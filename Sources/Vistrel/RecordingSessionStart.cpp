@@ -124,8 +124,7 @@ void RecordingSession::prepareStream(Target target, const RecordingOptions& opti
   }
   if (options.recordSystemAudio()) {
     configuration.capturesAudio = true;
-    configuration.capturesApplicationAudioOnly =
-        options.systemAudio() == SystemAudio::application;
+    configuration.capturesApplicationAudioOnly = options.systemAudio() == SystemAudio::application;
   }
   if (capabilities.streamCapturesMicrophone && options.microphoneDeviceID()) {
     configuration.captureMicrophone = true;

@@ -25,9 +25,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -44,8 +44,8 @@ struct Room {
   double delayMs;
   double jumpDelayMs; // negative: no jump
 };
-constexpr Room rooms[] = {{"50 ms", 50, -1}, {"150 ms", 150, -1}, {"300 ms", 300, -1},
-                          {"50 -> 150 ms at 3 s", 50, 150}};
+constexpr Room rooms[] = {
+    {"50 ms", 50, -1}, {"150 ms", 150, -1}, {"300 ms", 300, -1}, {"50 -> 150 ms at 3 s", 50, 150}};
 constexpr double jumpAt = 3;
 constexpr double roomGainDb = -6;
 
@@ -95,8 +95,8 @@ Platform::SampleBufferRef buffer(const std::vector<float>& signal, std::size_t f
   audio->bytes.resize(frames * sizeof(float));
   std::memcpy(audio->bytes.data(), signal.data() + from, audio->bytes.size());
   Platform::CMSampleBuffer::Contents contents;
-  contents.formatDescription = Platform::FormatDescription::audioPCM(
-      {sampleRate, 1, Platform::AudioSampleFormat::float32});
+  contents.formatDescription =
+      Platform::FormatDescription::audioPCM({sampleRate, 1, Platform::AudioSampleFormat::float32});
   const auto nanoseconds = [](std::size_t samples) {
     return static_cast<std::int64_t>(samples) * 1'000'000'000 / sampleRate;
   };
@@ -115,8 +115,8 @@ std::vector<float> cancelThroughCapture(const std::vector<float>& microphone,
   auto played = std::make_unique<HandCapture>();
   const auto deliverHeard = heard->deliver_;
   const auto deliverPlayed = played->deliver_;
-  auto capture = Platform::Linux::Echo::makeEchoCancellingCapture(std::move(heard),
-                                                                  std::move(played));
+  auto capture =
+      Platform::Linux::Echo::makeEchoCancellingCapture(std::move(heard), std::move(played));
   std::vector<float> cleaned;
   capture->start([&cleaned](Platform::SampleBufferRef sample) {
     const auto* data = reinterpret_cast<const float*>(sample->audioBuffer()->bytes.data());
@@ -199,8 +199,8 @@ struct LiveRun {
 
 LiveRun recordRoom(const std::string& helper, const std::string& demo, const std::string& rig,
                    const Room& room, bool cancelling, const std::string& directory) {
-  std::map<std::string, std::string> environment{{"TARSEL_ECHO_CANCELLATION",
-                                                  cancelling ? "1" : "0"}};
+  std::map<std::string, std::string> environment{
+      {"TARSEL_ECHO_CANCELLATION", cancelling ? "1" : "0"}};
   TestSupport::Subprocess window({demo, "--size", "160x120", "--still"}, {});
   const auto windowID = window.readLine(10s);
   const std::string file = directory + (cancelling ? "/cancelled.mp4" : "/raw.mp4");
@@ -213,9 +213,16 @@ LiveRun recordRoom(const std::string& helper, const std::string& demo, const std
   }
   const double cpuBefore = processCpuSeconds(recording.pid());
   const auto started = std::chrono::steady_clock::now();
-  std::vector<std::string> arguments{rig, "--far", directory + "/far.f32", "--near",
-                                     directory + "/near.f32", "--out-dir", directory,
-                                     "--delay-ms", std::to_string(room.delayMs), "--gain-db",
+  std::vector<std::string> arguments{rig,
+                                     "--far",
+                                     directory + "/far.f32",
+                                     "--near",
+                                     directory + "/near.f32",
+                                     "--out-dir",
+                                     directory,
+                                     "--delay-ms",
+                                     std::to_string(room.delayMs),
+                                     "--gain-db",
                                      std::to_string(roomGainDb)};
   if (room.jumpDelayMs >= 0) {
     arguments.insert(arguments.end(), {"--jump-delay-ms", std::to_string(room.jumpDelayMs),

@@ -92,8 +92,8 @@ std::vector<float> resample(const std::vector<float>& samples, int fromRate, int
   if (fromRate == toRate || samples.empty()) {
     return samples;
   }
-  const auto length = static_cast<std::size_t>(static_cast<double>(samples.size()) * toRate /
-                                               fromRate);
+  const auto length =
+      static_cast<std::size_t>(static_cast<double>(samples.size()) * toRate / fromRate);
   std::vector<float> out(length);
   for (std::size_t i = 0; i < length; ++i) {
     const double position = static_cast<double>(i) * fromRate / toRate;

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Platform/Error.h"
-#include "Platform/ScreenCapture.h"
 #include "Platform/SampleBuffer.h"
+#include "Platform/ScreenCapture.h"
 
 #include <chrono>
 #include <functional>

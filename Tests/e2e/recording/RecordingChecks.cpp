@@ -42,8 +42,8 @@ double amplitudeIn(const std::vector<float>& samples, int sampleRate, double fre
     beforePrevious = previous;
     previous = current;
   }
-  const double power =
-      previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+  const double power = previous * previous + beforePrevious * beforePrevious -
+                       coefficient * previous * beforePrevious;
   return 2 * std::sqrt(std::max(power, 0.0)) / static_cast<double>(last - first);
 }
 

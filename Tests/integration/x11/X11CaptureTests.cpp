@@ -3,6 +3,7 @@
 #include "support/WindowActions.h"
 
 #include "Platform/Linux/X11/X11ScreenCapture.h"
+#include "Platform/Log.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <xcb/xcb_icccm.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
@@ -635,9 +637,10 @@ TEST_F(X11CaptureTest, ApplicationAudioIsTheWindowsApplicationsAndADisplaysIsEve
   record(Platform::SCContentFilter(*shown), everything);
   Platform::setLogSink(nullptr);
 
-  EXPECT_EQ(audioFactory->asked,
-            (std::vector<std::string>{"meeting " + std::to_string(shown->owningApplication->processID),
-                                      "everything", "everything"}));
+  EXPECT_EQ(
+      audioFactory->asked,
+      (std::vector<std::string>{"meeting " + std::to_string(shown->owningApplication->processID),
+                                "everything", "everything"}));
   EXPECT_GT(shown->owningApplication->processID, 0) << "the window's _NET_WM_PID";
 }
 

@@ -84,9 +84,9 @@ Options parse(int argc, char** argv, const char* program) {
       if (!(frequency >= 20 && frequency <= 20000)) {
         usage(program, "a tone takes a frequency from 20 to 20000 Hz");
       }
-      (argument == "--tone" ? options.tone
-                            : argument == "--child-tone" ? options.childTone : options.playTone) =
-          frequency;
+      (argument == "--tone"         ? options.tone
+       : argument == "--child-tone" ? options.childTone
+                                    : options.playTone) = frequency;
     } else if (argument == "--child-after") {
       options.childAfter = std::atof(value().c_str());
       if (!(options.childAfter >= 0)) {
@@ -161,10 +161,10 @@ void Beeper::play() {
     const auto heardAt = Clock::now() + std::chrono::microseconds(latency);
     const bool on = steady_ || flashes_.isOn(heardAt);
     for (std::uint32_t i = 0; i < chunkFrames; ++i, ++phase) {
-      chunk[i] = on ? static_cast<std::int16_t>(12000 * std::sin(2 * M_PI * frequency_ *
-                                                                 static_cast<double>(phase) /
-                                                                 sampleRate))
-                    : 0;
+      chunk[i] =
+          on ? static_cast<std::int16_t>(12000 * std::sin(2 * M_PI * frequency_ *
+                                                          static_cast<double>(phase) / sampleRate))
+             : 0;
     }
     if (pa_simple_write(stream_, chunk.data(), chunk.size() * sizeof(std::int16_t), &error) < 0) {
       std::fprintf(stderr, "demo-window: audio failed: %s\n", pa_strerror(error));

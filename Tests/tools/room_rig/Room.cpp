@@ -20,8 +20,7 @@ constexpr float tailLevel = 0.12F;
 } // namespace
 
 Room::Room(int sampleRate, double delayMilliseconds, double gainDecibels)
-    : sampleRate_(sampleRate),
-      gain_(static_cast<float>(std::pow(10.0, gainDecibels / 20.0))),
+    : sampleRate_(sampleRate), gain_(static_cast<float>(std::pow(10.0, gainDecibels / 20.0))),
       delay_(0), history_(static_cast<std::size_t>(historySeconds * sampleRate), 0.0F) {
   setDelay(delayMilliseconds);
   for (const double ms : combMs) {
@@ -31,8 +30,8 @@ Room::Room(int sampleRate, double delayMilliseconds, double gainDecibels)
 
 void Room::setDelay(double delayMilliseconds) {
   const auto samples = static_cast<std::size_t>(delayMilliseconds * sampleRate_ / 1000);
-  const auto longest = history_.size() - static_cast<std::size_t>(secondReflectionMs *
-                                                                  sampleRate_ / 1000) - 1;
+  const auto longest =
+      history_.size() - static_cast<std::size_t>(secondReflectionMs * sampleRate_ / 1000) - 1;
   delay_ = samples < longest ? samples : longest;
 }
 

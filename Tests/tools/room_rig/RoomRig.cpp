@@ -57,9 +57,8 @@ pa_simple* open(pa_stream_direction_t direction, const char* device, const char*
   attributes.minreq = static_cast<std::uint32_t>(-1);
   attributes.fragsize = bufferFrames * sizeof(float);
   int error = 0;
-  pa_simple* stream =
-      pa_simple_new(nullptr, "room-rig", direction, device, name, &spec, nullptr, &attributes,
-                    &error);
+  pa_simple* stream = pa_simple_new(nullptr, "room-rig", direction, device, name, &spec, nullptr,
+                                    &attributes, &error);
   if (stream == nullptr) {
     fail(std::string("cannot open ") + name + ": " + pa_strerror(error));
   }

@@ -216,7 +216,9 @@ TEST_F(StartUpTest, MicrophoneChannelCountsByRoute) {
   options.echoCancellation = true;
   options.systemAudio = Vistrel::SystemAudio::application;
   startFailure(Target::screen, RecordingOptions(options));
-  EXPECT_TRUE(platform.captureSessions().back()->output(Platform::CaptureOutputKind::audioData)
+  EXPECT_TRUE(platform.captureSessions()
+                  .back()
+                  ->output(Platform::CaptureOutputKind::audioData)
                   ->cancelsEcho());
   EXPECT_TRUE(platform.streams().back()->configuration().capturesApplicationAudioOnly);
   options.echoCancellation = false;
@@ -238,7 +240,7 @@ TEST_F(StartUpTest, MicrophoneChannelCountsByRoute) {
   EXPECT_EQ(
       writer->input(MediaType::audio, 0)->outputSettings().at(Platform::AVFormatIDKey).integer(),
       Platform::kAudioFormatMPEG4AAC);
-  EXPECT_EQ(platform.captureSessions().size(), 1U) << "no new capture session on 15.0";
+  EXPECT_EQ(platform.captureSessions().size(), 2U) << "no new capture session on 15.0";
   const auto stream = platform.streams().back();
   EXPECT_TRUE(stream->hasOutput(SCStreamOutputType::microphone));
   EXPECT_TRUE(stream->configuration().captureMicrophone);

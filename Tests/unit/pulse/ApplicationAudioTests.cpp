@@ -31,11 +31,9 @@ SampleBufferRef buffer(std::int64_t startMs, std::vector<float> samples) {
   std::memcpy(audio->bytes.data(), samples.data(), audio->bytes.size());
   CMSampleBuffer::Contents contents;
   contents.formatDescription = FormatDescription::audioPCM({rate, 1, AudioSampleFormat::float32});
-  contents.timing = {CMSampleTimingInfo{CMTimeMake(static_cast<std::int64_t>(samples.size()) *
-                                                       millisecond,
-                                                   hostTimeScale),
-                                        CMTimeMake(startMs * millisecond, hostTimeScale),
-                                        kCMTimeInvalid}};
+  contents.timing = {CMSampleTimingInfo{
+      CMTimeMake(static_cast<std::int64_t>(samples.size()) * millisecond, hostTimeScale),
+      CMTimeMake(startMs * millisecond, hostTimeScale), kCMTimeInvalid}};
   contents.audioBuffer = std::move(audio);
   return CMSampleBuffer::make(std::move(contents));
 }

@@ -19,7 +19,8 @@ void deinterleave(const float* interleaved, std::size_t frames, int channels, fl
   for (std::size_t frame = 0; frame < frames; ++frame) {
     for (int channel = 0; channel < channels; ++channel) {
       planes[static_cast<std::size_t>(channel) * frames + frame] =
-          interleaved[frame * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel)];
+          interleaved[frame * static_cast<std::size_t>(channels) +
+                      static_cast<std::size_t>(channel)];
     }
   }
 }

@@ -105,7 +105,8 @@ private:
       return;
     }
     const Lock lock(mutex_);
-    microphoneChannels_ = static_cast<std::size_t>(buffer->formatDescription()->audio->channelCount);
+    microphoneChannels_ =
+        static_cast<std::size_t>(buffer->formatDescription()->audio->channelCount);
     const auto* samples = reinterpret_cast<const float*>(audio->bytes.data());
     samples_.insert(samples_.end(), samples, samples + audio->frameCount * microphoneChannels_);
     waiting_.push_back({std::move(buffer), hostTimeNow().value});
@@ -119,14 +120,14 @@ private:
       return canceller_ ? &*canceller_ : nullptr;
     }
     try {
-      canceller_.emplace(static_cast<int>(microphone.audio->sampleRate),
-                         microphone.audio->channelCount,
-                         static_cast<int>(referenceFormat_->sampleRate),
-                         referenceFormat_->channelCount);
+      canceller_.emplace(
+          static_cast<int>(microphone.audio->sampleRate), microphone.audio->channelCount,
+          static_cast<int>(referenceFormat_->sampleRate), referenceFormat_->channelCount);
       return &*canceller_;
     } catch (const Error& error) {
       cancellerRefused_ = true;
-      log(LogLevel::warning, std::string(error.what()) + "; the microphone is recorded as it hears");
+      log(LogLevel::warning,
+          std::string(error.what()) + "; the microphone is recorded as it hears");
       return nullptr;
     }
   }
@@ -240,7 +241,7 @@ private:
   bool cancellerRefused_ GUARDED_BY(mutex_) = false;
   std::size_t microphoneChannels_ GUARDED_BY(mutex_) = 1;
   std::deque<Waiting> waiting_ GUARDED_BY(mutex_);
-  std::vector<float> samples_ GUARDED_BY(mutex_); // of the waiting buffers, interleaved
+  std::vector<float> samples_ GUARDED_BY(mutex_);      // of the waiting buffers, interleaved
   std::size_t processedFrames_ GUARDED_BY(mutex_) = 0; // clean, from the front of samples_
   std::vector<float> reference_buffer_ GUARDED_BY(mutex_);
 };

@@ -39,8 +39,7 @@ bool ReferenceHistory::covers(std::int64_t instantNanoseconds) const {
   return start_ && end() >= static_cast<double>(instantNanoseconds);
 }
 
-void ReferenceHistory::read(std::int64_t startNanoseconds, std::size_t frames,
-                            float* out) const {
+void ReferenceHistory::read(std::int64_t startNanoseconds, std::size_t frames, float* out) const {
   std::fill(out, out + frames * channels_, 0.0F);
   if (!start_) {
     return;

@@ -38,7 +38,7 @@ private:
   const std::size_t channels_;
   std::optional<double> start_; // nanoseconds, of frames_.front()
   double end() const;
-  std::deque<float> frames_;          // interleaved
+  std::deque<float> frames_; // interleaved
 };
 
 } // namespace Platform::Linux::Echo

@@ -9,9 +9,9 @@ namespace Platform::Linux::Echo {
 namespace {
 
 constexpr std::size_t blocksPer10Milliseconds = 5;
-constexpr long longestDelayBlocks = 200;     // 400 ms
-constexpr std::size_t windowBlocks = 500;    // 1 s
-constexpr std::size_t estimateEvery = 125;   // 0.25 s
+constexpr long longestDelayBlocks = 200;   // 400 ms
+constexpr std::size_t windowBlocks = 500;  // 1 s
+constexpr std::size_t estimateEvery = 125; // 0.25 s
 // Lags this close are one delay: reverberation blurs the peak.
 constexpr long agreementBlocks = 3;
 // A correlation below this is no clear match (the far end silent, the near

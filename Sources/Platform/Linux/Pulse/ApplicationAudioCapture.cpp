@@ -84,9 +84,9 @@ public:
           requestTimeout);
       if (!subscribed) {
         pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
-        auto error = SystemError(ErrorDomain::mediaCapture, pa_context_errno(connection_->context()),
-                                 "Could not follow the audio server's playback streams: " +
-                                     connection_->lastError());
+        auto error = SystemError(
+            ErrorDomain::mediaCapture, pa_context_errno(connection_->context()),
+            "Could not follow the audio server's playback streams: " + connection_->lastError());
         throw error;
       }
       pa_operation_unref(pa_context_get_sink_input_info_list(
@@ -142,9 +142,8 @@ private:
       return;
     }
     // New, or changed (moved to another sink, say): look at it again.
-    pa_operation_unref(pa_context_get_sink_input_info(context, index,
-                                                      &ApplicationAudioCapture::streamDescribed,
-                                                      userdata));
+    pa_operation_unref(pa_context_get_sink_input_info(
+        context, index, &ApplicationAudioCapture::streamDescribed, userdata));
   }
 
   static void streamDescribed(pa_context* context, const pa_sink_input_info* info, int endOfList,
@@ -217,8 +216,7 @@ private:
                                    mixer_->add(*buffer);
                                  }
                                });
-    pa_stream* stream =
-        pa_stream_new(connection_->context(), "Application sound", &spec_, &map_);
+    pa_stream* stream = pa_stream_new(connection_->context(), "Application sound", &spec_, &map_);
     if (stream == nullptr) {
       return;
     }
@@ -235,8 +233,9 @@ private:
     const std::string device = std::to_string(sink.monitor_source);
     if (pa_stream_connect_record(stream, device.c_str(), &attributes, PA_STREAM_ADJUST_LATENCY) <
         0) {
-      log(LogLevel::warning, "Could not record a playback stream of the application: " +
-                                 std::string(pa_strerror(pa_context_errno(connection_->context()))));
+      log(LogLevel::warning,
+          "Could not record a playback stream of the application: " +
+              std::string(pa_strerror(pa_context_errno(connection_->context()))));
       releaseStream(*monitored);
       return;
     }

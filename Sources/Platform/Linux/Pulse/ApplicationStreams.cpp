@@ -29,9 +29,8 @@ std::optional<pid_t> parentOf(pid_t process) {
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) {
-    return std::tolower(x) == std::tolower(y);
-  });
+  return std::ranges::equal(
+      a, b, [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
 }
 
 } // namespace
@@ -80,8 +79,7 @@ bool ApplicationMatch::hasIdentifier(const std::string& applicationID) const {
 
 std::string ApplicationMatch::description() const {
   return "\"" + application_.applicationName + "\" (process " +
-         std::to_string(application_.processID) + ", id \"" + application_.bundleIdentifier +
-         "\")";
+         std::to_string(application_.processID) + ", id \"" + application_.bundleIdentifier + "\")";
 }
 
 } // namespace Platform::Linux::Pulse

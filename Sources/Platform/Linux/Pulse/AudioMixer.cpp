@@ -16,13 +16,13 @@ AudioMixer::AudioMixer(std::uint32_t sampleRate, int channelCount,
       deliver_(std::move(deliver)) {}
 
 std::int64_t AudioMixer::frameAt(std::int64_t instantNanoseconds) const {
-  return static_cast<std::int64_t>(std::llround(static_cast<double>(instantNanoseconds - *origin_) *
-                                                sampleRate_ / 1e9));
+  return static_cast<std::int64_t>(
+      std::llround(static_cast<double>(instantNanoseconds - *origin_) * sampleRate_ / 1e9));
 }
 
 std::int64_t AudioMixer::instantOf(std::int64_t frame) const {
-  return *origin_ + static_cast<std::int64_t>(std::llround(static_cast<double>(frame) * 1e9 /
-                                                           sampleRate_));
+  return *origin_ +
+         static_cast<std::int64_t>(std::llround(static_cast<double>(frame) * 1e9 / sampleRate_));
 }
 
 void AudioMixer::add(const CMSampleBuffer& buffer) {

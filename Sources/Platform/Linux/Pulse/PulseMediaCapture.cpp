@@ -28,15 +28,15 @@ class PulseDeviceBackend final : public Capture::DeviceBackend {
 public:
   explicit PulseDeviceBackend(std::shared_ptr<AudioServer> server)
       : server_(std::move(server)),
-        runs_(Capture::audioDeviceRuns(
-            [server = server_](const std::string& sourceName,
-                               bool cancelsEcho) -> std::unique_ptr<AudioCapture> {
-              if (cancelsEcho) {
-                return Echo::makeEchoCancellingCapture(makeRecordStreamCapture(server, sourceName),
-                                                 makeRecordStreamCapture(server, std::nullopt));
-              }
-              return makeRecordStreamCapture(server, sourceName);
-            })) {}
+        runs_(Capture::audioDeviceRuns([server = server_](
+                                           const std::string& sourceName,
+                                           bool cancelsEcho) -> std::unique_ptr<AudioCapture> {
+          if (cancelsEcho) {
+            return Echo::makeEchoCancellingCapture(makeRecordStreamCapture(server, sourceName),
+                                                   makeRecordStreamCapture(server, std::nullopt));
+          }
+          return makeRecordStreamCapture(server, sourceName);
+        })) {}
 
   std::vector<CaptureDeviceRef> discoverDevices(const std::vector<AVCaptureDeviceType>& deviceTypes,
                                                 std::optional<MediaType> mediaType,
