@@ -90,10 +90,9 @@ std::int64_t sinkLatencyNanoseconds(const Connection& connection, std::uint32_t 
           connection.context(), sinkIndex,
           [](pa_context*, const pa_sink_info* info, int endOfList, void* userdata) {
             if (endOfList == 0 && info != nullptr) {
-              // The configured latency is what the sink renders ahead; a
-              // sink without dynamic latency reports only its current one.
-              *static_cast<pa_usec_t*>(userdata) =
-                  info->configured_latency != 0 ? info->configured_latency : info->latency;
+              // The configured latency is a target, and a sink with a fixed
+              // one may queue far more (a pipe's whole buffer).
+              *static_cast<pa_usec_t*>(userdata) = info->latency;
             }
           },
           &latency),

@@ -38,8 +38,8 @@ std::vector<SourceDescription> listSources(const Connection& connection);
 // Platform::Error when the server does not answer.
 std::optional<SourceDescription> findSource(const Connection& connection, const std::string& name);
 
-// How far ahead of playing it a sink hands its sound to its monitor: a sink
-// renders up to its latency in advance, and the monitor hears it then. Zero
+// How long the sound a sink renders now takes to be played: what its device
+// queues at this moment (MonitorLead makes a monitor's lead of it). Zero
 // when the sink is gone. Throws Platform::Error when the server does not
 // answer.
 std::int64_t sinkLatencyNanoseconds(const Connection& connection, std::uint32_t sinkIndex);
