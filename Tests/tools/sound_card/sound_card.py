@@ -97,6 +97,9 @@ def main():
         signal.signal(number, lambda *_: stopping.append(True))
 
     folder = tempfile.mkdtemp(prefix="sound-card-")
+    # The server may run as another user (the Wayland desktop's do): it
+    # makes the pipes here.
+    os.chmod(folder, 0o777)
     sink_pipe = os.path.join(folder, "sink")
     source_pipe = os.path.join(folder, "source")
     spec = {"format": "float32le", "rate": RATE, "channels": CHANNELS}
