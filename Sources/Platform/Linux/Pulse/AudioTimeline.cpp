@@ -26,7 +26,7 @@ constexpr std::int64_t integratedLeadNanoseconds = 5'000'000;
 // rate learnt meanwhile settled to within a few ppm.
 constexpr std::uint32_t lockedWindows = 20;
 constexpr std::int64_t lockedLeadNanoseconds = 2'000'000;
-constexpr double lockedRateChange = 2e-6;
+constexpr double lockedRateChange = 10e-6;
 // A clock that moves less than this since it was reported is not worth a
 // line (temperature moves a crystal by a few ppm).
 constexpr double reportedClockChange = 50e-6;
