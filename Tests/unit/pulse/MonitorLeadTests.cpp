@@ -7,6 +7,7 @@
 namespace {
 
 using Platform::Linux::Pulse::MonitorLead;
+using Platform::Linux::Pulse::SinkLatency;
 
 constexpr std::int64_t millisecond = 1'000'000;
 
@@ -15,15 +16,17 @@ constexpr std::int64_t millisecond = 1'000'000;
 struct RenderingSink {
   std::int64_t queued = 40 * millisecond;
   std::mt19937 random{7};
-  std::int64_t answer() {
-    return queued + 10 * millisecond -
-           std::uniform_int_distribution<std::int64_t>(0, 10 * millisecond)(random);
+  SinkLatency answer() {
+    return {queued + 10 * millisecond -
+                std::uniform_int_distribution<std::int64_t>(0, 10 * millisecond)(random),
+            0};
   }
 };
 
-// The lead is the latency just after a render, held still while the answers
-// only wander, and moved when the sink's queue really changes.
-TEST(MonitorLead, IsTheLatencyAfterARenderAndMovesOnlyWithTheQueue) {
+// A fixed-latency sink's lead is its latency just after a render, held
+// still while the answers only wander, and moved when its queue really
+// changes.
+TEST(MonitorLead, OfAFixedSinkIsTheLatencyAfterARenderAndMovesOnlyWithTheQueue) {
   MonitorLead lead;
   RenderingSink sink;
   std::int64_t value = lead.note(sink.answer());
@@ -49,7 +52,17 @@ TEST(MonitorLead, IsTheLatencyAfterARenderAndMovesOnlyWithTheQueue) {
   EXPECT_NEAR(static_cast<double>(value), 30.0 * millisecond, 5.0 * millisecond);
 
   lead.reset(); // another sink: its first answer stands at once
-  EXPECT_EQ(lead.note(5 * millisecond), 5 * millisecond);
+  EXPECT_EQ(lead.note({5 * millisecond, 0}), 5 * millisecond);
+}
+
+// A dynamic sink fills its queue up to its configured latency; a null sink
+// that rendered two seconds ahead before a monitor asked for 40 ms reports
+// that for seconds, which would stamp the sound two seconds late.
+TEST(MonitorLead, OfADynamicSinkIsItsConfiguredLatency) {
+  MonitorLead lead;
+  EXPECT_EQ(lead.note({1990 * millisecond, 40 * millisecond}), 40 * millisecond);
+  EXPECT_EQ(lead.note({1500 * millisecond, 40 * millisecond}), 40 * millisecond);
+  EXPECT_EQ(lead.note({30 * millisecond, 60 * millisecond}), 60 * millisecond);
 }
 
 } // namespace

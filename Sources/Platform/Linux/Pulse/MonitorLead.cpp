@@ -11,8 +11,13 @@ constexpr std::int64_t leadChangeNanoseconds = 5'000'000;
 
 namespace Platform::Linux::Pulse {
 
-std::int64_t MonitorLead::note(std::int64_t latencyNanoseconds) {
-  answers_[next_] = latencyNanoseconds;
+std::int64_t MonitorLead::note(const SinkLatency& latency) {
+  if (latency.configured > 0) {
+    reset();
+    lead_ = latency.configured;
+    return lead_;
+  }
+  answers_[next_] = latency.current;
   next_ = (next_ + 1) % answers_.size();
   const bool first = count_ == 0;
   count_ = std::min(count_ + 1, answers_.size());

@@ -6,23 +6,34 @@
 
 // How far ahead of its speaker a sink's monitor hears the sound. A sink
 // renders a chunk, hands it to its monitor at once and queues it behind
-// what the device still holds: the chunk is heard that queue later, which
-// is the sink's latency just after a render. Between renders the latency
-// falls as the device plays, by up to a chunk (tens of milliseconds), and
-// the configured latency of a sink with a fixed one need not be what its
-// device really queues. So the lead is the largest latency of the last few
-// answers, asked at moments of no relation to the renders. That peak
-// wanders by a millisecond or two with the moments asked; the lead moves
-// only when it moves further, since every move of it steers the stamps.
+// what the device still holds: the chunk is heard that queue later.
+//
+// A sink whose latency is dynamic keeps its queue filled up to its
+// configured latency, which is the lead. (What it reports as its current
+// latency may be far more for seconds after a monitor asked for less: a
+// null sink rendered two seconds ahead before.) A sink with a fixed
+// latency states only a nominal one, which its device may exceed several
+// times (a pipe's whole buffer): its lead is its current latency just after
+// a render. Between renders that falls as the device plays, by up to a
+// chunk, so it is the largest of the last few answers, asked at moments of
+// no relation to the renders. That peak wanders by a millisecond or two
+// with the moments asked; the lead moves only when it moves further, since
+// every move of it steers the stamps.
 //
 // Thread contract: none; one owner notes and reads.
 
 namespace Platform::Linux::Pulse {
 
+// A sink's latency as it reports it.
+struct SinkLatency {
+  std::int64_t current = 0;    // what it queues now, nanoseconds
+  std::int64_t configured = 0; // what a dynamic one keeps queued; 0 when fixed
+};
+
 class MonitorLead {
 public:
   // Notes the sink's latency as just reported; returns the lead it gives.
-  std::int64_t note(std::int64_t latencyNanoseconds);
+  std::int64_t note(const SinkLatency& latency);
   // Forgets the answers of a sink no longer monitored.
   void reset() {
     count_ = 0;

@@ -241,8 +241,7 @@ private:
     }
     try {
       leadNanoseconds_ =
-          monitoredSink_ ? monitorLead_.note(sinkLatencyNanoseconds(*connection_, *monitoredSink_))
-                         : 0;
+          monitoredSink_ ? monitorLead_.note(sinkLatency(*connection_, *monitoredSink_)) : 0;
     } catch (const Error&) {
       // The server is going: the stream's own state tells the rest.
     }
