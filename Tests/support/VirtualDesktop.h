@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace TestSupport {
@@ -44,8 +45,12 @@ public:
   // The Wayland desktop, or none where it cannot start here, with the reason
   // in `whyNot` (tests skip then: a machine without a compositor is no fault).
   static std::unique_ptr<VirtualDesktop> waylandIfPossible(std::string& whyNot,
-                                                           std::vector<std::string> options = {},
-                                                           Wayland wayland = {});
+                                                           std::vector<std::string> options,
+                                                           Wayland wayland);
+  static std::unique_ptr<VirtualDesktop> waylandIfPossible(std::string& whyNot,
+                                                           std::vector<std::string> options = {}) {
+    return waylandIfPossible(whyNot, std::move(options), Wayland{});
+  }
 
   // What the Wayland desktop's picker answers next ("monitor", "window
   // [TITLE]", "cancel" or "hold"), then lines that make its portal behave

@@ -230,9 +230,8 @@ TEST_P(DeviceRecording, ADeviceThatSendsNothingOrNothingWeTakeFailsTheStart) {
 
 // On an X11 desktop PipeWire serves cameras only; they record the same.
 // Cameras are PipeWire's: one desktop shows them as well as another.
-INSTANTIATE_TEST_SUITE_P(, DeviceRecording,
-                         testing::Values(TestSupport::VirtualDesktop::Compositor::gnomeShell),
-                         WaylandDesktopTest::compositorName);
+INSTANTIATE_TEST_SUITE_P(GnomeShell, DeviceRecording,
+                         testing::Values(TestSupport::VirtualDesktop::Compositor::gnomeShell));
 
 TEST(DeviceRecordingOnX11, ACameraIsRecordedBesideAnXServer) {
   TestSupport::VirtualDesktop desktop(

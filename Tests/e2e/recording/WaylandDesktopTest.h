@@ -29,12 +29,6 @@ protected:
     }
   }
 
-  // The name of an instantiation ("GnomeShell", "KWin").
-  static std::string compositorName(
-      const testing::TestParamInfo<TestSupport::VirtualDesktop::Compositor>& info) {
-    return info.param == TestSupport::VirtualDesktop::Compositor::kwin ? "KWin" : "GnomeShell";
-  }
-
   // Stops the shared desktop, for a test that starts one of its own.
   static void releaseDesktop() {
     desktop_.reset();
