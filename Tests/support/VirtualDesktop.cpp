@@ -71,9 +71,9 @@ VirtualDesktop::VirtualDesktop(Wayland wayland, std::vector<std::string> options
   environment_.try_emplace("DISPLAY", "");
 }
 
-std::unique_ptr<VirtualDesktop>
-VirtualDesktop::waylandIfPossible(std::string& whyNot, std::vector<std::string> options,
-                                  Wayland wayland) {
+std::unique_ptr<VirtualDesktop> VirtualDesktop::waylandIfPossible(std::string& whyNot,
+                                                                  std::vector<std::string> options,
+                                                                  Wayland wayland) {
   try {
     return std::make_unique<VirtualDesktop>(wayland, std::move(options));
   } catch (const std::exception& error) {

@@ -44,9 +44,8 @@ public:
   explicit VirtualDesktop(Wayland wayland, std::vector<std::string> options = {});
   // The Wayland desktop, or none where it cannot start here, with the reason
   // in `whyNot` (tests skip then: a machine without a compositor is no fault).
-  static std::unique_ptr<VirtualDesktop> waylandIfPossible(std::string& whyNot,
-                                                           std::vector<std::string> options,
-                                                           Wayland wayland);
+  static std::unique_ptr<VirtualDesktop>
+  waylandIfPossible(std::string& whyNot, std::vector<std::string> options, Wayland wayland);
   static std::unique_ptr<VirtualDesktop> waylandIfPossible(std::string& whyNot,
                                                            std::vector<std::string> options = {}) {
     return waylandIfPossible(whyNot, std::move(options), Wayland{});

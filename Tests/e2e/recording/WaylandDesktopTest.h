@@ -13,8 +13,7 @@
 // a compositor is no fault). The desktop is kept for the next test of the
 // same compositor, and stopped before another one starts: one desktop at a
 // time keeps the machine free for the timing the tests measure.
-class WaylandDesktopTest
-    : public testing::TestWithParam<TestSupport::VirtualDesktop::Compositor> {
+class WaylandDesktopTest : public testing::TestWithParam<TestSupport::VirtualDesktop::Compositor> {
 protected:
   void SetUp() override {
     const auto compositor = GetParam();

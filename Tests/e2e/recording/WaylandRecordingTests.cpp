@@ -29,9 +29,8 @@
 // PipeWire and its PulseAudio server, the desktop portal with a scripted
 // picker): the helper as the parent application runs it, and the library
 // in-process for a display. The tests of windows run on both desktops,
-// whose compositors cast each their own way. The picked window is the Wayland twin of the demo window, which
-// flashes and beeps at the same instants; a display shows weston's animated
-// client.
+// whose compositors cast each their own way. The picked window is the Wayland twin of the demo
+// window, which flashes and beeps at the same instants; a display shows weston's animated client.
 
 namespace {
 

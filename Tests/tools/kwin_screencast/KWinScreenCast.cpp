@@ -120,8 +120,7 @@ const org_kde_plasma_window_management_listener managementListener = {
     .show_desktop_changed = [](void*, org_kde_plasma_window_management*,
                                std::uint32_t) { ignore(); },
     .window = [](void*, org_kde_plasma_window_management*, std::uint32_t) { ignore(); },
-    .stacking_order_changed = [](void*, org_kde_plasma_window_management*,
-                                 wl_array*) { ignore(); },
+    .stacking_order_changed = [](void*, org_kde_plasma_window_management*, wl_array*) { ignore(); },
     .stacking_order_uuid_changed = [](void*, org_kde_plasma_window_management*,
                                       const char*) { ignore(); },
     .window_with_uuid = onWindowWithUuid,
@@ -223,8 +222,8 @@ int cast(wl_display* display, Globals& globals, const char* windowUuid, std::uin
 
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
-  const bool valid = (command == "windows" && argc == 2) ||
-                     (command == "monitor" && argc == 3) || (command == "window" && argc == 4);
+  const bool valid = (command == "windows" && argc == 2) || (command == "monitor" && argc == 3) ||
+                     (command == "window" && argc == 4);
   if (!valid) {
     std::fprintf(stderr, "usage: kwin-screencast windows | monitor CURSOR | window UUID CURSOR\n");
     return 2;
