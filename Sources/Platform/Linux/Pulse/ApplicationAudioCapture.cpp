@@ -3,6 +3,7 @@
 #include "Platform/Linux/Pulse/ApplicationStreams.h"
 #include "Platform/Linux/Pulse/AudioBatcher.h"
 #include "Platform/Linux/Pulse/AudioMixer.h"
+#include "Platform/Linux/Pulse/MonitorLead.h"
 #include "Platform/Linux/Pulse/PulseConnection.h"
 #include "Platform/Linux/Pulse/PulseSources.h"
 #include "Platform/Log.h"
@@ -196,9 +197,13 @@ private:
       }
       const std::uint32_t input = pending->first;
       pending = self->pendingSinks_.erase(pending);
-      const pa_usec_t latency =
-          sink->configured_latency != 0 ? sink->configured_latency : sink->latency;
-      self->monitor(input, *sink, static_cast<std::int64_t>(latency) * 1000);
+      // As the system audio's monitor: the lead the sink's latency gives.
+      SinkLatency latency;
+      latency.current = static_cast<std::int64_t>(sink->latency) * 1000;
+      if ((sink->flags & PA_SINK_DYNAMIC_LATENCY) != 0) {
+        latency.configured = static_cast<std::int64_t>(sink->configured_latency) * 1000;
+      }
+      self->monitor(input, *sink, MonitorLead().note(latency));
     }
   }
 
