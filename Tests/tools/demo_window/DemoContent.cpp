@@ -28,10 +28,8 @@ constexpr auto framePeriod = std::chrono::milliseconds(33);
                "%s: %s\nusage: %s [--title TEXT | --no-title] [--class NAME] "
                "[--size WxH] [--position X,Y] [--still] [--flash-every SECONDS] "
                "[--flash-from MONOTONIC_SECONDS] [--beep] [--solid RRGGBB] [--tone HZ] "
-               "[--child-tone HZ [--child-after SECONDS]] | --play-tone HZ
-               ",
-               program,
-               problem, program);
+               "[--child-tone HZ [--child-after SECONDS]] | --play-tone HZ\n",
+               program, problem, program);
   std::exit(2);
 }
 
