@@ -53,13 +53,34 @@ CMTime endOf(const Platform::CMSampleBuffer& buffer) {
 void RecordingSession::streamDidOutputSampleBuffer(Platform::SCStream& /*stream*/,
                                                    Platform::SampleBufferRef sampleBuffer,
                                                    Platform::SCStreamOutputType type) {
+  receive(std::move(sampleBuffer), type, nullptr);
+}
+
+void RecordingSession::captureOutputDidOutputSampleBuffer(Platform::AVCaptureOutput& output,
+                                                          Platform::SampleBufferRef sampleBuffer) {
+  receive(std::move(sampleBuffer), Platform::SCStreamOutputType::screen, &output);
+}
+
+void RecordingSession::receive(Platform::SampleBufferRef sampleBuffer,
+                               Platform::SCStreamOutputType type,
+                               Platform::AVCaptureOutput* output) {
   std::optional<Error> failure;
   try {
     Lock lock(mutex_);
     if (!sampleBuffer || !sampleBuffer->isValid()) {
       return;
     }
-    failure = routeStreamSample(sampleBuffer, type);
+    // It belongs after the sample that starts the writer.
+    awaitWriterStart(lock);
+    sampleBuffer = cutAtStop(sampleBuffer);
+    if (!sampleBuffer) {
+      return;
+    }
+    failure =
+        output ? routeCaptureSample(*output, sampleBuffer) : routeStreamSample(sampleBuffer, type);
+    if (!failure && writerStart_) {
+      failure = startWriterFrom(lock);
+    }
     if (!failure) {
       failure = releaseHeld();
     }
@@ -71,24 +92,18 @@ void RecordingSession::streamDidOutputSampleBuffer(Platform::SCStream& /*stream*
   }
 }
 
-void RecordingSession::captureOutputDidOutputSampleBuffer(Platform::AVCaptureOutput& output,
-                                                          Platform::SampleBufferRef sampleBuffer) {
-  std::optional<Error> failure;
-  try {
-    Lock lock(mutex_);
-    if (!sampleBuffer || !sampleBuffer->isValid()) {
-      return;
-    }
-    failure = routeCaptureSample(output, sampleBuffer);
-    if (!failure) {
-      failure = releaseHeld();
-    }
-  } catch (...) {
-    failure = currentExceptionAsError();
+Platform::SampleBufferRef RecordingSession::cutAtStop(const Platform::SampleBufferRef& buffer) {
+  if (!stopInstant_) {
+    return buffer;
   }
-  if (failure) {
-    recordError(*failure);
+  const CMTime start = buffer->presentationTimeStamp();
+  if (CMTimeCompare(start, *stopInstant_) >= 0) {
+    return nullptr;
   }
+  if (buffer->imageBuffer() || CMTimeCompare(endOf(*buffer), *stopInstant_) <= 0) {
+    return buffer;
+  }
+  return audioPart(buffer, start, *stopInstant_);
 }
 
 std::optional<Error>
@@ -114,7 +129,7 @@ RecordingSession::routeStreamSample(const Platform::SampleBufferRef& sampleBuffe
   case Platform::SCStreamOutputType::audio:
   case Platform::SCStreamOutputType::microphone:
     if (assetWriter_ && state_ == State::starting && isAudioOnly()) {
-      startAudioStream(buffer);
+      startAudioStream(buffer, track);
     }
     break;
   }
@@ -146,7 +161,7 @@ RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
       startVideoStream(buffer);
     }
   } else if (assetWriter_ && state_ == State::starting && isAudioOnly()) {
-    startAudioStream(buffer);
+    startAudioStream(buffer, track);
   }
   // A video input made for a writer that then failed to start is never fed.
   if (track && isWriting() && track->input) {
@@ -169,7 +184,7 @@ Platform::SampleBufferRef RecordingSession::handleBuffer(Platform::SampleBufferR
     return nullptr;
   }
   if (isAfterPause) {
-    state_ = State::recording;
+    transition(State::recording);
     endResumeWait();
     beginsStretch_ = isVideo;
   }

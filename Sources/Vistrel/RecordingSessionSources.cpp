@@ -171,12 +171,11 @@ void RecordingSession::startSources() {
   {
     Lock lock(mutex_);
     if (state_ != State::starting) {
-      throw startFailure_.value_or(stoppedBeforeStart()); // stopped meanwhile
+      throw error_.value_or(stoppedBeforeStart()); // stopped or failed meanwhile
     }
     microphoneSession = microphoneCaptureSession_;
     deviceSession = externalDeviceCaptureSession_;
     stream = stream_;
-    isStreamStarting_ = stream != nullptr;
   }
   if (microphoneSession) {
     microphoneSession->startRunning();
@@ -184,30 +183,42 @@ void RecordingSession::startSources() {
   if (deviceSession) {
     deviceSession->startRunning();
   }
-  if (stream) {
-    try {
-      stream->startCapture();
-    } catch (...) {
-      Lock lock(mutex_);
-      isStreamStarting_ = false;
-      if (state_ != State::starting) {
-        throw startFailure_.value_or(stoppedBeforeStart()); // a stop cancelled it
-      }
-      throw;
-    }
+  if (!stream) {
+    return;
   }
-  Lock lock(mutex_);
-  isStreamStarting_ = false;
-  isStreamRecording_ = true;
+  {
+    Lock lock(mutex_);
+    if (state_ != State::starting) {
+      throw error_.value_or(stoppedBeforeStart());
+    }
+    transition(State::startingStream);
+  }
+  const auto settle = [this] {
+    Lock lock(mutex_);
+    if (state_ == State::startingStream) {
+      transition(State::starting);
+    }
+  };
+  try {
+    stream->startCapture();
+  } catch (...) {
+    settle();
+    Lock lock(mutex_);
+    if (state_ != State::starting) {
+      throw error_.value_or(stoppedBeforeStart()); // a stop cancelled it
+    }
+    throw;
+  }
+  settle();
 }
 
 void RecordingSession::waitForFirstSample() {
   const auto wait = std::make_shared<StartWait>();
   {
     Lock lock(mutex_);
-    // A source that failed while starting has already ended the recording.
-    if (startFailure_) {
-      throw *startFailure_;
+    // A source that failed while starting, or a stop, has ended it already.
+    if (state_ != State::starting) {
+      throw error_.value_or(stoppedBeforeStart());
     }
     continuation_ = wait;
   }
@@ -220,6 +231,7 @@ void RecordingSession::waitForFirstSample() {
     std::optional<Error> failure;
     {
       Lock lock(mutex_);
+      awaitWriterStart(lock);
       if (continuation_ == wait) {
         completeStartWait(silence);
       }
@@ -255,23 +267,46 @@ void RecordingSession::startVideoStream(const Platform::SampleBufferRef& sampleB
         Error::couldNotStartStream(std::make_shared<Error>(Error::couldNotAddInput("video"))));
     return;
   }
-  startWriting(sampleBuffer);
+  startWriting(sampleBuffer, &video_);
 }
 
-void RecordingSession::startAudioStream(const Platform::SampleBufferRef& sampleBuffer) {
+void RecordingSession::startAudioStream(const Platform::SampleBufferRef& sampleBuffer,
+                                        Track* track) {
   if (!assetWriter_ || !continuation_) {
     return;
   }
-  startWriting(sampleBuffer);
+  startWriting(sampleBuffer, track);
 }
 
-void RecordingSession::startWriting(const Platform::SampleBufferRef& sampleBuffer) {
-  if (assetWriter_->startWriting()) {
-    state_ = State::recording;
-    assetWriter_->startSessionAtSourceTime(sampleBuffer->presentationTimeStamp());
-    completeStartWait(std::nullopt);
-  } else {
-    completeStartWait(Error::couldNotStartStream(assetWriter_->error()));
+void RecordingSession::startWriting(const Platform::SampleBufferRef& sampleBuffer, Track* track) {
+  transition(State::startingWriter);
+  writerStart_ = HeldSample{track, sampleBuffer};
+}
+
+std::optional<Error> RecordingSession::startWriterFrom(Lock& lock) {
+  const auto [track, sample] = *std::exchange(writerStart_, std::nullopt);
+  const Platform::AssetWriterRef writer = assetWriter_;
+  lock.unlock();
+  // Creates the file and writes its header: nothing else waits on the disk.
+  const bool started = writer->startWriting();
+  if (started) {
+    writer->startSessionAtSourceTime(sample->presentationTimeStamp());
+  }
+  const Platform::ErrorRef failure = started ? nullptr : writer->error();
+  lock.lock();
+  if (!started) {
+    transition(State::starting);
+    completeStartWait(Error::couldNotStartStream(failure));
+    return std::nullopt;
+  }
+  transition(State::recording);
+  completeStartWait(std::nullopt);
+  return track && track->input ? append(*track, sample) : std::nullopt;
+}
+
+void RecordingSession::awaitWriterStart(Lock& lock) {
+  while (state_ == State::startingWriter) {
+    lock.wait(writerStarted_);
   }
 }
 
