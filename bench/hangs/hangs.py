@@ -55,14 +55,19 @@ def server_pid(state, name):
 
 def timed_stop(helper, target, path, environment, pid):
     """Seconds from SIGINT to exit, and whether it finished cleanly."""
+    if os.path.exists(path):
+        os.remove(path)  # the helper never overwrites a file
     process = subprocess.Popen([helper, "start", target, "virtual_mic", path],
                                stdout=subprocess.PIPE, text=True, env=environment)
+    said = []
     for line in process.stdout:
+        said.append(line)
         if line.startswith("Recording started"):
             break
     else:
         process.wait()
-        raise RuntimeError(f"the recording did not start (status {process.returncode})")
+        raise RuntimeError(f"the recording did not start (status {process.returncode}): "
+                           + "".join(said))
     time.sleep(1.5)
     if pid:
         os.kill(pid, signal.SIGSTOP)
@@ -100,6 +105,7 @@ def bench_x11(helper, window_program, work, stops):
         window = subprocess.Popen([window_program, "--size", "640x360", "--flash-every", "1",
                                    "--beep"], stdout=subprocess.PIPE, text=True)
         window_id = window.stdout.readline().strip()
+        time.sleep(1.0)  # mapped and listed
         environment = dict(os.environ)
         try:
             for name in ("", "xvfb", "audio"):
