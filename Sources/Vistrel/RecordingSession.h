@@ -88,8 +88,11 @@ private:
 
   // What has been written to one track, so that its times only move forward.
   struct Track {
+    explicit Track(const char* trackName) : name(trackName) {}
+    const char* name; // in what the session says about it
     Platform::AssetWriterInputRef input;
-    std::optional<CMTime> end; // end of the last buffer appended
+    std::optional<CMTime> end;     // end of the last buffer appended
+    std::optional<CMTime> arrived; // end of the last buffer its source sent
   };
 
   // Start-up (RecordingSessionStart.cpp).
@@ -153,6 +156,11 @@ private:
   // way) would stretch its track past the others. Null when none of it is
   // before the stop.
   Platform::SampleBufferRef cutAtStop(const Platform::SampleBufferRef& buffer) REQUIRES(mutex_);
+  // A source that sent nothing for longer than gapWorthSaying while the file
+  // was written (its server did not answer, or this process did not run):
+  // said once per gap, as a warning. Its track goes on from the next buffer.
+  void noteArrival(Track& track, const Platform::CMSampleBuffer& buffer) REQUIRES(mutex_);
+  static constexpr double gapWorthSaying = 1.0; // seconds
   // Lock held; a returned error is recorded once the lock is released.
   std::optional<Error> routeStreamSample(const Platform::SampleBufferRef& sampleBuffer,
                                          Platform::SCStreamOutputType type) REQUIRES(mutex_);
@@ -328,9 +336,11 @@ private:
 
   std::shared_ptr<Platform::SCStream> stream_ GUARDED_BY(mutex_);
   Platform::AssetWriterRef assetWriter_ GUARDED_BY(mutex_);
-  Track video_ GUARDED_BY(mutex_);
-  Track systemAudio_ GUARDED_BY(mutex_);
-  Track microphone_ GUARDED_BY(mutex_);
+  Track video_ GUARDED_BY(mutex_){"picture"};
+  Track systemAudio_ GUARDED_BY(mutex_){"system audio"};
+  Track microphone_ GUARDED_BY(mutex_){"microphone"};
+  // What noteArrival found, said once the lock is released.
+  std::vector<std::string> gapWarnings_ GUARDED_BY(mutex_);
   Platform::CaptureOutputRef microphoneDataOutput_ GUARDED_BY(mutex_);
   Platform::CaptureOutputRef externalDeviceDataOutput_ GUARDED_BY(mutex_);
   std::shared_ptr<Platform::AVCaptureSession> microphoneCaptureSession_ GUARDED_BY(mutex_);

@@ -1,5 +1,9 @@
 #include "Vistrel/RecordingSession.h"
 
+#include "Platform/Log.h"
+
+#include <cstdio>
+#include <string>
 #include <utility>
 
 // Sample routing: what is dropped, how each sample is moved onto the
@@ -65,6 +69,7 @@ void RecordingSession::receive(Platform::SampleBufferRef sampleBuffer,
                                Platform::SCStreamOutputType type,
                                Platform::AVCaptureOutput* output) {
   std::optional<Error> failure;
+  std::vector<std::string> gaps;
   try {
     Lock lock(mutex_);
     if (!sampleBuffer || !sampleBuffer->isValid()) {
@@ -84,11 +89,31 @@ void RecordingSession::receive(Platform::SampleBufferRef sampleBuffer,
     if (!failure) {
       failure = releaseHeld();
     }
+    gaps.swap(gapWarnings_);
   } catch (...) {
     failure = currentExceptionAsError();
   }
+  for (const std::string& gap : gaps) {
+    Platform::log(Platform::LogLevel::warning, gap);
+  }
   if (failure) {
     recordError(*failure);
+  }
+}
+
+void RecordingSession::noteArrival(Track& track, const Platform::CMSampleBuffer& buffer) {
+  const std::optional<CMTime> previous = std::exchange(track.arrived, endOf(buffer));
+  if (!previous || !isWriting()) {
+    return;
+  }
+  const double gap = CMTimeGetSeconds(CMTimeSubtract(buffer.presentationTimeStamp(), *previous));
+  if (gap > gapWorthSaying) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", gap);
+    gapWarnings_.push_back(std::string("Nothing arrived for the ") + track.name + " for " +
+                           seconds +
+                           " s: its display or audio server did not answer, or this process "
+                           "did not run. The track goes on from here.");
   }
 }
 
@@ -112,6 +137,7 @@ RecordingSession::routeStreamSample(const Platform::SampleBufferRef& sampleBuffe
   Track* track = type == Platform::SCStreamOutputType::screen  ? &video_
                  : type == Platform::SCStreamOutputType::audio ? &systemAudio_
                                                                : &microphone_;
+  noteArrival(*track, *sampleBuffer);
   const Platform::SampleBufferRef buffer =
       handleBuffer(sampleBuffer, type == Platform::SCStreamOutputType::screen, track);
   if (!buffer) {
@@ -150,6 +176,9 @@ RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
     track = &microphone_;
   } else if (&output == externalDeviceDataOutput_.get()) {
     track = &systemAudio_; // an external device's sound goes to the system-audio track
+  }
+  if (track) {
+    noteArrival(*track, *sampleBuffer);
   }
   const Platform::SampleBufferRef buffer = handleBuffer(sampleBuffer, isVideo, track);
   beginsStretch_ = false; // a device's frames are all complete

@@ -373,6 +373,33 @@ TEST_F(LifecycleTest, AStreamThatDoesNotStopNeitherHoldsUpTheStopNorStretchesThe
       << warnings->front();
 }
 
+TEST_F(LifecycleTest, ASourceThatSentNothingForSecondsIsSaidOnceAndItsTrackGoesOn) {
+  auto options = fields("/tmp/a.mp4", "1");
+  options.recordSystemAudio = true;
+  auto stream = startVideo(Target::screen, RecordingOptions(options), ms(10000));
+  const auto warnings = std::make_shared<std::vector<std::string>>();
+  const auto warningsMutex = std::make_shared<std::mutex>();
+  Platform::setLogSink(
+      [warnings, warningsMutex](Platform::LogLevel level, std::string_view message) {
+        if (level == Platform::LogLevel::warning) {
+          std::lock_guard lock(*warningsMutex);
+          warnings->emplace_back(message);
+        }
+      });
+  for (const CMTimeValue at : {10000, 10010, 12510, 12520}) {
+    ASSERT_TRUE(stream->deliverAndWait(SCStreamOutputType::audio, audioChunk(ms(at))));
+    ASSERT_TRUE(stream->deliverAndWait(SCStreamOutputType::screen, frame(ms(at))));
+  }
+  recorder.stop();
+  EXPECT_EQ(appendedTimes(MediaType::audio).size(), 4U) << "the sound goes on after the gap";
+  std::lock_guard lock(*warningsMutex);
+  ASSERT_EQ(warnings->size(), 2U) << "once for each source";
+  EXPECT_NE(warnings->at(0).find("for the system audio for 2.5 s"), std::string::npos)
+      << warnings->at(0);
+  EXPECT_NE(warnings->at(1).find("for the picture for 2.5 s"), std::string::npos)
+      << warnings->at(1);
+}
+
 TEST_F(LifecycleTest, MicrophoneThatDisappearsIsReported) {
   platform.setCapabilities({.streamCapturesMicrophone = false, .streamHighlightsClicks = false});
   auto options = fields("/tmp/a.mp4", "1");
