@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <list>
 #include <thread>
+#include <utility>
 #include <variant>
 
 namespace Platform {
@@ -147,8 +148,10 @@ public:
       }
       task = next;
     }
-    tasks_.push_back({std::thread([work = contained(std::move(work)), done] {
-                        work();
+    tasks_.push_back({std::thread([work = contained(std::move(work)), done]() mutable {
+                        // Done only once what the work holds is let go too: that may
+                        // wait as well, and a join must not.
+                        std::exchange(work, {})();
                         *done = true;
                       }),
                       done});

@@ -94,6 +94,11 @@ private:
     std::optional<CMTime> end;     // end of the last buffer appended
     std::optional<CMTime> arrived; // end of the last buffer its source sent
   };
+  // A sample kept for its track until it can be routed.
+  struct HeldSample {
+    Track* track;
+    Platform::SampleBufferRef buffer;
+  };
 
   // Start-up (RecordingSessionStart.cpp).
   Platform::SCShareableContent fetchShareableContent();
@@ -137,11 +142,13 @@ private:
   void startAudioStream(const Platform::SampleBufferRef& sampleBuffer, Track* track)
       REQUIRES(mutex_);
   // Claims the writer's start for the sample, which its receiver then makes
-  // with the lock released (startWriterFrom).
+  // with the lock released: startWriter, then finishWriterStart.
   void startWriting(const Platform::SampleBufferRef& sampleBuffer, Track* track) REQUIRES(mutex_);
-  // Starts the writer with its session at the claimed sample's time, appends
-  // the sample and completes the start wait with the outcome.
-  std::optional<Error> startWriterFrom(Lock& lock) REQUIRES(mutex_);
+  // Creates the file and writes its header, with its session at the first
+  // sample's time; false when the writer could not start.
+  static bool startWriter(Platform::AVAssetWriter& writer, const Platform::CMSampleBuffer& first);
+  // Appends the first sample and completes the start wait with the outcome.
+  std::optional<Error> finishWriterStart(const HeldSample& first, bool started) REQUIRES(mutex_);
   // Waits while a sample starts the writer: what follows depends on whether
   // it ran.
   void awaitWriterStart(Lock& lock) REQUIRES(mutex_);
@@ -347,10 +354,6 @@ private:
   std::shared_ptr<Platform::AVCaptureSession> externalDeviceCaptureSession_ GUARDED_BY(mutex_);
   std::unique_ptr<Activity> activity_ GUARDED_BY(mutex_);
   PauseTimeline timeline_ GUARDED_BY(mutex_);
-  struct HeldSample {
-    Track* track;
-    Platform::SampleBufferRef buffer;
-  };
   std::vector<HeldSample> held_ GUARDED_BY(mutex_);
   // The next frame begins the stretch after a resume.
   bool beginsStretch_ GUARDED_BY(mutex_) = false;

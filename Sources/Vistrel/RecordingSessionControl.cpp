@@ -221,15 +221,15 @@ void RecordingSession::stopSources(
     stops.emplace_back([self = shared_from_this(), stream] { self->stopStream(*stream); });
     names.push_back("screen capture");
   }
-  for (const auto& [session, name] :
+  for (const auto& source :
        {std::pair{microphoneSession, "microphone"}, std::pair{deviceSession, "device capture"}}) {
-    if (session) {
+    if (const std::shared_ptr<Platform::AVCaptureSession> session = source.first) {
       stops.emplace_back([session] {
         if (session->isRunning()) {
           session->stopRunning();
         }
       });
-      names.push_back(name);
+      names.push_back(source.second);
     }
   }
   const std::vector<bool> stopped = Platform::runTasksWithin(std::move(stops), sourceStopPatience);

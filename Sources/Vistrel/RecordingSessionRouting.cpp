@@ -84,7 +84,12 @@ void RecordingSession::receive(Platform::SampleBufferRef sampleBuffer,
     failure =
         output ? routeCaptureSample(*output, sampleBuffer) : routeStreamSample(sampleBuffer, type);
     if (!failure && writerStart_) {
-      failure = startWriterFrom(lock);
+      const HeldSample first = *std::exchange(writerStart_, std::nullopt);
+      const Platform::AssetWriterRef writer = assetWriter_;
+      lock.unlock(); // nothing else waits on the disk
+      const bool started = startWriter(*writer, *first.buffer);
+      lock.lock();
+      failure = finishWriterStart(first, started);
     }
     if (!failure) {
       failure = releaseHeld();

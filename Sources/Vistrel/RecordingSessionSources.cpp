@@ -283,25 +283,24 @@ void RecordingSession::startWriting(const Platform::SampleBufferRef& sampleBuffe
   writerStart_ = HeldSample{track, sampleBuffer};
 }
 
-std::optional<Error> RecordingSession::startWriterFrom(Lock& lock) {
-  const auto [track, sample] = *std::exchange(writerStart_, std::nullopt);
-  const Platform::AssetWriterRef writer = assetWriter_;
-  lock.unlock();
-  // Creates the file and writes its header: nothing else waits on the disk.
-  const bool started = writer->startWriting();
-  if (started) {
-    writer->startSessionAtSourceTime(sample->presentationTimeStamp());
+bool RecordingSession::startWriter(Platform::AVAssetWriter& writer,
+                                   const Platform::CMSampleBuffer& first) {
+  if (!writer.startWriting()) {
+    return false;
   }
-  const Platform::ErrorRef failure = started ? nullptr : writer->error();
-  lock.lock();
+  writer.startSessionAtSourceTime(first.presentationTimeStamp());
+  return true;
+}
+
+std::optional<Error> RecordingSession::finishWriterStart(const HeldSample& first, bool started) {
   if (!started) {
     transition(State::starting);
-    completeStartWait(Error::couldNotStartStream(failure));
+    completeStartWait(Error::couldNotStartStream(assetWriter_->error()));
     return std::nullopt;
   }
   transition(State::recording);
   completeStartWait(std::nullopt);
-  return track && track->input ? append(*track, sample) : std::nullopt;
+  return first.track && first.track->input ? append(*first.track, first.buffer) : std::nullopt;
 }
 
 void RecordingSession::awaitWriterStart(Lock& lock) {
