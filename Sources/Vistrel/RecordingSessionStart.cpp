@@ -59,14 +59,14 @@ void RecordingSession::start(Target target, const RecordingOptions& options) {
     Lock lock(mutex_);
     if (state_ == State::abandoning) {
       // Stopped before it began: nothing was set up.
-      state_ = State::ended;
+      transition(State::ended);
       ended_.notify_all();
       throw stoppedBeforeStart();
     }
     if (state_ != State::idle) {
       throw Error::recorderAlreadyStarted();
     }
-    state_ = State::starting;
+    transition(State::starting);
     target_ = target;
     options_ = options;
   }
@@ -216,7 +216,7 @@ void RecordingSession::failStart(const Error& error) {
   {
     Lock lock(mutex_);
     isCancelled = state_ == State::abandoning;
-    state_ = State::abandoning;
+    transition(State::abandoning);
   }
   cleanUp(); // a failure to finish is moot: the start failed anyway
   ErrorCallback onError;
