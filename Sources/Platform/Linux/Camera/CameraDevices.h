@@ -2,7 +2,6 @@
 
 #include "Platform/Linux/AudioCapture.h"
 #include "Platform/Linux/Capture/DeviceCaptureService.h"
-#include "Platform/Linux/PipeWire/PipeWireDaemon.h"
 
 #include <memory>
 
@@ -13,6 +12,10 @@
 // PipeWire does not run.
 //
 // Thread contract: as DeviceBackend.
+
+namespace Platform::Linux::PipeWire {
+class Daemon;
+} // namespace Platform::Linux::PipeWire
 
 namespace Platform::Linux::Camera {
 

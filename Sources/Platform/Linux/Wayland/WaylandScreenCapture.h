@@ -1,7 +1,6 @@
 #pragma once
 
 #include "Platform/Linux/AudioCapture.h"
-#include "Platform/Linux/PipeWire/PipeWireDaemon.h"
 #include "Platform/ScreenCapture.h"
 
 #include <cstdint>
@@ -14,6 +13,10 @@
 // picker". A stream of that entry, or of any display (a Wayland output),
 // opens the desktop's ScreenCast portal when it starts and records what the
 // user picks, its frames through `pipeWire`.
+
+namespace Platform::Linux::PipeWire {
+class Daemon;
+} // namespace Platform::Linux::PipeWire
 
 namespace Platform::Linux {
 
