@@ -28,6 +28,13 @@ set_target_properties(vistrel PROPERTIES
   EXPORT_NAME Vistrel
   VERSION ${PROJECT_VERSION}
   SOVERSION ${PROJECT_VERSION_MAJOR})
+if(BUILD_SHARED_LIBS)
+  # Hidden visibility leaves out what we compile; the version script also
+  # what the parts instantiate from header-only libraries.
+  set(vistrel_version_script ${CMAKE_CURRENT_LIST_DIR}/vistrel.map)
+  target_link_options(vistrel PRIVATE LINKER:--version-script=${vistrel_version_script})
+  set_property(TARGET vistrel APPEND PROPERTY LINK_DEPENDS ${vistrel_version_script})
+endif()
 
 # Vistrel/Export.h: VISTREL_EXPORT marks the public API of a shared build.
 set(vistrel_generated_include ${PROJECT_BINARY_DIR}/include)
