@@ -123,7 +123,7 @@ public:
     std::uint32_t code = 0;
     check(sd_bus_message_read(response_.get(), "u", &code), "response");
     if (code == responseCancelled) {
-      fail(userDeclinedScreenCaptureCode, "The screen cast was cancelled in the desktop's picker");
+      fail(userDeclinedScreenCaptureCode, pickCancelledDescription);
     }
     if (code != 0) {
       fail(std::string("The desktop refused the screen cast at ") + step);
