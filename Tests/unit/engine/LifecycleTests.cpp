@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <functional>
+#include <future>
 #include <tuple>
 
 namespace {
@@ -267,6 +268,18 @@ TEST_F(LifecycleTest, SessionTransitionsAroundStartAndStop) {
   EXPECT_TRUE(loggedErrors().empty());
   EXPECT_EQ(writer()->finishWritingCount(), 1);
   EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 1);
+}
+
+TEST_F(LifecycleTest, OnErrorMayStopTheRecorder) {
+  std::promise<std::string> stopped;
+  recorder.setOnError([&](const Error&) { stopped.set_value(stopFailure()); });
+  auto stream = startVideo(Target::screen, RecordingOptions(fields("/tmp/a.mp4", "1")), ms(500));
+  stream->stopWithError(Platform::makeError(Platform::ErrorDomain::screenCapture,
+                                            Platform::captureSourceGoneCode, "window closed"));
+  auto outcome = stopped.get_future();
+  ASSERT_EQ(outcome.wait_for(10s), std::future_status::ready) << "stop() in onError returns";
+  EXPECT_EQ(outcome.get(), "An unknown error has occurred: window closed");
+  EXPECT_EQ(writer()->finishWritingCount(), 1);
 }
 
 TEST_F(LifecycleTest, OnErrorReplacedWhileRecordingReachesTheSession) {
