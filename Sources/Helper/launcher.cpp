@@ -78,9 +78,8 @@ std::size_t length(const char* text) {
 // The folder of this executable, with its final '/', as the start of
 // `path`: its length, or 0 when it cannot be read or does not fit.
 std::size_t ownFolder(char (&path)[pathCapacity]) {
-  const long size =
-      systemCall(__NR_readlinkat, AT_FDCWD, reinterpret_cast<long>("/proc/self/exe"),
-                 reinterpret_cast<long>(path), pathCapacity);
+  const long size = systemCall(__NR_readlinkat, AT_FDCWD, reinterpret_cast<long>("/proc/self/exe"),
+                               reinterpret_cast<long>(path), pathCapacity);
   if (size <= 0 || static_cast<std::size_t>(size) >= pathCapacity) {
     return 0;
   }

@@ -22,6 +22,7 @@ namespace Vistrel {
 /// desktop's picker); recording; paused; failed (the recording ended on a
 /// failure while it ran, and the failure is kept).
 ///
+// clang-format off
 /// | Call or callback | Runs on | Idle | Starting | Recording | Paused | Failed |
 /// |---|---|---|---|---|---|---|
 /// | start() | the caller's thread, blocking until the first picture (or sound) started the file | starts; onStart() | throws recorderAlreadyStarted | throws recorderAlreadyStarted | throws recorderAlreadyStarted | throws recorderAlreadyStarted |
@@ -31,6 +32,7 @@ namespace Vistrel {
 /// | isPaused() | any thread | false | false | false | true | false |
 /// | onStart(), onFinish(), onPause(), onResume() | the thread of the call that succeeded, before it returns | | | | | |
 /// | onError() | the platform thread that saw the failure, concurrently with the program's own | | | | | once, as it fails |
+// clang-format on
 ///
 /// What a callback may call: any call of this recorder (no lock of the
 /// library is held while one runs), and read or replace callbacks.

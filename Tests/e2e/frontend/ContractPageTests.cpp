@@ -189,9 +189,9 @@ protected:
     provocation.prepare(file);
     const bool existed = std::filesystem::exists(file);
     const std::string errorPath = folder + "/stderr";
-    Subprocess helper({TARSEL_HELPER_SIMULATED, "start", provocation.window,
-                       provocation.microphone, file},
-                      {{"TARSEL_SIMULATION", scenarioPath}}, errorPath);
+    Subprocess helper(
+        {TARSEL_HELPER_SIMULATED, "start", provocation.window, provocation.microphone, file},
+        {{"TARSEL_SIMULATION", scenarioPath}}, errorPath);
 
     EXPECT_EQ(helper.readLine(10s), "File path: file://" + file);
     std::vector<std::string> output;
@@ -206,7 +206,8 @@ protected:
         EXPECT_EQ(output.back(), "");
       } else {
         EXPECT_TRUE(matches(expected.pattern, output.back()))
-            << output.back() << "\ndoes not match\n" << expected.pattern;
+            << output.back() << "\ndoes not match\n"
+            << expected.pattern;
       }
     }
     EXPECT_EQ(helper.readAll(10s), "") << "no line beyond the page's";
@@ -220,14 +221,15 @@ protected:
     }
     ASSERT_EQ(contractErrors.size(), row.error.size()) << fileText(errorPath);
     for (std::size_t index = 0; index < row.error.size(); ++index) {
-      EXPECT_TRUE(matches(row.error[index].pattern, contractErrors[index])) << contractErrors[index];
+      EXPECT_TRUE(matches(row.error[index].pattern, contractErrors[index]))
+          << contractErrors[index];
     }
 
     for (const PageRow& above : earlier) {
       for (const PageLine& line : above.output) {
         for (const std::string& printed : output) {
-          EXPECT_FALSE(line.type == PageLine::Type::text && printed.rfind("Vistrel Error:", 0) == 0 &&
-                       matches(line.pattern, printed))
+          EXPECT_FALSE(line.type == PageLine::Type::text &&
+                       printed.rfind("Vistrel Error:", 0) == 0 && matches(line.pattern, printed))
               << printed << " is already the outcome " << above.outcome;
         }
       }

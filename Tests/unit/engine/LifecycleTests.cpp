@@ -159,7 +159,8 @@ TEST_F(LifecycleTest, AStartFailureIsThrownOnceWithItsCause) {
        },
        Cause::pickCancelled},
       {[this] {
-         platform.failAssetWriterCreation(Platform::makeError(Domain::mediaWriting, EEXIST, "taken"));
+         platform.failAssetWriterCreation(
+             Platform::makeError(Domain::mediaWriting, EEXIST, "taken"));
        },
        Cause::destinationExists},
       {[this] {

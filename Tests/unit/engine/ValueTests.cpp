@@ -137,8 +137,8 @@ TEST(ErrorCauses, PlatformCodesTellWhatAProgramCanDo) {
       {Error::couldNotStartStream(system(Domain::mediaWriting, EEXIST)), Cause::destinationExists},
       {Error::couldNotStartStream(system(Domain::mediaWriting, ELOOP)), Cause::destinationExists},
       {Error::couldNotStartStream(system(Domain::mediaWriting, EACCES)), Cause::outputNotWritable},
-      {Error::couldNotStartStream(std::make_shared<Error>(Error::couldNotStartStream(
-           system(Domain::mediaWriting, EEXIST)))),
+      {Error::couldNotStartStream(std::make_shared<Error>(
+           Error::couldNotStartStream(system(Domain::mediaWriting, EEXIST)))),
        Cause::destinationExists},
       {Error::couldNotStartStream(std::make_shared<Error>(Error::couldNotAddInput("video"))),
        Cause::other},
