@@ -49,10 +49,6 @@ inline constexpr const char* system = "System";
 // capture, when the captured window or display is gone, and when the
 // connection to the display server is lost.
 inline constexpr std::int64_t userDeclinedScreenCaptureCode = -3801;
-// The description of that code when the user closed a desktop's picker
-// without choosing; parents match the line it makes.
-inline constexpr const char* pickCancelledDescription =
-    "The screen cast was cancelled in the desktop's picker";
 inline constexpr std::int64_t captureSourceGoneCode = -3815;
 inline constexpr std::int64_t displayConnectionLostCode = -3804;
 

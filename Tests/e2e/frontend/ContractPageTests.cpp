@@ -1,4 +1,5 @@
 #include "Platform/Error.h"
+#include "Platform/PickerAnswers.h"
 #include "support/Subprocess.h"
 #include "support/VirtualDesktop.h"
 
@@ -83,7 +84,7 @@ std::vector<PageRow> readPage() {
       if (line.rfind("|", 0) != 0) {
         break;
       }
-      const auto cells = split(line.substr(1, line.size() - 2), " | ");
+      const auto cells = split(line.substr(1, line.size() - 2), "|");
       EXPECT_EQ(cells.size(), 4U) << line;
       if (cells.size() == 4) {
         rows.push_back({cells[0], pageLines(cells[1]), pageLines(cells[2]), std::stoi(cells[3])});

@@ -3,6 +3,7 @@
 #include "Platform/Error.h"
 
 #include "Platform/Linux/SdBusHandles.h"
+#include "Platform/PickerAnswers.h"
 
 #include <algorithm>
 #include <atomic>
