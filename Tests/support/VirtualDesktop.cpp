@@ -60,18 +60,22 @@ VirtualDesktop::VirtualDesktop(Options options) : script_(script("virtual-deskto
   environment_["XDG_SESSION_TYPE"] = "x11";
 }
 
-VirtualDesktop::VirtualDesktop(Wayland, std::vector<std::string> options)
+VirtualDesktop::VirtualDesktop(Wayland wayland, std::vector<std::string> options)
     : script_(script("wayland-desktop")) {
+  if (wayland.compositor == Compositor::kwin) {
+    options.insert(options.begin(), {"--kde", KWIN_SCREENCAST_PATH});
+  }
   start(std::move(options));
   // No X display of the caller's may show through, only the desktop's own
   // XWayland.
   environment_.try_emplace("DISPLAY", "");
 }
 
-std::unique_ptr<VirtualDesktop>
-VirtualDesktop::waylandIfPossible(std::string& whyNot, std::vector<std::string> options) {
+std::unique_ptr<VirtualDesktop> VirtualDesktop::waylandIfPossible(std::string& whyNot,
+                                                                  std::vector<std::string> options,
+                                                                  Wayland wayland) {
   try {
-    return std::make_unique<VirtualDesktop>(Wayland{}, std::move(options));
+    return std::make_unique<VirtualDesktop>(wayland, std::move(options));
   } catch (const std::exception& error) {
     whyNot = error.what();
     return nullptr;

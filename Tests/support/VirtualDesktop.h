@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace TestSupport {
@@ -29,16 +30,26 @@ public:
   };
   explicit VirtualDesktop(Options options);
 
-  struct Wayland {};
-  // Headless GNOME Shell, PipeWire with its PulseAudio server and the
+  enum class Compositor {
+    gnomeShell, // mutter's casts, GNOME Shell's window list
+    kwin,       // KDE Plasma's: KWin's casts and window list
+  };
+  struct Wayland {
+    Compositor compositor = Compositor::gnomeShell;
+  };
+  // A headless compositor, PipeWire with its PulseAudio server and the
   // desktop portal, whose screen-cast picker answers as told by
   // pickScreenCast; `options` go to scripts/wayland-desktop start (such as
   // "--scale", "2"). Throws std::runtime_error when the session cannot start.
-  explicit VirtualDesktop(Wayland, std::vector<std::string> options = {});
+  explicit VirtualDesktop(Wayland wayland, std::vector<std::string> options = {});
   // The Wayland desktop, or none where it cannot start here, with the reason
   // in `whyNot` (tests skip then: a machine without a compositor is no fault).
+  static std::unique_ptr<VirtualDesktop>
+  waylandIfPossible(std::string& whyNot, std::vector<std::string> options, Wayland wayland);
   static std::unique_ptr<VirtualDesktop> waylandIfPossible(std::string& whyNot,
-                                                           std::vector<std::string> options = {});
+                                                           std::vector<std::string> options = {}) {
+    return waylandIfPossible(whyNot, std::move(options), Wayland{});
+  }
 
   // What the Wayland desktop's picker answers next ("monitor", "window
   // [TITLE]", "cancel" or "hold"), then lines that make its portal behave

@@ -196,11 +196,13 @@ def av_offsets(path):
             for beep in beeps if min(abs(f - beep) for f in flashes) < 0.5]
 
 
-def start_helper(helper, window, path):
+def start_helper(helper, window, path, log=None):
     """The helper recording `window`, system audio and the virtual microphone,
-    once it has said that the recording started."""
+    once it has said that the recording started; its log, with what it says
+    of the devices, goes to the file `log` when given."""
+    environment = dict(os.environ, TARSEL_LOG_LEVEL="info") if log else None
     process = subprocess.Popen([helper, "start", window, "virtual_mic", path],
-                               stdout=subprocess.PIPE, text=True)
+                               stdout=subprocess.PIPE, stderr=log, text=True, env=environment)
     for line in process.stdout:
         if line.startswith("Recording started"):
             break
@@ -236,12 +238,13 @@ def record_with_library(program, seconds, path):
             "stop": time.monotonic() - started - seconds, "dropped": None, "report": output}
 
 
-def start_ffmpeg(window, size, path):
-    """One window with two audio tracks, or the whole display without sound
-    when `window` is None (as the library's display recording does)."""
+def start_ffmpeg(window, size, path, system_audio="speakers.monitor"):
+    """One window with two audio tracks, system audio from the source
+    `system_audio`, or the whole display without sound when `window` is None
+    (as the library's display recording does)."""
     source = ["-window_id", window] if window else []
     audio = [
-        "-thread_queue_size", "64", "-f", "pulse", "-i", "speakers.monitor",
+        "-thread_queue_size", "64", "-f", "pulse", "-i", system_audio,
         "-thread_queue_size", "64", "-f", "pulse", "-i", "virtual_mic",
         "-map", "0:v", "-map", "1:a", "-map", "2:a",
     ] if window else []

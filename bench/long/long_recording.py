@@ -7,15 +7,20 @@ drift the content has of its own shows in both files alike; what only the
 helper's file shows is the helper's.
 
     bench/long/long_recording.py [--minutes 60] [--build build] [--helper PATH ...]
+                                 [--card-ppm N]
 
 --helper records with another tarsel-helper instead of the build's; given
 more than once, all of them record at once, side by side with ffmpeg (a
 change compared with the code before it, under the same load and content).
+--card-ppm plays the window through a sound card whose clock runs N parts
+per million off the host clock (Tests/tools/sound_card), the default sink
+all record the system audio of, as a real card's does.
 
 Prints, for each recorder, the median A/V offset (beep onset minus flash
 onset) of every minute, the largest change of the offset from one flash to
 the next, the resident memory after the first minute, at the end and at its
-peak, and the video frames written against the frames the rate asks for.
+peak, the video frames written against the frames the rate asks for, and
+what each helper measured of its sources' clocks.
 
 A flash's onset read from the frames is known only to within a frame
 period, which alone would change the offset by tens of milliseconds from
@@ -27,6 +32,7 @@ moves (and by the demo's own 10 ms audio chunks).
 """
 
 import argparse
+import contextlib
 import os
 import subprocess
 import sys
@@ -103,12 +109,65 @@ def summarise(path, run):
     return run
 
 
+@contextlib.contextmanager
+def sound_card(ppm):
+    """The default sink on a clock `ppm` off the host's; yields the source
+    that records it, or the desktop's own when `ppm` is None."""
+    if ppm is None:
+        yield "speakers.monitor"
+        return
+    card = subprocess.Popen([os.path.join(ROOT, "Tests/tools/sound_card/sound_card.py"),
+                             "--name", "card", "--ppm", str(ppm), "--default"],
+                            stdout=subprocess.PIPE, text=True)
+    try:
+        if card.stdout.readline().strip() != "ready":
+            raise RuntimeError("the sound card did not start")
+        yield "card.monitor"
+    finally:
+        card.terminate()
+        card.wait()
+
+
+def clock_reports(log_path):
+    """The helper's log lines on its sources' clocks."""
+    with open(log_path, errors="replace") as log:
+        return [line.strip() for line in log if "clock runs" in line]
+
+
+def record_all(window_program, helpers, paths, logs, system_audio, seconds):
+    """Records the window with every helper and ffmpeg at once; returns their
+    runs and their resident memory after the first minute and at the end."""
+    window_process = subprocess.Popen(
+        [window_program, "--title", "Benchmark", "--position", "0,0", "--size", SIZE,
+         "--flash-every", str(FLASH_PERIOD), "--beep"], stdout=subprocess.PIPE, text=True)
+    try:
+        window = window_process.stdout.readline().strip()
+        processes = {}
+        for label, helper in helpers.items():
+            with open(logs[label], "w") as log:
+                processes[label] = start_helper(helper, window, paths[label], log)
+        processes["ffmpeg"] = start_ffmpeg(window, SIZE, paths["ffmpeg"], system_audio)
+        started = time.monotonic()
+        time.sleep(min(60, seconds))
+        after_first_minute = {name: resident_mib(p.pid) for name, p in processes.items()}
+        time.sleep(max(0.0, seconds - (time.monotonic() - started)))
+        final = {name: resident_mib(p.pid) for name, p in processes.items()}
+        runs = {label: stop_helper(processes[label]) for label in helpers}
+        runs["ffmpeg"] = stop_ffmpeg(processes["ffmpeg"])
+        return runs, after_first_minute, final
+    finally:
+        window_process.terminate()
+        window_process.wait()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--minutes", type=float, default=60)
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--helper", action="append", default=[],
                         help="a tarsel-helper other than the build's; may be repeated")
+    parser.add_argument("--card-ppm", type=float,
+                        help="play through a sound card this far off the host clock")
     options = parser.parse_args()
 
     helpers = build_helpers(options.build, ["demo-window"], options.helper)
@@ -119,25 +178,11 @@ def main():
     paths = {name: os.path.join(work, f"{name}.mp4") for name in labels + ["ffmpeg"]}
     seconds = options.minutes * 60
     desktop = Desktop(os.path.join(work, "desktop"))
+    logs = {label: os.path.join(work, f"{label}.log") for label in labels}
     try:
-        window_process = subprocess.Popen(
-            [window_program, "--title", "Benchmark", "--position", "0,0", "--size", SIZE,
-             "--flash-every", str(FLASH_PERIOD), "--beep"], stdout=subprocess.PIPE, text=True)
-        try:
-            window = window_process.stdout.readline().strip()
-            processes = {label: start_helper(helper, window, paths[label])
-                         for label, helper in helpers.items()}
-            processes["ffmpeg"] = start_ffmpeg(window, SIZE, paths["ffmpeg"])
-            started = time.monotonic()
-            time.sleep(min(60, seconds))
-            after_first_minute = {name: resident_mib(p.pid) for name, p in processes.items()}
-            time.sleep(max(0.0, seconds - (time.monotonic() - started)))
-            final = {name: resident_mib(p.pid) for name, p in processes.items()}
-            runs = {label: stop_helper(processes[label]) for label in labels}
-            runs["ffmpeg"] = stop_ffmpeg(processes["ffmpeg"])
-        finally:
-            window_process.terminate()
-            window_process.wait()
+        with sound_card(options.card_ppm) as system_audio:
+            runs, after_first_minute, final = record_all(
+                window_program, helpers, paths, logs, system_audio, seconds)
     finally:
         desktop.stop()
     for name, run in runs.items():
@@ -172,7 +217,13 @@ def main():
         cpu = run["cpu"] / (run["duration"] or seconds)
         print(f"{name:14} {step:>16} {run['steps_over_10']:13d} {cpu:8.3f} {memory:>26} "
               f"{run['video_frames']:7d}/{expected:<8d} {run['status']:5d}")
-    print(f"\nfiles kept in {work}")
+    for label in labels:
+        reports = clock_reports(logs[label])
+        print(f"\n{label}: the sources' clocks as measured")
+        print("\n".join(reports) if reports else "(none measured)")
+    card = f", through a card {options.card_ppm:+g} ppm off the host clock" \
+        if options.card_ppm is not None else ""
+    print(f"\nfiles kept in {work}{card}")
 
 
 if __name__ == "__main__":

@@ -20,7 +20,8 @@ constexpr auto framePeriod = std::chrono::milliseconds(33);
 [[noreturn]] void usage(const char* program, const char* problem) {
   std::fprintf(stderr,
                "%s: %s\nusage: %s [--title TEXT | --no-title] [--class NAME] "
-               "[--size WxH] [--position X,Y] [--still] [--flash-every SECONDS] [--beep] "
+               "[--size WxH] [--position X,Y] [--still] [--flash-every SECONDS] "
+               "[--flash-from MONOTONIC_SECONDS] [--beep] "
                "[--solid RRGGBB]\n",
                program, problem, program);
   std::exit(2);
@@ -70,6 +71,12 @@ Options parse(int argc, char** argv, const char* program) {
         usage(program, "--flash-every takes seconds, at least 0.2");
       }
       options.flashEvery = seconds;
+    } else if (argument == "--flash-from") {
+      const double seconds = std::atof(value().c_str());
+      if (!(seconds > 0)) {
+        usage(program, "--flash-from takes seconds of CLOCK_MONOTONIC");
+      }
+      options.flashFrom = seconds;
     } else if (argument == "--beep") {
       options.beep = true;
     } else if (argument == "--solid") {
@@ -168,8 +175,18 @@ std::vector<Fill> picture(const Options& options, bool flash, std::uint64_t fram
   return {{0x202830, 0, 0, width, height}, {0xF0A020, x, 0, barWidth, height}};
 }
 
+namespace {
+Clock::time_point flashStart(const Options& options) {
+  if (!options.flashFrom) {
+    return Clock::now();
+  }
+  return Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(*options.flashFrom)));
+}
+} // namespace
+
 PaintSchedule::PaintSchedule(const Options& options)
-    : options_(options), flashes_(Clock::now(), options.flashEvery),
+    : options_(options), flashes_(flashStart(options), options.flashEvery),
       animated_(!options.still && !options.solid), nextPaint_(Clock::now()) {}
 
 std::optional<PaintSchedule::Paint> PaintSchedule::due(Clock::time_point now) {

@@ -27,6 +27,9 @@ struct Options {
   std::int16_t y = 0;
   bool still = false;
   std::optional<double> flashEvery;
+  // The first flash, in seconds of the steady clock (CLOCK_MONOTONIC), for
+  // another program to follow the schedule; the start when absent.
+  std::optional<double> flashFrom;
   bool beep = false;
   std::optional<std::uint32_t> solid;
 };

@@ -3,15 +3,17 @@
 
 The real xdg-desktop-portal routes a client's ScreenCast requests here; where
 a desktop would show its picker dialog, this backend reads the answer from a
-file the test writes, and casts through mutter's own ScreenCast API, so the
-client's portal and PipeWire code runs unchanged.
+file the test writes, and casts through the compositor's own means (mutter's
+ScreenCast API on GNOME, KWin's screencast protocol on KDE), so the client's
+portal and PipeWire code runs unchanged.
 
 The pick file's first line is what the user does in the dialog:
   monitor         cast the primary monitor (also the default when there is
                   no file, or its first line is empty)
   window [TITLE]  cast the window with that title, or the focused window, or
-                  the newest one; the shell lists them only to GNOME's own
-                  portal backend, whose bus name this backend also holds
+                  the newest one (on KDE the last KWin lists); GNOME Shell
+                  lists them only to GNOME's own portal backend, whose bus
+                  name this backend also holds there
   cancel          the user closed the dialog
   hold            the dialog stays open: Start answers only when the client
                   closes its request (then as cancelled) or its session
@@ -39,8 +41,8 @@ Each further line is an option, which tells what kind of desktop this is:
 By default a choice is remembered: Start returns restore data for what it
 cast, which the portal keeps under the restore token it hands the client;
 given that token back, the portal passes the data to SelectSources, and the
-next Start casts the same monitor, or the same window (by mutter's window id,
-as long as it exists), without a dialog. When the window is gone, the dialog
+next Start casts the same monitor, or the same window (by mutter's window id
+or KWin's window UUID, as long as it exists), without a dialog. When the window is gone, the dialog
 is shown as on a real desktop.
 
 What the user would have seen is appended, one line per event, to the file
@@ -53,17 +55,18 @@ named like the pick file with ".events" added:
   session closed        a session ended, closed by the client or because
                         its cast stopped (then the portal tells the client)
 
-Usage: scripted_screencast_portal.py <pick file>
+Usage: scripted_screencast_portal.py <pick file> [--kwin <kwin-screencast>]
+  (mutter's casts unless --kwin names the tool that asks KWin for them)
 """
 
 import sys
 
 from gi.repository import Gio, GLib
 
+from kwin_casts import KWin
+from mutter_casts import Mutter
+
 BUS_NAME = "org.freedesktop.impl.portal.desktop.scripted"
-# The name under which GNOME Shell answers window listings; no GNOME portal
-# backend runs on the test desktop.
-SHELL_TRUSTED_NAME = "org.freedesktop.impl.portal.desktop.gnome"
 OBJECT_PATH = "/org/freedesktop/portal/desktop"
 SCREENCAST_INTERFACE = "org.freedesktop.impl.portal.ScreenCast"
 
@@ -120,8 +123,6 @@ SOURCE_NAMES = {SOURCE_MONITOR: "monitor", SOURCE_WINDOW: "window"}
 CURSOR_HIDDEN = 1
 CURSOR_EMBEDDED = 2
 CURSOR_METADATA = 4
-# Mutter numbers its cursor modes from zero in the same order.
-MUTTER_CURSOR_MODES = {CURSOR_HIDDEN: 0, CURSOR_EMBEDDED: 1, CURSOR_METADATA: 2}
 
 # Restore data is "(suv)": whose it is, its layout's version, and the data.
 RESTORE_VENDOR = "scripted"
@@ -179,8 +180,7 @@ class Session:
         self.restore_data = None
         self.source_type = SOURCE_MONITOR
         self.window_id = None
-        self.mutter_session = None
-        self.closed_subscription = None
+        self.cast = None
         self.pending = None  # the Start that has not been answered
         self.registration = self.bus.register_object(path, SESSION, self.on_call, self.on_property, None)
 
@@ -198,26 +198,18 @@ class Session:
             request.answer(response, results)
 
     def stop_cast(self):
-        if self.closed_subscription is not None:
-            self.bus.signal_unsubscribe(self.closed_subscription)
-            self.closed_subscription = None
-        if self.mutter_session is not None:
-            try:
-                self.bus.call_sync("org.gnome.Mutter.ScreenCast", self.mutter_session,
-                                   "org.gnome.Mutter.ScreenCast.Session", "Stop", None, None,
-                                   Gio.DBusCallFlags.NONE, 5000, None)
-            except GLib.Error as error:
-                log("stopping the cast: " + error.message)
-            self.mutter_session = None
+        if self.cast is not None:
+            cast, self.cast = self.cast, None
+            cast.stop()
 
     def close(self):
         """Closed by the portal, on the client's behalf."""
         self.end(RESPONSE_CANCELLED)
 
-    def on_mutter_closed(self, *_arguments):
+    def on_cast_closed(self):
         """The cast ended without the client: the portal must tell it."""
-        self.mutter_session = None
-        log("mutter closed the cast of " + self.path)
+        self.cast = None
+        log("the compositor closed the cast of " + self.path)
         self.end(RESPONSE_FAILED, tell_portal=True)
 
     def end(self, response, tell_portal=False):
@@ -272,8 +264,9 @@ class Request:
 
 
 class Backend:
-    def __init__(self, bus, pick_file):
+    def __init__(self, bus, compositor, pick_file):
         self.bus = bus
+        self.compositor = compositor
         self.pick_file = pick_file
         self.events = pick_file + ".events"
         open(self.events, "a", encoding="utf-8").close()
@@ -387,16 +380,12 @@ class Backend:
         window_id = content.get("window_id")
         try:
             return (SOURCE_WINDOW, window_id) if window_id in self.windows() else None
-        except GLib.Error as error:
-            log("listing windows: " + error.message)
+        except (GLib.Error, LookupError) as error:
+            log("listing windows: " + str(getattr(error, "message", error)))
             return None
 
     def windows(self):
-        (windows,) = self.bus.call_sync(
-            "org.gnome.Shell.Introspect", "/org/gnome/Shell/Introspect",
-            "org.gnome.Shell.Introspect", "GetWindows", None, GLib.VariantType("(a{ta{sv}})"),
-            Gio.DBusCallFlags.NONE, 5000, None).unpack()
-        return windows
+        return self.compositor.windows()
 
     def window_id(self, title):
         """The id of the window titled so, else the focused one, else the newest."""
@@ -413,13 +402,13 @@ class Backend:
             return {}
         content = {"source_type": GLib.Variant("u", session.source_type)}
         if session.source_type == SOURCE_WINDOW:
-            content["window_id"] = GLib.Variant("t", session.window_id)
+            content["window_id"] = GLib.Variant(self.compositor.window_id_type, session.window_id)
             try:
                 title = self.windows().get(session.window_id, {}).get("title")
                 if title is not None:
                     content["title"] = GLib.Variant("s", title)
-            except GLib.Error as error:
-                log("listing windows: " + error.message)
+            except (GLib.Error, LookupError) as error:
+                log("listing windows: " + str(getattr(error, "message", error)))
         return {
             "persist_mode": GLib.Variant("u", session.persist_mode),
             "restore_data": GLib.Variant("(suv)", (RESTORE_VENDOR, RESTORE_VERSION,
@@ -432,76 +421,36 @@ class Backend:
             session.stop_cast()
             session.answer_pending(RESPONSE_FAILED)
 
-        try:
-            properties = {"cursor-mode": GLib.Variant("u", MUTTER_CURSOR_MODES.get(session.cursor_mode, 0))}
-            if session.source_type == SOURCE_WINDOW:
-                properties["window-id"] = GLib.Variant("t", session.window_id)
-                method, target = "RecordWindow", GLib.Variant("(a{sv})", (properties,))
-            else:
-                method, target = "RecordMonitor", GLib.Variant("(sa{sv})", ("", properties))
-            (mutter_session,) = self.bus.call_sync(
-                "org.gnome.Mutter.ScreenCast", "/org/gnome/Mutter/ScreenCast",
-                "org.gnome.Mutter.ScreenCast", "CreateSession", GLib.Variant("(a{sv})", ({},)),
-                GLib.VariantType("(o)"), Gio.DBusCallFlags.NONE, 5000, None).unpack()
-            session.mutter_session = mutter_session
-            session.closed_subscription = self.bus.signal_subscribe(
-                "org.gnome.Mutter.ScreenCast", "org.gnome.Mutter.ScreenCast.Session", "Closed",
-                mutter_session, None, Gio.DBusSignalFlags.NONE, session.on_mutter_closed, None)
-            (stream,) = self.bus.call_sync(
-                "org.gnome.Mutter.ScreenCast", mutter_session, "org.gnome.Mutter.ScreenCast.Session",
-                method, target, GLib.VariantType("(o)"), Gio.DBusCallFlags.NONE, 5000, None).unpack()
-        except GLib.Error as error:
-            fail(error.message)
-            return
-
-        subscription = None
-
-        def on_stream_added(_bus, _sender, _path, _interface, _signal, parameters, _data):
-            (node,) = parameters.unpack()
-            self.bus.signal_unsubscribe(subscription)
-            stream_properties = {"source_type": GLib.Variant("u", session.source_type)}
-            try:
-                (parameters,) = self.bus.call_sync(
-                    "org.gnome.Mutter.ScreenCast", stream, "org.freedesktop.DBus.Properties", "Get",
-                    GLib.Variant("(ss)", ("org.gnome.Mutter.ScreenCast.Stream", "Parameters")),
-                    GLib.VariantType("(v)"), Gio.DBusCallFlags.NONE, 5000, None).unpack()
-                if "position" in parameters:
-                    stream_properties["position"] = GLib.Variant("(ii)", parameters["position"])
-                if "size" in parameters:
-                    stream_properties["size"] = GLib.Variant("(ii)", parameters["size"])
-            except GLib.Error as error:
-                log("stream parameters: " + error.message)
+        def started(node, stream_properties):
             log("node %d" % node)
+            stream_properties["source_type"] = GLib.Variant("u", session.source_type)
             results = {"streams": GLib.Variant("a(ua{sv})", [(node, stream_properties)])}
             results.update(self.restore_results(session, script))
             session.answer_pending(RESPONSE_SUCCESS, results)
 
-        subscription = self.bus.signal_subscribe(
-            "org.gnome.Mutter.ScreenCast", "org.gnome.Mutter.ScreenCast.Stream", "PipeWireStreamAdded",
-            stream, None, Gio.DBusSignalFlags.NONE, on_stream_added, None)
-        try:
-            self.bus.call_sync("org.gnome.Mutter.ScreenCast", session.mutter_session,
-                               "org.gnome.Mutter.ScreenCast.Session", "Start", None, None,
-                               Gio.DBusCallFlags.NONE, 5000, None)
-        except GLib.Error as error:
-            self.bus.signal_unsubscribe(subscription)
-            fail(error.message)
+        session.cast = self.compositor.cast()
+        window_id = session.window_id if session.source_type == SOURCE_WINDOW else None
+        session.cast.start(window_id, session.cursor_mode, started, fail, session.on_cast_closed)
 
 
 def main():
-    if len(sys.argv) != 2:
+    arguments = sys.argv[1:]
+    if len(arguments) not in (1, 3) or (len(arguments) == 3 and arguments[1] != "--kwin"):
         print(__doc__, file=sys.stderr)
         return 2
     loop = GLib.MainLoop()
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-    Backend(bus, sys.argv[1])
+    compositor = KWin(arguments[2], log) if len(arguments) == 3 else Mutter(bus, log)
+    Backend(bus, compositor, arguments[0])
 
     def on_lost(_bus, _name):
         log("lost the bus name")
         loop.quit()
 
     Gio.bus_own_name_on_connection(bus, BUS_NAME, Gio.BusNameOwnerFlags.NONE, None, on_lost)
-    Gio.bus_own_name_on_connection(bus, SHELL_TRUSTED_NAME, Gio.BusNameOwnerFlags.NONE, None, on_lost)
+    if compositor.trusted_name:
+        Gio.bus_own_name_on_connection(bus, compositor.trusted_name, Gio.BusNameOwnerFlags.NONE,
+                                       None, on_lost)
     loop.run()
     return 1
 

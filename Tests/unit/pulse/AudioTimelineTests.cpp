@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -233,15 +234,16 @@ TEST(AudioTimeline, HoursOfSilenceAtAnUnevenRateStayOnTheClock) {
   EXPECT_GE(until - *timeline.end(), 0);
 }
 
-// A source whose sample clock runs 100 ppm fast or slow against the host
-// clock, read for an hour by a thread that is mostly a little late and
-// sometimes very late: the stamps follow the host clock, not the count, and
-// the loop that keeps them there never drops or inserts a frame.
+// A card whose sample clock runs up to 1000 ppm fast or slow against the
+// host clock, read for an hour by a thread that is mostly a little late and
+// sometimes very late: the stamps follow the host clock, not the count,
+// locked within 30 s; the loop that keeps them there never drops or inserts
+// a frame, and the clock it measured is said once, as it is.
 TEST(AudioTimeline, StampsFollowTheHostClockThroughAnHourOfSourceClockDrift) {
   constexpr std::size_t framesPer40ms = 1920;
   constexpr int buffersPerHour = 3600 * 25;
-  for (const double drift : {100e-6, -100e-6}) {
-    SCOPED_TRACE(drift > 0 ? "source clock fast" : "source clock slow");
+  for (const double drift : {100e-6, -100e-6, 300e-6, -300e-6, 1000e-6, -1000e-6}) {
+    SCOPED_TRACE(std::to_string(drift * 1e6) + " ppm");
     AudioTimeline timeline(48000, tolerance);
     std::mt19937 random(24);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -251,6 +253,7 @@ TEST(AudioTimeline, StampsFollowTheHostClockThroughAnHourOfSourceClockDrift) {
     std::int64_t worstError = 0;
     std::int64_t worstSettledError = 0;
     std::size_t dropped = 0;
+    std::vector<double> reports;
     for (int i = 0; i < buffersPerHour; ++i) {
       const double capturedAt = captureStart + i * framesPer40ms * framePeriod;
       const double filledAt = capturedAt + framesPer40ms * framePeriod;
@@ -265,16 +268,63 @@ TEST(AudioTimeline, StampsFollowTheHostClockThroughAnHourOfSourceClockDrift) {
       const std::int64_t error =
           std::abs(placed.start - static_cast<std::int64_t>(std::llround(capturedAt)));
       worstError = std::max(worstError, error);
-      if (i >= 25 * 60) {
+      if (i >= 25 * 30) {
         worstSettledError = std::max(worstSettledError, error);
+      }
+      if (const auto clock = timeline.clockToReport()) {
+        reports.push_back(*clock);
       }
     }
     EXPECT_EQ(dropped, 0U);
     EXPECT_EQ(timeline.reanchorCount(), 0U);
-    // The count alone would be 360 ms off after the hour.
+    // The count alone would be 360 ms to 3.6 s off after the hour.
     EXPECT_LE(worstError, 5 * millisecond);
-    EXPECT_LE(worstSettledError, 2 * millisecond) << "after the first minute";
+    EXPECT_LE(worstSettledError, 2 * millisecond) << "after the first 30 s";
+    ASSERT_FALSE(reports.empty()) << "the loop locked";
+    EXPECT_LE(reports.size(), 2U) << "a steady clock is not said over and over";
+    // Said once the stamps are locked, while the rate is still being learnt.
+    EXPECT_NEAR(reports.back(), drift * 1e6, 25.0);
   }
+}
+
+// A headset plugged in mid-meeting: the recording moves to a device on
+// another clock, which the loop follows within 30 s, and says.
+TEST(AudioTimeline, ADeviceOnAnotherClockIsFollowedWithin30sOfTheSwitch) {
+  constexpr std::size_t frames = 1920;
+  AudioTimeline timeline(48000, tolerance);
+  double readAt = 1e9;
+  const auto run = [&](double drift, int buffers, std::int64_t* worstAfter30s,
+                       std::vector<double>& reports) {
+    const double period = frames * 1e9 / 48000 / (1 + drift);
+    for (int i = 0; i < buffers; ++i) {
+      readAt += period;
+      const auto placed = timeline.stamp(std::llround(readAt), frames);
+      EXPECT_EQ(placed.droppedFrames, 0U);
+      const std::int64_t error =
+          std::abs(placed.start - static_cast<std::int64_t>(std::llround(readAt - period)));
+      if (i >= 25 * 30) {
+        *worstAfter30s = std::max(*worstAfter30s, error);
+      }
+      if (const auto clock = timeline.clockToReport()) {
+        reports.push_back(*clock);
+      }
+    }
+  };
+  std::int64_t worst = 0;
+  std::vector<double> first;
+  run(-300e-6, 25 * 120, &worst, first);
+  ASSERT_FALSE(first.empty());
+  EXPECT_NEAR(first.back(), -300, 25);
+
+  readAt += 300 * millisecond; // the switch: no sound while the new device opens
+  timeline.rejoin(std::llround(readAt), frames);
+  worst = 0;
+  std::vector<double> second;
+  run(+300e-6, 25 * 120, &worst, second);
+  EXPECT_LE(worst, 2 * millisecond) << "locked again within 30 s";
+  ASSERT_FALSE(second.empty()) << "the new clock is said";
+  EXPECT_NEAR(second.back(), 300, 25);
+  EXPECT_EQ(timeline.reanchorCount(), 0U);
 }
 
 // A loss that is an event still moves the timeline at once while it is

@@ -42,6 +42,7 @@ public:
   }
   void fillSilence() override { note("silence"); }
   void fillStall() override { note("stall"); }
+  void reportClock() override {}
   bool defaultSinkMoved() override {
     note("defaultCheck");
     return defaultMoves.exchange(false);

@@ -52,6 +52,10 @@ public:
   // Passes on what is gathered, however short.
   void passOn();
 
+  // The source's clock, in ppm, when there is news of it
+  // (AudioTimeline::clockToReport).
+  std::optional<double> clockToReport() { return timeline_.clockToReport(); }
+
   // Where the stamped audio stops; absent before the first buffer.
   std::optional<std::int64_t> end() const { return timeline_.end(); }
 

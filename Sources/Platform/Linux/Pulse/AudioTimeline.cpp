@@ -14,9 +14,22 @@ constexpr std::int64_t nanosecondsPerSecond = 1'000'000'000;
 constexpr double loopSeconds = 10.0;
 constexpr double proportionalGain = 2.0 / loopSeconds;
 constexpr double integralGain = 1.0 / (loopSeconds * loopSeconds);
-// Far beyond any real clock's error (crystals hold 100 ppm), and a pitch
-// change of under two cents: nobody hears the steering.
-constexpr double largestRateCorrection = 1e-3;
+// Twice the error of the worst clock followed (1000 ppm; crystals hold 100),
+// so that one that far off is still pulled in, and a pitch change of under
+// four cents: nobody hears the steering.
+constexpr double largestRateCorrection = 2e-3;
+// Within this lead, at most the proportional correction of a 1000 ppm clock,
+// the loop is near lock and learns the clock's rate.
+constexpr std::int64_t integratedLeadNanoseconds = 5'000'000;
+// Locked: the least delayed read of this many windows in a row (10 s) within
+// a couple of milliseconds of the stamps, the jitter of that read, and the
+// rate learnt meanwhile settled to within a few ppm.
+constexpr std::uint32_t lockedWindows = 20;
+constexpr std::int64_t lockedLeadNanoseconds = 2'000'000;
+constexpr double lockedRateChange = 10e-6;
+// A clock that moves less than this since it was reported is not worth a
+// line (temperature moves a crystal by a few ppm).
+constexpr double reportedClockChange = 50e-6;
 } // namespace
 
 AudioTimeline::AudioTimeline(std::uint32_t sampleRate, std::int64_t toleranceNanoseconds,
@@ -61,8 +74,12 @@ void AudioTimeline::steer(std::int64_t lead, std::int64_t windowLength) {
   const double integral = integral_ + integralGain * error * seconds;
   const double rate = integral + proportionalGain * error;
   rateCorrection_ = std::clamp(rate, -largestRateCorrection, largestRateCorrection);
-  if (rate == rateCorrection_) {
-    integral_ = integral; // no wind-up while the correction is at its limit
+  // The clock's rate is learnt only near lock: a large lead is an offset
+  // (a late first read) that the proportional part takes back alone, and
+  // learnt as a rate it would overshoot; nor while the correction is at its
+  // limit (no wind-up).
+  if (rate == rateCorrection_ && std::abs(lead) <= integratedLeadNanoseconds) {
+    integral_ = integral;
   }
 }
 
@@ -77,7 +94,32 @@ void AudioTimeline::closeWindow() {
   } else {
     steer(lead, windowCovered_);
   }
+  const bool onTime = lead >= -lockedLeadNanoseconds && lead <= lockedLeadNanoseconds;
+  if (!onTime) {
+    windowsOnTime_ = 0;
+  } else if (windowsOnTime_++ == 0) {
+    rateOnTimeFrom_ = integral_;
+  }
   forgetReads();
+}
+
+std::optional<double> AudioTimeline::clockToReport() {
+  if (windowsOnTime_ < lockedWindows) {
+    return std::nullopt;
+  }
+  if (std::fabs(integral_ - rateOnTimeFrom_) > lockedRateChange) {
+    windowsOnTime_ = 1; // still learning the rate: judged again from here
+    rateOnTimeFrom_ = integral_;
+    return std::nullopt;
+  }
+  // A frame that lasts 1 + c nominal frames on the host clock comes from a
+  // clock 1 / (1 + c) - 1 faster than nominal.
+  const double clock = 1.0 / (1.0 + integral_) - 1.0;
+  if (reportedClock_ && std::fabs(clock - *reportedClock_) <= reportedClockChange) {
+    return std::nullopt;
+  }
+  reportedClock_ = clock;
+  return clock * 1e6;
 }
 
 AudioTimeline::Span AudioTimeline::silenceUntil(std::int64_t untilNanoseconds) {
@@ -93,6 +135,9 @@ AudioTimeline::Span AudioTimeline::silenceUntil(std::int64_t untilNanoseconds) {
 AudioTimeline::Rejoin AudioTimeline::rejoin(std::int64_t nowNanoseconds, std::size_t frames) {
   forgetReads();
   framesToDrop_ = 0; // the rejoin places the buffer by its own read
+  // Perhaps another device, on a clock of its own: said again once locked.
+  windowsOnTime_ = 0;
+  reportedClock_.reset();
   const auto from = end();
   if (!from) {
     return {0, 0, stamp(nowNanoseconds, frames)};

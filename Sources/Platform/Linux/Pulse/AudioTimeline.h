@@ -83,6 +83,12 @@ public:
   // How many times an event moved the timeline by a step.
   std::uint64_t reanchorCount() const { return reanchors_; }
 
+  // The source's clock as the loop measured it, in parts per million faster
+  // than nominal on the host clock: once the loop has locked, and again
+  // whenever the clock has moved by more than 50 ppm since; absent
+  // otherwise, so that it is said once and not at every buffer.
+  std::optional<double> clockToReport();
+
 private:
   std::int64_t framesToNanoseconds(std::uint64_t frames) const;
   std::size_t nanosecondsToFrames(std::int64_t nanoseconds) const;
@@ -108,6 +114,10 @@ private:
   std::optional<std::int64_t> smallestLead_;
   std::int64_t windowCovered_ = 0;
   std::uint64_t reanchors_ = 0;
+  // Windows in a row whose least delayed read sat on the stamps.
+  std::uint32_t windowsOnTime_ = 0;
+  double rateOnTimeFrom_ = 0; // the loop's rate when they began
+  std::optional<double> reportedClock_;
 };
 
 } // namespace Platform::Linux::Pulse

@@ -1,6 +1,7 @@
 #include "Platform/Linux/Pulse/PulseAudioCapture.h"
 
 #include "Platform/Linux/Pulse/AudioBatcher.h"
+#include "Platform/Linux/Pulse/MonitorLead.h"
 #include "Platform/Linux/Pulse/PulseConnection.h"
 #include "Platform/Linux/Pulse/PulseSources.h"
 #include "Platform/Linux/Pulse/SourceReconnection.h"
@@ -10,6 +11,7 @@
 #include <pulse/stream.h>
 
 #include <atomic>
+#include <cstdio>
 #include <utility>
 
 namespace Platform::Linux::Pulse {
@@ -224,6 +226,7 @@ private:
   // sound would lead the picture by that much.
   void followLatency(const SourceDescription& source) {
     monitoredSink_.reset();
+    monitorLead_.reset();
     if (source.isMonitor) {
       monitoredSink_ = source.monitoredSink;
     }
@@ -237,7 +240,8 @@ private:
       return;
     }
     try {
-      monitorLead_ = monitoredSink_ ? sinkLatencyNanoseconds(*connection_, *monitoredSink_) : 0;
+      leadNanoseconds_ =
+          monitoredSink_ ? monitorLead_.note(sinkLatency(*connection_, *monitoredSink_)) : 0;
     } catch (const Error&) {
       // The server is going: the stream's own state tells the rest.
     }
@@ -301,6 +305,21 @@ private:
     }
   }
 
+  // Under the lock, as fillStall().
+  void reportClock() override {
+    std::optional<double> ppm;
+    {
+      const Connection::Lock lock(*connection_);
+      ppm = batcher_->clockToReport();
+    }
+    if (ppm) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%+.0f", *ppm);
+      log(LogLevel::info,
+          "The clock of \"" + sourceName_ + "\" runs " + text + " ppm off the host clock");
+    }
+  }
+
   // With no stream running or the lock held: the batcher is ours.
   void fillSilence() override {
     batcher_->fillSilenceUntil(hostTimeNow().value - silenceLagNanoseconds);
@@ -327,7 +346,7 @@ private:
       pa_stream_drop(stream);
       if (batcher_->hasWholeFrames() && leadKnown_) {
         lastRead_ = hostTimeNow().value;
-        batcher_->stamp(lastRead_ + monitorLead_);
+        batcher_->stamp(lastRead_ + leadNanoseconds_);
       }
       if (awaitingSound_) {
         connection_->signal();
@@ -347,7 +366,8 @@ private:
   std::string sourceName_;
   std::shared_ptr<Connection> connection_;
   std::optional<std::uint32_t> monitoredSink_;
-  std::atomic<std::int64_t> monitorLead_{0};
+  MonitorLead monitorLead_;
+  std::atomic<std::int64_t> leadNanoseconds_{0};
   std::atomic<bool> lost_{false};
 
   // Touched on the main loop's thread with its lock held while a stream

@@ -82,18 +82,19 @@ std::optional<SourceDescription> findSource(const Connection& connection, const 
   return query.sources.front();
 }
 
-std::int64_t sinkLatencyNanoseconds(const Connection& connection, std::uint32_t sinkIndex) {
-  pa_usec_t latency = 0;
+SinkLatency sinkLatency(const Connection& connection, std::uint32_t sinkIndex) {
+  SinkLatency latency;
   const Connection::Lock lock(connection);
   const bool answered = connection.await(
       pa_context_get_sink_info_by_index(
           connection.context(), sinkIndex,
           [](pa_context*, const pa_sink_info* info, int endOfList, void* userdata) {
             if (endOfList == 0 && info != nullptr) {
-              // The configured latency is what the sink renders ahead; a
-              // sink without dynamic latency reports only its current one.
-              *static_cast<pa_usec_t*>(userdata) =
-                  info->configured_latency != 0 ? info->configured_latency : info->latency;
+              auto& answer = *static_cast<SinkLatency*>(userdata);
+              answer.current = static_cast<std::int64_t>(info->latency) * 1000;
+              if ((info->flags & PA_SINK_DYNAMIC_LATENCY) != 0) {
+                answer.configured = static_cast<std::int64_t>(info->configured_latency) * 1000;
+              }
             }
           },
           &latency),
@@ -101,7 +102,7 @@ std::int64_t sinkLatencyNanoseconds(const Connection& connection, std::uint32_t 
   if (!answered && pa_context_errno(connection.context()) != PA_ERR_NOENTITY) {
     throwUnanswered(connection, "a sink query");
   }
-  return static_cast<std::int64_t>(latency) * 1000;
+  return latency;
 }
 
 std::string defaultSinkMonitorName(const Connection& connection) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Linux/Pulse/MonitorLead.h"
 #include "Platform/Linux/Pulse/PulseConnection.h"
 
 #include <pulse/channelmap.h>
@@ -38,11 +39,10 @@ std::vector<SourceDescription> listSources(const Connection& connection);
 // Platform::Error when the server does not answer.
 std::optional<SourceDescription> findSource(const Connection& connection, const std::string& name);
 
-// How far ahead of playing it a sink hands its sound to its monitor: a sink
-// renders up to its latency in advance, and the monitor hears it then. Zero
-// when the sink is gone. Throws Platform::Error when the server does not
-// answer.
-std::int64_t sinkLatencyNanoseconds(const Connection& connection, std::uint32_t sinkIndex);
+// How long the sound a sink renders takes to be played (MonitorLead makes a
+// monitor's lead of it); zeros when the sink is gone. Throws Platform::Error
+// when the server does not answer.
+SinkLatency sinkLatency(const Connection& connection, std::uint32_t sinkIndex);
 
 // The name of the default sink's monitor source. Throws Platform::Error when
 // the server has no default sink or does not answer.

@@ -70,6 +70,7 @@ void SourceReconnection::tend(Clock::time_point now) {
     return;
   }
   capture_.fillStall();
+  capture_.reportClock();
   if (followsDefaultSink_ && now >= nextDefaultCheck_) {
     nextDefaultCheck_ = now + defaultSinkCheckPeriod;
     if (capture_.defaultSinkMoved()) {

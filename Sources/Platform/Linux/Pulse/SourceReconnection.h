@@ -9,8 +9,9 @@
 // The watcher of an audio capture: it keeps the capture's source recorded
 // while the source comes and goes. A lost stream is closed and silence
 // stands in while the source is away, with an attempt to record again every
-// so often; a stream that delivers nothing is filled with silence; system
-// audio follows the default sink to whichever sink is the default now.
+// so often; a stream that delivers nothing is filled with silence, and one
+// that does has its clock told; system audio follows the default sink to whichever sink is the
+// default now.
 //
 // Thread contract: start() and stop() from the capture's owner; wake() from
 // any thread (a stream's state callback). Every call into the Capture comes
@@ -36,6 +37,8 @@ public:
     virtual void fillSilence() = 0;
     // Silence while the open stream has delivered nothing for too long.
     virtual void fillStall() = 0;
+    // Says how the open stream's clock runs, when there is news of it.
+    virtual void reportClock() = 0;
     // Whether the default sink is another one than the one recorded.
     virtual bool defaultSinkMoved() = 0;
     // Streams joining or leaving a sink change its latency.

@@ -7,6 +7,7 @@
 #include "Platform/Linux/Wayland/ScreenCastPortal.h"
 #include "Platform/Linux/Wayland/ScreenCastSource.h"
 #include "Platform/Linux/Wayland/WaylandService.h"
+#include "Platform/Log.h"
 
 #include <thread>
 
@@ -72,6 +73,13 @@ std::shared_ptr<SCStream> makeCastStream(const std::shared_ptr<AudioCaptureFacto
       std::this_thread::sleep_for(compositorCatchUp);
     }
     Wayland::ScreenCastGrant grant = Wayland::requestScreenCast(asked, stop);
+    if (!quietly && !grant.restoreToken) {
+      // A meeting app starts recordings by itself: its user should know
+      // that each will need them.
+      Platform::log(LogLevel::warning,
+                    "The desktop did not let the pick be remembered: it will ask again at the "
+                    "next recording");
+    }
     // Each token serves once: the new one replaces it, or none forgets it.
     tokens->store(grant.restoreToken);
     return Wayland::Cast{std::move(grant.lease),
