@@ -21,7 +21,8 @@ Error Error::couldNotAddInput(std::string inputName) {
   return Error(Kind::couldNotAddInput, std::move(inputName));
 }
 Error Error::couldNotStartStream(Underlying underlying) {
-  return Error(Kind::couldNotStartStream, {}, std::move(underlying));
+  const Cause cause = underlying ? failureCause(*underlying) : Cause::other;
+  return Error(Kind::couldNotStartStream, {}, std::move(underlying), {}, false, cause);
 }
 Error Error::microphoneNotFound(std::string microphoneID) {
   return Error(Kind::microphoneNotFound, std::move(microphoneID));

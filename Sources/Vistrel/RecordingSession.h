@@ -55,8 +55,8 @@ public:
   RecordingSession& operator=(const RecordingSession&) = delete;
 
   // Returns once the first usable sample has started the file; throws Error.
-  // A failure after capture set-up began is first cleaned up and reported to
-  // onError.
+  // A failure after capture set-up began is first cleaned up; it reaches the
+  // caller through the throw alone.
   void start(Target target, const RecordingOptions& options);
   enum class StopOutcome { finished, cancelledStart };
   // Throws the error recorded while recording, or the writer's failure to
@@ -110,8 +110,7 @@ private:
   // content, the configuration, the target and the stream with its outputs.
   void prepareStream(Target target, const RecordingOptions& options);
   void startCaptureAndWait(Target target, const RecordingOptions& options);
-  // Cleans up after a failure once capture set-up began, reports it unless a
-  // stop cancelled the start, and throws it.
+  // Cleans up after a failure once capture set-up began, and throws it.
   [[noreturn]] void failStart(const Error& error);
 
   // Writer set-up (RecordingSessionWriter.cpp).

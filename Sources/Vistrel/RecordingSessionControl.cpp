@@ -306,6 +306,9 @@ void RecordingSession::recordError(const Error& error) {
   }
   Platform::log(Platform::LogLevel::error,
                 "Recording ended: " + cause + " The file keeps what was recorded.");
+  // The file is finished at once, with everything up to the failure; before
+  // the callback, so that a stop() it calls, which waits for that, returns.
+  Platform::startTask([self = shared_from_this()] { self->cleanUp(); });
   if (onError) {
     try {
       onError(error);
@@ -314,8 +317,6 @@ void RecordingSession::recordError(const Error& error) {
                     "The error callback failed: " + Platform::describe(thrown));
     }
   }
-  // The file is finished at once, with everything up to the failure.
-  Platform::startTask([self = shared_from_this()] { self->cleanUp(); });
 }
 
 void RecordingSession::streamDidStopWithError(Platform::SCStream& /*stream*/,

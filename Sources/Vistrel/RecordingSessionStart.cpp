@@ -212,24 +212,12 @@ void RecordingSession::startCaptureAndWait(Target target, const RecordingOptions
 }
 
 void RecordingSession::failStart(const Error& error) {
-  bool isCancelled = false;
   {
     Lock lock(mutex_);
-    isCancelled = state_ == State::abandoning;
     transition(State::abandoning);
   }
   cleanUp(); // a failure to finish is moot: the start failed anyway
-  ErrorCallback onError;
-  {
-    Lock lock(mutex_);
-    // A start cancelled by its caller's stop is no failure to report.
-    if (!isCancelled) {
-      onError = onError_;
-    }
-  }
-  if (onError) {
-    onError(error);
-  }
+  // The caller learns of it from the throw alone, not also from onError.
   throw error;
 }
 

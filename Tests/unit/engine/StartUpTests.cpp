@@ -139,8 +139,7 @@ TEST_F(StartUpTest, ContainerAndCodecTable) {
     const std::size_t writersBefore = platform.writers().size();
     reported.clear();
     const Error error = startFailure(testCase.target, RecordingOptions(options));
-    ASSERT_EQ(reported.size(), 1U) << testCase.destination;
-    EXPECT_EQ(reported.front(), error.localizedDescription());
+    EXPECT_TRUE(reported.empty()) << testCase.destination << ": the throw alone reports it";
     if (platform.writers().size() > writersBefore) {
       EXPECT_EQ(error.localizedDescription(), "Could not start recording: capture refused");
       EXPECT_EQ(typeNames.at(platform.writers().back()->fileType()), testCase.expected)
@@ -151,7 +150,7 @@ TEST_F(StartUpTest, ContainerAndCodecTable) {
   }
 }
 
-TEST_F(StartUpTest, WriterSetUpFailuresAreCleanedUpAndReportedOnce) {
+TEST_F(StartUpTest, WriterSetUpFailuresAreCleanedUpAndOnlyThrown) {
   auto options = fields("/tmp/a.mov", "1");
   options.recordSystemAudio = true;
   options.microphoneDeviceID = "nobody";
@@ -181,8 +180,7 @@ TEST_F(StartUpTest, WriterSetUpFailuresAreCleanedUpAndReportedOnce) {
   platform.failAssetWriterCreation(Platform::makeError("W", 17, "File exists"));
   EXPECT_EQ(startFailure(Target::screen, RecordingOptions(options)).localizedDescription(),
             "Could not start recording: File exists");
-  EXPECT_EQ(reported.size(), 5U);
-  EXPECT_EQ(reported.back(), "Could not start recording: File exists");
+  EXPECT_TRUE(reported.empty()) << "onError hears of no start failure";
 }
 
 TEST_F(StartUpTest, MicrophoneChannelCountsByRoute) {

@@ -130,6 +130,25 @@ TEST(ErrorCauses, PlatformCodesTellWhatAProgramCanDo) {
   const Error failure = Vistrel::recordingFailure(nullptr, FailureOrigin::writer, "unexplained");
   EXPECT_EQ(failure.localizedDescription(), "An unknown error has occurred: unexplained");
   EXPECT_EQ(Error::noPermissions().cause(), Cause::other);
+  // A start failure tells a cancelled pick and a taken or unwritable
+  // destination, also when nested.
+  const std::vector<std::pair<Error, Cause>> startFailures = {
+      {Error::couldNotStartStream(
+           system(Domain::screenCapture, Platform::userDeclinedScreenCaptureCode)),
+       Cause::pickCancelled},
+      {Error::couldNotStartStream(system(Domain::mediaWriting, EEXIST)), Cause::destinationExists},
+      {Error::couldNotStartStream(system(Domain::mediaWriting, ELOOP)), Cause::destinationExists},
+      {Error::couldNotStartStream(system(Domain::mediaWriting, EACCES)), Cause::outputNotWritable},
+      {Error::couldNotStartStream(std::make_shared<Error>(
+           Error::couldNotStartStream(system(Domain::mediaWriting, EEXIST)))),
+       Cause::destinationExists},
+      {Error::couldNotStartStream(std::make_shared<Error>(Error::couldNotAddInput("video"))),
+       Cause::other},
+      {Error::couldNotStartStream(), Cause::other},
+  };
+  for (const auto& [error, expected] : startFailures) {
+    EXPECT_EQ(error.cause(), expected) << error.what();
+  }
   // A writer may throw its failure while it takes a sample.
   try {
     throw Platform::SystemError(Domain::mediaWriting, -EIO, "Could not write the file");
