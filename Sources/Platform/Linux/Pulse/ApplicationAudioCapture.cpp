@@ -6,6 +6,7 @@
 #include "Platform/Linux/Pulse/MonitorLead.h"
 #include "Platform/Linux/Pulse/PulseConnection.h"
 #include "Platform/Linux/Pulse/PulseSources.h"
+#include "Platform/Linux/Pulse/RecordCadence.h"
 #include "Platform/Log.h"
 #include "Platform/ThreadSafety.h"
 
@@ -22,11 +23,6 @@ namespace Platform::Linux::Pulse {
 
 namespace {
 
-// As the system audio's record stream: what the server sends at a time, and
-// how much is gathered before it goes to the mix.
-constexpr pa_usec_t fragmentMicroseconds = 40'000;
-constexpr std::int64_t batchNanoseconds = 40'000'000;
-constexpr std::int64_t timelineToleranceNanoseconds = 15'000'000;
 // The mix is passed on this far behind the clock: a stream's buffer reaches
 // it a fragment and a batch after its first frame, later under load.
 constexpr std::int64_t mixDelayNanoseconds = 250'000'000;
