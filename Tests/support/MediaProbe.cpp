@@ -1,6 +1,9 @@
 #include "support/MediaProbe.h"
 
+#include "support/Subprocess.h"
+
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 
@@ -167,6 +170,19 @@ DecodedTrack decodeTrack(const std::string& path, int index) {
   av_frame_free(&frame);
   av_packet_free(&packet);
   return decoded;
+}
+
+std::string decodingErrors(const std::string& path) {
+  // Pictures keep the file's own times (-enc_time_base -1): on its default
+  // grid of the guessed frame rate, which for a file with a long still
+  // stretch is its average rate, frames closer than that grid would collide
+  // and ffmpeg would blame its own null output for it.
+  const RunResult result =
+      run({"/bin/sh", "-c",
+           "ffmpeg -nostdin -v error -i \"$0\" -map 0 -enc_time_base -1 -f null - 2>&1", path},
+          {}, std::chrono::seconds(60));
+  return result.status == 0 ? result.output
+                            : "status " + std::to_string(result.status) + ": " + result.output;
 }
 
 } // namespace TestSupport

@@ -60,15 +60,6 @@ protected:
     return true;
   }
 
-  // What a player that nobody here wrote says about the file: empty when it
-  // decodes every track without an error.
-  static std::string decodingErrors(const std::string& file) {
-    const auto result = TestSupport::run(
-        {"/bin/sh", "-c", "ffmpeg -nostdin -v error -i \"$0\" -f null - 2>&1", file}, {}, 60s);
-    return result.status == 0 ? result.output
-                              : "status " + std::to_string(result.status) + ": " + result.output;
-  }
-
   static double recordedSeconds(const std::string& file) {
     double end = 0;
     for (const auto& track : TestSupport::probeFile(file).tracks) {
@@ -84,7 +75,7 @@ protected:
                           std::chrono::milliseconds sayWithin, double minimumSeconds) const {
     ASSERT_TRUE(waitForErrorLine(sayWithin)) << "the failure is said at once";
     std::this_thread::sleep_for(1s);
-    EXPECT_EQ(decodingErrors(file), "");
+    EXPECT_EQ(TestSupport::decodingErrors(file), "");
     EXPECT_GT(recordedSeconds(file), minimumSeconds);
     helper.signal(SIGINT);
     expectInterruptLines(helper);
@@ -105,7 +96,7 @@ TEST_F(HelperFaults, TerminationAndHangUpFinishTheFileLikeAnInterrupt) {
     expectStarted(*helper, file);
     std::this_thread::sleep_for(2s);
     expectFinishedAfter(*helper, signalNumber);
-    EXPECT_EQ(decodingErrors(file), "") << strsignal(signalNumber);
+    EXPECT_EQ(TestSupport::decodingErrors(file), "") << strsignal(signalNumber);
     EXPECT_GT(recordedSeconds(file), 1.8) << "the last second is kept";
   }
 }
@@ -125,7 +116,7 @@ TEST_F(HelperFaults, LaterSignalsDuringTheStopNeitherCutItShortNorStopTwice) {
   EXPECT_EQ(line(*helper), "Finished recording:");
   EXPECT_EQ(helper->readAll(10s), "");
   EXPECT_EQ(helper->wait(20s), 0);
-  EXPECT_EQ(decodingErrors(file), "");
+  EXPECT_EQ(TestSupport::decodingErrors(file), "");
 }
 
 // Whether the process holds SIGINT off, blocked or handled. No program can
@@ -169,7 +160,7 @@ TEST_F(HelperFaults, InterruptFromTheFirstMomentNeverKillsAndLeavesNoEmptyFile) 
                           "Stopping recording...\nFinished recording:\n"),
               std::string::npos)
         << delay << " ms: " << output;
-    EXPECT_EQ(decodingErrors(file), "") << delay << " ms";
+    EXPECT_EQ(TestSupport::decodingErrors(file), "") << delay << " ms";
   }
 }
 
@@ -187,7 +178,7 @@ TEST_F(HelperFaults, DeathOfTheParentFinishesTheFile) {
   expectInterruptLines(parent);
   EXPECT_EQ(line(parent), "Finished recording:");
   EXPECT_EQ(parent.readAll(20s), "") << "the helper has ended";
-  EXPECT_EQ(decodingErrors(file), "");
+  EXPECT_EQ(TestSupport::decodingErrors(file), "");
   EXPECT_GT(recordedSeconds(file), 1.8);
 }
 
@@ -200,7 +191,7 @@ TEST_F(HelperFaults, ClosedStandardOutputDoesNotEndTheRecording) {
   std::this_thread::sleep_for(2s);
   helper->signal(SIGINT); // its lines now go nowhere
   EXPECT_EQ(helper->wait(20s), 0);
-  EXPECT_EQ(decodingErrors(file), "");
+  EXPECT_EQ(TestSupport::decodingErrors(file), "");
   EXPECT_GT(recordedSeconds(file), 1.8);
 }
 
@@ -259,7 +250,7 @@ TEST_F(HelperFaults, KillSoonAfterStartKeepsAFileThatDecodes) {
     std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     helper->signal(SIGKILL);
     EXPECT_EQ(helper->wait(10s), -SIGKILL);
-    EXPECT_EQ(decodingErrors(file), "") << delay << " ms";
+    EXPECT_EQ(TestSupport::decodingErrors(file), "") << delay << " ms";
     EXPECT_GT(recordedSeconds(file), 0.0) << delay << " ms: the first second is kept";
   }
 }
@@ -292,7 +283,7 @@ TEST_F(HelperUnderWindowManager, MinimizedWindowStartsAtOnceBlackThenShowsItself
   std::this_thread::sleep_for(1500ms);
   expectFinishedAfterInterrupt(*helper);
 
-  EXPECT_EQ(decodingErrors(file), "");
+  EXPECT_EQ(TestSupport::decodingErrors(file), "");
   const auto info = TestSupport::probeFile(file);
   ASSERT_EQ(info.tracks.size(), 3U) << "system audio, microphone and the window";
   const auto& video = info.tracks[2];

@@ -67,13 +67,6 @@ std::vector<std::string> boxTypes(const std::string& path) {
   return boxTypes(bytes, 0, bytes.size());
 }
 
-// What ffmpeg says while decoding every track: empty when all is well.
-std::string decodingErrors(const std::string& path) {
-  const RunResult result = run(
-      {"/bin/sh", "-c", "ffmpeg -nostdin -v error -i \"$0\" -map 0 -f null - 2>&1", path}, {}, 60s);
-  return result.status == 0 ? result.output : "status " + std::to_string(result.status);
-}
-
 std::string tool(const std::string& command, const std::string& path) {
   return run({"/bin/sh", "-c", command + " \"$0\" 2>&1", path}, {}, 60s).output;
 }
