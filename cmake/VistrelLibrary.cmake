@@ -28,6 +28,13 @@ set_target_properties(vistrel PROPERTIES
   EXPORT_NAME Vistrel
   VERSION ${PROJECT_VERSION}
   SOVERSION ${PROJECT_VERSION_MAJOR})
+if(BUILD_SHARED_LIBS)
+  # Hidden visibility leaves out what we compile; the version script also
+  # what the parts instantiate from header-only libraries.
+  set(vistrel_version_script ${CMAKE_CURRENT_LIST_DIR}/vistrel.map)
+  target_link_options(vistrel PRIVATE LINKER:--version-script=${vistrel_version_script})
+  set_property(TARGET vistrel APPEND PROPERTY LINK_DEPENDS ${vistrel_version_script})
+endif()
 
 # Vistrel/Export.h: VISTREL_EXPORT marks the public API of a shared build.
 set(vistrel_generated_include ${PROJECT_BINARY_DIR}/include)
@@ -58,13 +65,15 @@ if(NOT VISTREL_INSTALL)
 endif()
 
 set(vistrel_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Vistrel)
+# Everything of the library is its one install component, `library`.
 install(TARGETS vistrel EXPORT VistrelTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT library)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/Vistrel ${vistrel_generated_include}/Vistrel
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(EXPORT VistrelTargets NAMESPACE Vistrel:: DESTINATION ${vistrel_cmake_dir})
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT library)
+install(EXPORT VistrelTargets NAMESPACE Vistrel:: DESTINATION ${vistrel_cmake_dir}
+  COMPONENT library)
 
 if(BUILD_SHARED_LIBS)
   set(vistrel_is_static FALSE)
@@ -78,7 +87,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/VistrelConfigVersion.cmak
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/VistrelConfig.cmake
   ${PROJECT_BINARY_DIR}/VistrelConfigVersion.cmake
-  DESTINATION ${vistrel_cmake_dir})
+  DESTINATION ${vistrel_cmake_dir} COMPONENT library)
 
 # A static library hands its dependencies to the program that links it; a
 # shared one keeps them to itself. They are listed as plain libraries, not as
@@ -112,4 +121,5 @@ file(RELATIVE_PATH vistrel_pc_prefix_from_pcfiledir
   /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 string(REGEX REPLACE "/$" "" vistrel_pc_prefix_from_pcfiledir ${vistrel_pc_prefix_from_pcfiledir})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/vistrel.pc.in ${PROJECT_BINARY_DIR}/vistrel.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/vistrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/vistrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+  COMPONENT library)

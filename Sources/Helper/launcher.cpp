@@ -1,5 +1,5 @@
 // The executable the parent application spawns. It blocks SIGINT, SIGTERM and
-// SIGHUP, then replaces itself with the helper proper beside it: the
+// SIGHUP, then replaces itself with the helper proper: the
 // recording program for "start", the program that lists and asks for every
 // other command, which loads a few libraries instead of the hundred-odd a
 // recording needs. Loading those takes tens of milliseconds, during which a
@@ -62,27 +62,50 @@ bool isRecordingCommand(const char* word) {
   return true;
 }
 
-// The program of `command` (null when there is none) lives beside this
-// executable; false when its path does not fit.
-bool helperPath(const char* command, char (&path)[pathCapacity]) {
-  const bool recording = command != nullptr && isRecordingCommand(command);
-  const char* const programName = recording ? recordingProgramName : queryProgramName;
-  const std::size_t nameSize = recording ? sizeof recordingProgramName : sizeof queryProgramName;
-  const long length =
-      systemCall(__NR_readlinkat, AT_FDCWD, reinterpret_cast<long>("/proc/self/exe"),
-                 reinterpret_cast<long>(path), pathCapacity);
-  if (length <= 0 || static_cast<std::size_t>(length) >= pathCapacity) {
-    return false;
+// Where the helper's programs are, relative to this executable's folder:
+// installed, in their own folder (bin/ and libexec/tarsel-helper/, so that
+// the tree moves as a whole); in a build tree, beside it.
+constexpr const char* programFolders[] = {TARSEL_HELPER_INSTALLED_PROGRAM_FOLDER, ""};
+
+std::size_t length(const char* text) {
+  std::size_t size = 0;
+  while (text[size] != '\0') {
+    ++size;
   }
-  std::size_t end = static_cast<std::size_t>(length);
+  return size;
+}
+
+// The folder of this executable, with its final '/', as the start of
+// `path`: its length, or 0 when it cannot be read or does not fit.
+std::size_t ownFolder(char (&path)[pathCapacity]) {
+  const long size = systemCall(__NR_readlinkat, AT_FDCWD, reinterpret_cast<long>("/proc/self/exe"),
+                               reinterpret_cast<long>(path), pathCapacity);
+  if (size <= 0 || static_cast<std::size_t>(size) >= pathCapacity) {
+    return 0;
+  }
+  std::size_t end = static_cast<std::size_t>(size);
   while (end > 0 && path[end - 1] != '/') {
     --end;
   }
-  if (end == 0 || end + nameSize > pathCapacity) {
+  return end;
+}
+
+// Appends `folder` and the program of `command` (null when there is none)
+// to the first `start` characters of `path`; false when it does not fit.
+bool programPath(std::size_t start, const char* folder, const char* command,
+                 char (&path)[pathCapacity]) {
+  const bool recording = command != nullptr && isRecordingCommand(command);
+  const char* const programName = recording ? recordingProgramName : queryProgramName;
+  const std::size_t folderSize = length(folder);
+  const std::size_t nameSize = length(programName) + 1;
+  if (start + folderSize + nameSize > pathCapacity) {
     return false;
   }
+  for (std::size_t index = 0; index < folderSize; ++index) {
+    path[start + index] = folder[index];
+  }
   for (std::size_t index = 0; index < nameSize; ++index) {
-    path[end + index] = programName[index];
+    path[start + folderSize + index] = programName[index];
   }
   return true;
 }
@@ -90,11 +113,7 @@ bool helperPath(const char* command, char (&path)[pathCapacity]) {
 [[noreturn]] void fail(const char* path) {
   static constexpr char message[] = "tarsel-helper: cannot run ";
   systemCall(__NR_write, 2, reinterpret_cast<long>(message), sizeof message - 1);
-  std::size_t length = 0;
-  while (path[length] != '\0') {
-    ++length;
-  }
-  systemCall(__NR_write, 2, reinterpret_cast<long>(path), static_cast<long>(length));
+  systemCall(__NR_write, 2, reinterpret_cast<long>(path), static_cast<long>(length(path)));
   systemCall(__NR_write, 2, reinterpret_cast<long>("\n"), 1);
   systemCall(__NR_exit_group, 1, 0, 0);
   __builtin_unreachable();
@@ -109,11 +128,18 @@ extern "C" [[noreturn]] void launch(long* stack) {
   char** const arguments = reinterpret_cast<char**>(stack + 1);
   char** const environment = arguments + stack[0] + 1;
   char path[pathCapacity];
-  if (!helperPath(stack[0] > 1 ? arguments[1] : nullptr, path)) {
+  const std::size_t folderEnd = ownFolder(path);
+  if (folderEnd == 0) {
     fail("/proc/self/exe");
   }
-  systemCall(__NR_execve, reinterpret_cast<long>(path), reinterpret_cast<long>(arguments),
-             reinterpret_cast<long>(environment));
+  for (const char* folder : programFolders) {
+    if (!programPath(folderEnd, folder, stack[0] > 1 ? arguments[1] : nullptr, path)) {
+      fail("/proc/self/exe");
+    }
+    // Returns only when that program cannot run: the next folder may hold it.
+    systemCall(__NR_execve, reinterpret_cast<long>(path), reinterpret_cast<long>(arguments),
+               reinterpret_cast<long>(environment));
+  }
   fail(path);
 }
 

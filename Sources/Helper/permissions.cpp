@@ -51,12 +51,12 @@ namespace Permissions {
 
 namespace {
 
-void openSettingsLink(const char* link) {
+void openSettingsLink(std::string_view link) {
   if (!formsURL(link)) {
     return;
   }
   // Whether a settings page opened is not the caller's concern.
-  static_cast<void>(Platform::system().openURL(link));
+  static_cast<void>(Platform::system().openURL(std::string(link)));
 }
 
 } // namespace
@@ -83,7 +83,7 @@ bool requestMicrophoneAccess() {
 }
 
 void openMicrophoneSettings() {
-  openSettingsLink(microphoneSettingsLink);
+  openSettingsLink(Platform::microphoneSettingsLink);
 }
 
 bool isScreenRecordingAllowed() {
@@ -95,7 +95,7 @@ bool requestScreenRecordingAccess() {
 }
 
 void openScreenRecordingSettings() {
-  openSettingsLink(screenRecordingSettingsLink);
+  openSettingsLink(Platform::screenRecordingSettingsLink);
 }
 
 bool formsURL(std::string_view text) {

@@ -20,11 +20,6 @@ std::string caseName(TCCStatus status);
 
 namespace Permissions {
 
-inline constexpr const char* microphoneSettingsLink =
-    "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone";
-inline constexpr const char* screenRecordingSettingsLink =
-    "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture";
-
 TCCStatus isMicrophoneAllowed();
 // Blocks until the platform has answered.
 bool requestMicrophoneAccess();

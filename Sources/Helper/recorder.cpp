@@ -9,6 +9,9 @@
 #include "Platform/Error.h"
 #include "Vistrel/Devices.h"
 
+#include <cstdlib>
+#include <string_view>
+
 namespace App {
 
 namespace {
@@ -22,6 +25,20 @@ void printJSONArray(const std::vector<JSONObject>& objects) {
     exitProcess(1);
   }
   print(text);
+}
+
+// The parent application's audio choices, from the environment: what the
+// system audio holds (TARSEL_SYSTEM_AUDIO, "all" when unset) and whether the
+// microphone's echo is cancelled (TARSEL_ECHO_CANCELLATION=1). Throws
+// Vistrel::Error for a system audio it does not know.
+Vistrel::SystemAudio systemAudioChoice() {
+  const char* value = std::getenv("TARSEL_SYSTEM_AUDIO");
+  return value == nullptr ? Vistrel::SystemAudio::all : Vistrel::SystemAudio::fromRawValue(value);
+}
+
+bool echoCancellationChoice() {
+  const char* value = std::getenv("TARSEL_ECHO_CANCELLATION");
+  return value != nullptr && std::string_view(value) == "1";
 }
 
 } // namespace
@@ -61,16 +78,18 @@ void startRecording(const std::string& screenId, const std::optional<std::string
                     const std::string& fullFilePath) {
   print({"File path:", fileURLText(fullFilePath)});
   const std::shared_ptr<Vistrel::Recorder> recorder = tarsel_helper::recorder;
-  const Vistrel::RecordingOptions options({
-      .destination = fullFilePath,
-      .targetID = std::optional<std::string>(screenId),
-      .framesPerSecond = 24,
-      .cropRect = std::nullopt,
-      .losslessAudio = true,
-      .recordSystemAudio = true,
-      .microphoneDeviceID = std::optional<std::string>(mic.value_or("BuiltInMicrophoneDevice")),
-  });
   try {
+    const Vistrel::RecordingOptions options({
+        .destination = fullFilePath,
+        .targetID = std::optional<std::string>(screenId),
+        .framesPerSecond = 24,
+        .cropRect = std::nullopt,
+        .losslessAudio = true,
+        .recordSystemAudio = true,
+        .microphoneDeviceID = std::optional<std::string>(mic.value_or("BuiltInMicrophoneDevice")),
+        .systemAudio = systemAudioChoice(),
+        .echoCancellation = echoCancellationChoice(),
+    });
     recorder->start(Vistrel::Target::window, options);
   } catch (const Vistrel::Error& error) {
     print({"Vistrel Error:", error.localizedDescription()});

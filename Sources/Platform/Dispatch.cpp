@@ -9,8 +9,12 @@
 #include <asio/strand.hpp>
 #include <asio/thread_pool.hpp>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <list>
 #include <thread>
+#include <utility>
 #include <variant>
 
 namespace Platform {
@@ -113,8 +117,94 @@ void runMainQueueUntil(const std::function<bool()>& done) {
   }
 }
 
+namespace {
+
+// The threads of the tasks, joined once they are done: a task's thread never
+// joins itself, and whatever ends the process waits for the last ones.
+class TaskThreads {
+public:
+  TaskThreads() = default;
+  TaskThreads(const TaskThreads&) = delete;
+  TaskThreads& operator=(const TaskThreads&) = delete;
+  ~TaskThreads() {
+    std::list<Task> remaining;
+    {
+      std::lock_guard lock(mutex_);
+      remaining = std::move(tasks_);
+    }
+    for (Task& task : remaining) {
+      task.thread.join();
+    }
+  }
+
+  void start(std::function<void()> work) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::list<Task> finished;
+    std::unique_lock lock(mutex_);
+    for (auto task = tasks_.begin(); task != tasks_.end();) {
+      const auto next = std::next(task);
+      if (*task->done) {
+        finished.splice(finished.end(), tasks_, task);
+      }
+      task = next;
+    }
+    tasks_.push_back({std::thread([work = contained(std::move(work)), done]() mutable {
+                        // Done only once what the work holds is let go too: that may
+                        // wait as well, and a join must not.
+                        std::exchange(work, {})();
+                        *done = true;
+                      }),
+                      done});
+    lock.unlock();
+    for (Task& task : finished) {
+      task.thread.join(); // at most the last instructions of its thread
+    }
+  }
+
+private:
+  struct Task {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::mutex mutex_;
+  std::list<Task> tasks_;
+};
+
+TaskThreads& taskThreads() {
+  static TaskThreads threads;
+  return threads;
+}
+
+} // namespace
+
 void startTask(std::function<void()> work) {
-  std::thread(contained(std::move(work))).detach();
+  taskThreads().start(std::move(work));
+}
+
+std::vector<bool> runTasksWithin(std::vector<std::function<void()>> work,
+                                 std::chrono::milliseconds patience) {
+  std::vector<std::shared_ptr<OneShot<Done>>> endings;
+  for (auto& piece : work) {
+    const auto ended = endings.emplace_back(std::make_shared<OneShot<Done>>());
+    startTask([piece = std::move(piece), ended] {
+      try {
+        piece();
+      } catch (...) {
+        ended->complete({});
+        throw; // logged like any task's failure
+      }
+      ended->complete({});
+    });
+  }
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  std::vector<bool> inTime;
+  for (const auto& ended : endings) {
+    inTime.push_back(ended
+                         ->waitFor(std::max(deadline - std::chrono::steady_clock::now(),
+                                            std::chrono::steady_clock::duration::zero()))
+                         .has_value());
+  }
+  return inTime;
 }
 
 } // namespace Platform

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Platform {
 
@@ -99,7 +100,16 @@ struct Done {};
 namespace Platform {
 
 // Starts an asynchronous task on a thread of its own: for work that awaits
-// (blocks) and so must not hold a queue's thread.
+// (blocks) and so must not hold a queue's thread. The process owns the
+// thread: finished tasks are joined as later ones start, the rest when the
+// process ends normally (an exit that skips that leaves them be).
 void startTask(std::function<void()> work);
+
+// Runs each piece of `work` as a task of its own, side by side, and waits
+// for them at most `patience` in all: which of them ended in time. Work that
+// did not goes on, owned like any task, so it must keep alive what it uses:
+// for calls that may wait on another process.
+std::vector<bool> runTasksWithin(std::vector<std::function<void()>> work,
+                                 std::chrono::milliseconds patience);
 
 } // namespace Platform

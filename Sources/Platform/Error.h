@@ -7,8 +7,9 @@
 
 namespace Platform {
 
-// The root of every error that crosses the platform layer. Engine errors derive
-// from it too, so that one can carry another as its underlying cause.
+// The root of every error that crosses the platform layer. The engine's own
+// error is not one (it is the public API's, a std::exception); it carries a
+// platform error as its underlying cause.
 class Error : public std::exception {
 public:
   // The human-readable text the platform attaches to the error.

@@ -69,6 +69,9 @@ public:
   // delivers (a connection's video minimum frame duration); frames a device
   // sends sooner are left out. Invalid, as it starts, takes every frame.
   virtual void setMinFrameDuration(CMTime duration) = 0;
+  // For an audio data output: the sound is cleaned of what the speakers play
+  // (voice processing), or, off as it starts, delivered as the device hears.
+  virtual void setCancelsEcho(bool cancelsEcho) = 0;
 };
 
 using CaptureOutputRef = std::shared_ptr<AVCaptureOutput>;

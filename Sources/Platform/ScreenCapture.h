@@ -80,6 +80,9 @@ struct SCStreamConfiguration {
   bool showsCursor = true;
   bool showMouseClicks = false;
   bool capturesAudio = false;
+  // The audio is only what the filtered window's application plays; where
+  // the content names no application, everything the desktop plays.
+  bool capturesApplicationAudioOnly = false;
   bool captureMicrophone = false;
   std::optional<std::string> microphoneCaptureDeviceID;
   std::optional<CGRect> sourceRect; // points, display streams only

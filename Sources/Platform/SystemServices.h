@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // Operating-system services: the capabilities that choose behaviour,
 // permissions, opening URLs, bundles, and the activity that keeps the machine
@@ -44,6 +45,14 @@ struct Bundle {
 
 // Activity option that keeps the system from idle sleep.
 inline constexpr std::uint64_t NSActivityIdleSystemSleepDisabled = 1ULL << 20;
+
+// The settings pages where the user grants the microphone and screen
+// recording, as the front end opens them with openURL; a platform maps them
+// to its own settings.
+inline constexpr std::string_view microphoneSettingsLink =
+    "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone";
+inline constexpr std::string_view screenRecordingSettingsLink =
+    "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture";
 
 // A held process activity; ending it is destroying the token.
 class ActivityToken {

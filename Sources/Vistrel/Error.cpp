@@ -21,7 +21,8 @@ Error Error::couldNotAddInput(std::string inputName) {
   return Error(Kind::couldNotAddInput, std::move(inputName));
 }
 Error Error::couldNotStartStream(Underlying underlying) {
-  return Error(Kind::couldNotStartStream, {}, std::move(underlying));
+  const Cause cause = underlying ? failureCause(*underlying) : Cause::other;
+  return Error(Kind::couldNotStartStream, {}, std::move(underlying), {}, false, cause);
 }
 Error Error::microphoneNotFound(std::string microphoneID) {
   return Error(Kind::microphoneNotFound, std::move(microphoneID));
@@ -52,6 +53,9 @@ Error Error::noPermissions() {
 }
 Error Error::unsupportedVideoCodec() {
   return Error(Kind::unsupportedVideoCodec);
+}
+Error Error::unsupportedSystemAudio(std::string name) {
+  return Error(Kind::unsupportedSystemAudio, std::move(name));
 }
 
 std::string Error::composeDescription() const {
@@ -90,6 +94,8 @@ std::string Error::composeDescription() const {
     return "Missing screen capture permissions.";
   case Kind::unsupportedVideoCodec:
     return "VideoCodec not supported.";
+  case Kind::unsupportedSystemAudio:
+    return "System audio " + text_ + " not supported. Use all or application.";
   }
   return {};
 }

@@ -19,6 +19,8 @@ Cause screenCaptureCause(std::int64_t code) {
     return Cause::targetGone;
   case Platform::displayConnectionLostCode:
     return Cause::serverLost;
+  case Platform::userDeclinedScreenCaptureCode:
+    return Cause::pickCancelled; // the picker's answer; a refused listing is noPermissions
   default:
     return Cause::other;
   }
@@ -41,6 +43,9 @@ Cause mediaCaptureCause(std::int64_t code) {
 // The errno values that say the file system would not take the file.
 Cause mediaWritingCause(std::int64_t code) {
   switch (std::llabs(code)) {
+  case EEXIST:
+  case ELOOP: // a link has the name: it is not followed, so it is taken
+    return Cause::destinationExists;
   case ENOSPC:
   case EDQUOT:
   case EFBIG:
@@ -59,6 +64,9 @@ Cause mediaWritingCause(std::int64_t code) {
 } // namespace
 
 Error::Cause failureCause(const std::exception& error) {
+  if (const auto* nested = dynamic_cast<const Error*>(&error)) {
+    return nested->cause();
+  }
   const auto* system = dynamic_cast<const Platform::SystemError*>(&error);
   if (system == nullptr) {
     return Cause::other;

@@ -11,8 +11,8 @@ namespace Vistrel {
 // platform errors mean when their codes say nothing more specific.
 enum class FailureOrigin { stream, captureSession, writer };
 
-// What a platform error's domain and code say about a failure; `other`
-// for any other error.
+// What a platform error's domain and code say about a failure, or the cause
+// an engine error carries; `other` for any other error.
 Error::Cause failureCause(const std::exception& error);
 
 // The failure of a recording, as the error a program switches on: unknown,

@@ -6,6 +6,9 @@
 #include "Platform/Platform.h"
 
 #include <algorithm>
+#include <functional>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
 // Pause, resume, stop, clean-up and the recording of failures: the
@@ -27,7 +30,7 @@ void RecordingSession::pause() {
   const CMTime instant = Platform::system().hostTime();
   Lock lock(mutex_);
   if (state_ == State::recording || state_ == State::resuming) {
-    state_ = State::paused;
+    transition(State::paused);
     timeline_.pause(instant);
   }
 }
@@ -39,7 +42,20 @@ bool RecordingSession::isPaused() const {
 
 bool RecordingSession::hasStarted() const {
   Lock lock(mutex_);
-  return state_ != State::idle && state_ != State::starting && state_ != State::abandoning;
+  return state_ != State::idle && !isStarting() && state_ != State::startFailed &&
+         state_ != State::abandoning;
+}
+
+void RecordingSession::transition(State to) {
+  if (!mayChange(state_, to)) {
+    throw std::logic_error("The recording cannot change from state " +
+                           std::to_string(static_cast<int>(state_)) + " to " +
+                           std::to_string(static_cast<int>(to)));
+  }
+  if (state_ == State::startingWriter) {
+    writerStarted_.notify_all();
+  }
+  state_ = to;
 }
 
 void RecordingSession::setOnError(ErrorCallback onError) {
@@ -53,7 +69,7 @@ void RecordingSession::resume() {
     Lock lock(mutex_);
     endResumeWait(); // the resume this one replaces returns now
     if (state_ == State::recording || state_ == State::paused || state_ == State::resuming) {
-      state_ = State::resuming;
+      transition(State::resuming);
       resumeContinuation_ = wait;
     } else {
       wait->complete({}); // no sample will ever come
@@ -74,18 +90,22 @@ RecordingSession::StopOutcome RecordingSession::stop() {
   // still reach it.
   const CMTime instant = Platform::system().hostTime();
   Lock lock(mutex_);
+  awaitWriterStart(lock); // a recording, or a start that failed
   switch (state_) {
   case State::idle:
   case State::starting:
+  case State::startingStream:
+  case State::startFailed:
   case State::abandoning: {
     // The start gives up and fails, and says so only to its caller.
-    state_ = State::abandoning;
+    const std::shared_ptr<Platform::SCStream> starting =
+        state_ == State::startingStream ? stream_ : nullptr;
+    transition(State::abandoning);
     if (continuation_) {
       completeStartWait(stoppedBeforeStart());
-    } else if (!startFailure_) {
-      startFailure_ = stoppedBeforeStart();
+    } else if (!error_) {
+      error_ = stoppedBeforeStart();
     }
-    const std::shared_ptr<Platform::SCStream> starting = isStreamStarting_ ? stream_ : nullptr;
     lock.unlock();
     if (starting) {
       stopStream(*starting);
@@ -94,10 +114,11 @@ RecordingSession::StopOutcome RecordingSession::stop() {
     waitUntilEnded(lock);
     return StopOutcome::cancelledStart;
   }
+  case State::startingWriter: // awaited above
   case State::recording:
   case State::paused:
   case State::resuming:
-    state_ = State::stopping;
+    transition(State::stopping);
     stopInstant_ = instant;
     lock.unlock();
     if (std::optional<Error> failure = cleanUp()) {
@@ -120,8 +141,14 @@ RecordingSession::StopOutcome RecordingSession::stop() {
 }
 
 void RecordingSession::waitUntilEnded(Lock& lock) {
+  const auto deadline = std::chrono::steady_clock::now() + endPatience;
   while (state_ != State::ended) {
-    lock.wait(ended_);
+    if (std::chrono::steady_clock::now() >= deadline) {
+      Platform::log(Platform::LogLevel::warning,
+                    "The recording did not end in time; the stop returns without it.");
+      return;
+    }
+    lock.waitUntil(ended_, deadline);
   }
 }
 
@@ -136,9 +163,9 @@ std::optional<Error> RecordingSession::cleanUp() {
     Lock lock(mutex_);
     finishesFile = state_ == State::stopping || state_ == State::failing;
     endResumeWait();
-    if (std::exchange(isStreamRecording_, false)) {
-      stream = stream_;
-    }
+    // Also one that stopped itself or never started: stopping it again
+    // changes nothing.
+    stream = stream_;
     microphoneSession = microphoneCaptureSession_;
     deviceSession = externalDeviceCaptureSession_;
     writer = assetWriter_;
@@ -146,20 +173,13 @@ std::optional<Error> RecordingSession::cleanUp() {
   }
   activity.reset();
 
-  if (stream) {
-    stopStream(*stream);
-  }
-  for (const auto& session : {microphoneSession, deviceSession}) {
-    if (session && session->isRunning()) {
-      session->stopRunning();
-    }
-  }
+  stopSources(stream, microphoneSession, deviceSession);
   if (finishesFile && writer && writer->status() == Platform::AVAssetWriterStatus::writing) {
     std::vector<Platform::AssetWriterInputRef> inputs;
     CMTime recordingEnd = kCMTimeInvalid;
     {
       Lock lock(mutex_);
-      state_ = State::finishing;
+      transition(State::finishing);
       inputs = {video_.input, systemAudio_.input, microphone_.input};
       // The file lasts as long as the timeline ran, whatever each track last
       // got (unchanged frames that were never written still count), and to
@@ -191,10 +211,42 @@ std::optional<Error> RecordingSession::cleanUp() {
   return failure;
 }
 
+void RecordingSession::stopSources(
+    const std::shared_ptr<Platform::SCStream>& stream,
+    const std::shared_ptr<Platform::AVCaptureSession>& microphoneSession,
+    const std::shared_ptr<Platform::AVCaptureSession>& deviceSession) {
+  std::vector<std::function<void()>> stops;
+  std::vector<const char*> names;
+  if (stream) {
+    stops.emplace_back([self = shared_from_this(), stream] { self->stopStream(*stream); });
+    names.push_back("screen capture");
+  }
+  for (const auto& source :
+       {std::pair{microphoneSession, "microphone"}, std::pair{deviceSession, "device capture"}}) {
+    if (const std::shared_ptr<Platform::AVCaptureSession> session = source.first) {
+      stops.emplace_back([session] {
+        if (session->isRunning()) {
+          session->stopRunning();
+        }
+      });
+      names.push_back(source.second);
+    }
+  }
+  const std::vector<bool> stopped = Platform::runTasksWithin(std::move(stops), sourceStopPatience);
+  for (std::size_t index = 0; index < stopped.size(); ++index) {
+    if (!stopped[index]) {
+      Platform::log(Platform::LogLevel::warning,
+                    std::string("The ") + names[index] +
+                        " did not stop in time: a display or audio server does not answer. The "
+                        "file is finished with what it captured up to the stop.");
+    }
+  }
+}
+
 void RecordingSession::end(const std::optional<Error>& failure) {
   {
     Lock lock(mutex_);
-    state_ = State::ended;
+    transition(State::ended);
     // Kept, so that every later stop reports the lost file as well.
     if (failure && !error_) {
       error_ = failure;
@@ -215,7 +267,7 @@ void RecordingSession::stopStream(Platform::SCStream& stream) {
     }
     {
       Lock lock(mutex_);
-      if (!isStreamStarting_) {
+      if (state_ != State::startingStream) {
         return;
       }
     }
@@ -227,20 +279,22 @@ void RecordingSession::recordError(const Error& error) {
   ErrorCallback onError;
   {
     Lock lock(mutex_);
-    if (state_ == State::idle || state_ == State::starting) {
+    awaitWriterStart(lock); // whether the start or the recording fails
+    if (isStarting()) {
       if (continuation_) {
         // Start-up is waiting: it reports, cleans up and fails itself.
         completeStartWait(error);
-      } else if (!startFailure_) {
+      } else {
         // Start-up has not begun its wait yet: it fails when it does.
-        startFailure_ = error;
+        error_ = error;
+        transition(State::startFailed);
       }
       return;
     }
     if (!isRecording()) {
       return; // a stop or an earlier failure won: its clean-up ends the file
     }
-    state_ = State::failing;
+    transition(State::failing);
     error_ = error;
     onError = onError_;
     endResumeWait();
@@ -252,6 +306,9 @@ void RecordingSession::recordError(const Error& error) {
   }
   Platform::log(Platform::LogLevel::error,
                 "Recording ended: " + cause + " The file keeps what was recorded.");
+  // The file is finished at once, with everything up to the failure; before
+  // the callback, so that a stop() it calls, which waits for that, returns.
+  Platform::startTask([self = shared_from_this()] { self->cleanUp(); });
   if (onError) {
     try {
       onError(error);
@@ -260,16 +317,10 @@ void RecordingSession::recordError(const Error& error) {
                     "The error callback failed: " + Platform::describe(thrown));
     }
   }
-  // The file is finished at once, with everything up to the failure.
-  Platform::startTask([self = shared_from_this()] { self->cleanUp(); });
 }
 
 void RecordingSession::streamDidStopWithError(Platform::SCStream& /*stream*/,
                                               Platform::ErrorRef error) {
-  {
-    Lock lock(mutex_);
-    isStreamRecording_ = false; // it stopped itself: no clean-up stops it again
-  }
   recordError(
       recordingFailure(std::move(error), FailureOrigin::stream, "The capture stream stopped."));
 }

@@ -1,5 +1,9 @@
 #include "Vistrel/RecordingSession.h"
 
+#include "Platform/Log.h"
+
+#include <cstdio>
+#include <string>
 #include <utility>
 
 // Sample routing: what is dropped, how each sample is moved onto the
@@ -53,42 +57,83 @@ CMTime endOf(const Platform::CMSampleBuffer& buffer) {
 void RecordingSession::streamDidOutputSampleBuffer(Platform::SCStream& /*stream*/,
                                                    Platform::SampleBufferRef sampleBuffer,
                                                    Platform::SCStreamOutputType type) {
+  receive(std::move(sampleBuffer), type, nullptr);
+}
+
+void RecordingSession::captureOutputDidOutputSampleBuffer(Platform::AVCaptureOutput& output,
+                                                          Platform::SampleBufferRef sampleBuffer) {
+  receive(std::move(sampleBuffer), Platform::SCStreamOutputType::screen, &output);
+}
+
+void RecordingSession::receive(Platform::SampleBufferRef sampleBuffer,
+                               Platform::SCStreamOutputType type,
+                               Platform::AVCaptureOutput* output) {
   std::optional<Error> failure;
+  std::vector<std::string> gaps;
   try {
     Lock lock(mutex_);
     if (!sampleBuffer || !sampleBuffer->isValid()) {
       return;
     }
-    failure = routeStreamSample(sampleBuffer, type);
+    // It belongs after the sample that starts the writer.
+    awaitWriterStart(lock);
+    sampleBuffer = cutAtStop(sampleBuffer);
+    if (!sampleBuffer) {
+      return;
+    }
+    failure =
+        output ? routeCaptureSample(*output, sampleBuffer) : routeStreamSample(sampleBuffer, type);
+    if (!failure && writerStart_) {
+      const HeldSample first = *std::exchange(writerStart_, std::nullopt);
+      const Platform::AssetWriterRef writer = assetWriter_;
+      lock.unlock(); // nothing else waits on the disk
+      const bool started = startWriter(*writer, *first.buffer);
+      lock.lock();
+      failure = finishWriterStart(first, started);
+    }
     if (!failure) {
       failure = releaseHeld();
     }
+    gaps.swap(gapWarnings_);
   } catch (...) {
     failure = currentExceptionAsError();
+  }
+  for (const std::string& gap : gaps) {
+    Platform::log(Platform::LogLevel::warning, gap);
   }
   if (failure) {
     recordError(*failure);
   }
 }
 
-void RecordingSession::captureOutputDidOutputSampleBuffer(Platform::AVCaptureOutput& output,
-                                                          Platform::SampleBufferRef sampleBuffer) {
-  std::optional<Error> failure;
-  try {
-    Lock lock(mutex_);
-    if (!sampleBuffer || !sampleBuffer->isValid()) {
-      return;
-    }
-    failure = routeCaptureSample(output, sampleBuffer);
-    if (!failure) {
-      failure = releaseHeld();
-    }
-  } catch (...) {
-    failure = currentExceptionAsError();
+void RecordingSession::noteArrival(Track& track, const Platform::CMSampleBuffer& buffer) {
+  const std::optional<CMTime> previous = std::exchange(track.arrived, endOf(buffer));
+  if (!previous || !isWriting()) {
+    return;
   }
-  if (failure) {
-    recordError(*failure);
+  const double gap = CMTimeGetSeconds(CMTimeSubtract(buffer.presentationTimeStamp(), *previous));
+  if (gap > gapWorthSaying) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", gap);
+    gapWarnings_.push_back(std::string("Nothing arrived for the ") + track.name + " for " +
+                           seconds +
+                           " s: its display or audio server did not answer, or this process "
+                           "did not run. The track goes on from here.");
   }
+}
+
+Platform::SampleBufferRef RecordingSession::cutAtStop(const Platform::SampleBufferRef& buffer) {
+  if (!stopInstant_) {
+    return buffer;
+  }
+  const CMTime start = buffer->presentationTimeStamp();
+  if (CMTimeCompare(start, *stopInstant_) >= 0) {
+    return nullptr;
+  }
+  if (buffer->imageBuffer() || CMTimeCompare(endOf(*buffer), *stopInstant_) <= 0) {
+    return buffer;
+  }
+  return audioPart(buffer, start, *stopInstant_);
 }
 
 std::optional<Error>
@@ -97,6 +142,7 @@ RecordingSession::routeStreamSample(const Platform::SampleBufferRef& sampleBuffe
   Track* track = type == Platform::SCStreamOutputType::screen  ? &video_
                  : type == Platform::SCStreamOutputType::audio ? &systemAudio_
                                                                : &microphone_;
+  noteArrival(*track, *sampleBuffer);
   const Platform::SampleBufferRef buffer =
       handleBuffer(sampleBuffer, type == Platform::SCStreamOutputType::screen, track);
   if (!buffer) {
@@ -114,7 +160,7 @@ RecordingSession::routeStreamSample(const Platform::SampleBufferRef& sampleBuffe
   case Platform::SCStreamOutputType::audio:
   case Platform::SCStreamOutputType::microphone:
     if (assetWriter_ && state_ == State::starting && isAudioOnly()) {
-      startAudioStream(buffer);
+      startAudioStream(buffer, track);
     }
     break;
   }
@@ -136,6 +182,9 @@ RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
   } else if (&output == externalDeviceDataOutput_.get()) {
     track = &systemAudio_; // an external device's sound goes to the system-audio track
   }
+  if (track) {
+    noteArrival(*track, *sampleBuffer);
+  }
   const Platform::SampleBufferRef buffer = handleBuffer(sampleBuffer, isVideo, track);
   beginsStretch_ = false; // a device's frames are all complete
   if (!buffer) {
@@ -146,7 +195,7 @@ RecordingSession::routeCaptureSample(Platform::AVCaptureOutput& output,
       startVideoStream(buffer);
     }
   } else if (assetWriter_ && state_ == State::starting && isAudioOnly()) {
-    startAudioStream(buffer);
+    startAudioStream(buffer, track);
   }
   // A video input made for a writer that then failed to start is never fed.
   if (track && isWriting() && track->input) {
@@ -169,7 +218,7 @@ Platform::SampleBufferRef RecordingSession::handleBuffer(Platform::SampleBufferR
     return nullptr;
   }
   if (isAfterPause) {
-    state_ = State::recording;
+    transition(State::recording);
     endResumeWait();
     beginsStretch_ = isVideo;
   }

@@ -91,7 +91,8 @@ bool RecordingSession::isMicrophoneFromStream(Target target,
          Platform::system().capabilities().streamCapturesMicrophone;
 }
 
-int RecordingSession::setUpMicrophoneCaptureSession(const std::string& microphoneID) {
+int RecordingSession::setUpMicrophoneCaptureSession(const std::string& microphoneID,
+                                                    bool cancelsEcho) {
   auto& capture = Platform::mediaCapture();
   const Platform::CaptureDeviceRef device = findDevice(
       capture.discoverDevices(
@@ -111,6 +112,7 @@ int RecordingSession::setUpMicrophoneCaptureSession(const std::string& microphon
   watchRuntimeErrors(*session);
   addDeviceInput(capture, *session, device);
   const Platform::CaptureOutputRef output = capture.makeAudioDataOutput();
+  output->setCancelsEcho(cancelsEcho);
   {
     Lock lock(mutex_);
     microphoneDataOutput_ = output;
@@ -171,12 +173,11 @@ void RecordingSession::startSources() {
   {
     Lock lock(mutex_);
     if (state_ != State::starting) {
-      throw startFailure_.value_or(stoppedBeforeStart()); // stopped meanwhile
+      throw error_.value_or(stoppedBeforeStart()); // stopped or failed meanwhile
     }
     microphoneSession = microphoneCaptureSession_;
     deviceSession = externalDeviceCaptureSession_;
     stream = stream_;
-    isStreamStarting_ = stream != nullptr;
   }
   if (microphoneSession) {
     microphoneSession->startRunning();
@@ -184,30 +185,42 @@ void RecordingSession::startSources() {
   if (deviceSession) {
     deviceSession->startRunning();
   }
-  if (stream) {
-    try {
-      stream->startCapture();
-    } catch (...) {
-      Lock lock(mutex_);
-      isStreamStarting_ = false;
-      if (state_ != State::starting) {
-        throw startFailure_.value_or(stoppedBeforeStart()); // a stop cancelled it
-      }
-      throw;
-    }
+  if (!stream) {
+    return;
   }
-  Lock lock(mutex_);
-  isStreamStarting_ = false;
-  isStreamRecording_ = true;
+  {
+    Lock lock(mutex_);
+    if (state_ != State::starting) {
+      throw error_.value_or(stoppedBeforeStart());
+    }
+    transition(State::startingStream);
+  }
+  const auto settle = [this] {
+    Lock lock(mutex_);
+    if (state_ == State::startingStream) {
+      transition(State::starting);
+    }
+  };
+  try {
+    stream->startCapture();
+  } catch (...) {
+    settle();
+    Lock lock(mutex_);
+    if (state_ != State::starting) {
+      throw error_.value_or(stoppedBeforeStart()); // a stop cancelled it
+    }
+    throw;
+  }
+  settle();
 }
 
 void RecordingSession::waitForFirstSample() {
   const auto wait = std::make_shared<StartWait>();
   {
     Lock lock(mutex_);
-    // A source that failed while starting has already ended the recording.
-    if (startFailure_) {
-      throw *startFailure_;
+    // A source that failed while starting, or a stop, has ended it already.
+    if (state_ != State::starting) {
+      throw error_.value_or(stoppedBeforeStart());
     }
     continuation_ = wait;
   }
@@ -220,6 +233,7 @@ void RecordingSession::waitForFirstSample() {
     std::optional<Error> failure;
     {
       Lock lock(mutex_);
+      awaitWriterStart(lock);
       if (continuation_ == wait) {
         completeStartWait(silence);
       }
@@ -255,23 +269,45 @@ void RecordingSession::startVideoStream(const Platform::SampleBufferRef& sampleB
         Error::couldNotStartStream(std::make_shared<Error>(Error::couldNotAddInput("video"))));
     return;
   }
-  startWriting(sampleBuffer);
+  startWriting(sampleBuffer, &video_);
 }
 
-void RecordingSession::startAudioStream(const Platform::SampleBufferRef& sampleBuffer) {
+void RecordingSession::startAudioStream(const Platform::SampleBufferRef& sampleBuffer,
+                                        Track* track) {
   if (!assetWriter_ || !continuation_) {
     return;
   }
-  startWriting(sampleBuffer);
+  startWriting(sampleBuffer, track);
 }
 
-void RecordingSession::startWriting(const Platform::SampleBufferRef& sampleBuffer) {
-  if (assetWriter_->startWriting()) {
-    state_ = State::recording;
-    assetWriter_->startSessionAtSourceTime(sampleBuffer->presentationTimeStamp());
-    completeStartWait(std::nullopt);
-  } else {
+void RecordingSession::startWriting(const Platform::SampleBufferRef& sampleBuffer, Track* track) {
+  transition(State::startingWriter);
+  writerStart_ = HeldSample{track, sampleBuffer};
+}
+
+bool RecordingSession::startWriter(Platform::AVAssetWriter& writer,
+                                   const Platform::CMSampleBuffer& first) {
+  if (!writer.startWriting()) {
+    return false;
+  }
+  writer.startSessionAtSourceTime(first.presentationTimeStamp());
+  return true;
+}
+
+std::optional<Error> RecordingSession::finishWriterStart(const HeldSample& first, bool started) {
+  if (!started) {
+    transition(State::starting);
     completeStartWait(Error::couldNotStartStream(assetWriter_->error()));
+    return std::nullopt;
+  }
+  transition(State::recording);
+  completeStartWait(std::nullopt);
+  return first.track && first.track->input ? append(*first.track, first.buffer) : std::nullopt;
+}
+
+void RecordingSession::awaitWriterStart(Lock& lock) {
+  while (state_ == State::startingWriter) {
+    lock.wait(writerStarted_);
   }
 }
 

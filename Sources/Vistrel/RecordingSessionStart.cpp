@@ -59,14 +59,14 @@ void RecordingSession::start(Target target, const RecordingOptions& options) {
     Lock lock(mutex_);
     if (state_ == State::abandoning) {
       // Stopped before it began: nothing was set up.
-      state_ = State::ended;
+      transition(State::ended);
       ended_.notify_all();
       throw stoppedBeforeStart();
     }
     if (state_ != State::idle) {
       throw Error::recorderAlreadyStarted();
     }
-    state_ = State::starting;
+    transition(State::starting);
     target_ = target;
     options_ = options;
   }
@@ -124,6 +124,7 @@ void RecordingSession::prepareStream(Target target, const RecordingOptions& opti
   }
   if (options.recordSystemAudio()) {
     configuration.capturesAudio = true;
+    configuration.capturesApplicationAudioOnly = options.systemAudio() == SystemAudio::application;
   }
   if (capabilities.streamCapturesMicrophone && options.microphoneDeviceID()) {
     configuration.captureMicrophone = true;
@@ -211,24 +212,12 @@ void RecordingSession::startCaptureAndWait(Target target, const RecordingOptions
 }
 
 void RecordingSession::failStart(const Error& error) {
-  bool isCancelled = false;
   {
     Lock lock(mutex_);
-    isCancelled = state_ == State::abandoning;
-    state_ = State::abandoning;
+    transition(State::abandoning);
   }
   cleanUp(); // a failure to finish is moot: the start failed anyway
-  ErrorCallback onError;
-  {
-    Lock lock(mutex_);
-    // A start cancelled by its caller's stop is no failure to report.
-    if (!isCancelled) {
-      onError = onError_;
-    }
-  }
-  if (onError) {
-    onError(error);
-  }
+  // The caller learns of it from the throw alone, not also from onError.
   throw error;
 }
 

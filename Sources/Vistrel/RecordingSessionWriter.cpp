@@ -138,7 +138,9 @@ void RecordingSession::setUpWriter(Target target, const RecordingOptions& option
   }
   if (const auto& microphoneID = options.microphoneDeviceID()) {
     const int channelCount =
-        isMicrophoneFromStream(target, options) ? 2 : setUpMicrophoneCaptureSession(*microphoneID);
+        isMicrophoneFromStream(target, options)
+            ? 2
+            : setUpMicrophoneCaptureSession(*microphoneID, options.echoCancellation());
     settings.insert_or_assign(Platform::AVNumberOfChannelsKey, channelCount);
     auto input = addAudioInput(*writer, settings, "microphone", "Microphone");
     Lock lock(mutex_);

@@ -71,6 +71,16 @@ void SimulatedCaptureOutput::setSampleBufferDelegate(
   queue_.emplace(queue.serialTarget(queue.label()));
 }
 
+void SimulatedCaptureOutput::setCancelsEcho(bool cancelsEcho) {
+  std::lock_guard lock(mutex_);
+  cancelsEcho_ = cancelsEcho;
+}
+
+bool SimulatedCaptureOutput::cancelsEcho() const {
+  std::lock_guard lock(mutex_);
+  return cancelsEcho_;
+}
+
 void SimulatedCaptureOutput::setMinFrameDuration(CMTime duration) {
   world_->callLog.append("output.setMinFrameDuration(" + std::to_string(duration.value) + "/" +
                          std::to_string(duration.timescale) + ")");

@@ -72,6 +72,8 @@ public:
                                DispatchQueue queue) override;
   void setMinFrameDuration(CMTime duration) override;
   CMTime minFrameDuration() const;
+  void setCancelsEcho(bool cancelsEcho) override;
+  bool cancelsEcho() const;
 
   // The label of the delegate's queue; absent before a delegate was set.
   std::optional<std::string> queueLabel() const;
@@ -97,6 +99,7 @@ private:
   std::weak_ptr<AVCaptureDataOutputSampleBufferDelegate> delegate_;
   std::optional<DispatchQueue> queue_;
   CMTime minFrameDuration_ = kCMTimeInvalid;
+  bool cancelsEcho_ = false;
   std::size_t delivered_ = 0;
   std::size_t inFlight_ = 0;
 };

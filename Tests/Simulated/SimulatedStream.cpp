@@ -87,6 +87,7 @@ void SimulatedStream::startCapture() {
 void SimulatedStream::stopCapture() {
   world_->callLog.append("stream.stopCapture");
   std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !stopsHeld_; });
   ++stopCount_;
   if (!endCapture(lock)) {
     raise(makeError(ErrorDomain::screenCapture, -3808, "The stream is not capturing"));
@@ -95,6 +96,19 @@ void SimulatedStream::stopCapture() {
     raise(makeError(ErrorDomain::screenCapture, -3808,
                     "A sample callback did not return while the stream stopped"));
   }
+}
+
+void SimulatedStream::holdStops() {
+  std::lock_guard lock(mutex_);
+  stopsHeld_ = true;
+}
+
+void SimulatedStream::releaseStops() {
+  {
+    std::lock_guard lock(mutex_);
+    stopsHeld_ = false;
+  }
+  changed_.notify_all();
 }
 
 bool SimulatedStream::endCapture(std::unique_lock<std::mutex>& lock) {

@@ -74,6 +74,11 @@ public:
   // Waits until every delivery posted so far has returned.
   bool waitForDeliveries(std::chrono::milliseconds timeout = defaultWaitTimeout) const;
 
+  // Makes stopCapture wait, still capturing, until releaseStops: a stream
+  // whose server does not answer. Deliveries go on meanwhile.
+  void holdStops();
+  void releaseStops();
+
   // Ends the stream by itself: capture stops and the delegate is told, once,
   // on a thread of its own (the service's delegate thread). Waits until the
   // delegate returned; false on timeout, or when the stream was not
@@ -108,6 +113,7 @@ private:
   bool capturing_ = false;
   bool hasStarted_ = false;
   bool hasStopped_ = false;
+  bool stopsHeld_ = false;
   int startCount_ = 0;
   int stopCount_ = 0;
   std::size_t inFlight_ = 0;

@@ -1,11 +1,12 @@
 // A program built from the installed library alone that records until the
-// recording fails, and says whether the failure's cause is the one expected.
+// recording fails (or its start does), and says whether the failure's cause
+// is the one expected.
 //
 //   failure-causes <expected cause> window <file> <window title>
 //   failure-causes <expected cause> screen <file>
 //
 // Prints "recording" once started; exits 0 when onError and stop() both
-// carry the expected cause.
+// carry the expected cause, or the start threw it.
 
 #include <Vistrel/Vistrel.h>
 
@@ -28,6 +29,10 @@ std::string nameOf(Vistrel::Error::Cause cause) {
     return "outputNotWritable";
   case Vistrel::Error::Cause::deviceUnplugged:
     return "deviceUnplugged";
+  case Vistrel::Error::Cause::pickCancelled:
+    return "pickCancelled";
+  case Vistrel::Error::Cause::destinationExists:
+    return "destinationExists";
   case Vistrel::Error::Cause::other:
     return "other";
   }
@@ -79,8 +84,9 @@ int main(int argc, char** argv) {
                                               .cropRect = std::nullopt,
                                               .microphoneDeviceID = std::nullopt}));
   } catch (const Vistrel::Error& error) {
-    std::cerr << "could not start: " << error.what() << "\n";
-    return 1;
+    std::cout << "could not start: " << nameOf(error.cause()) << " (" << error.what() << ")"
+              << std::endl;
+    return nameOf(error.cause()) == expected ? 0 : 1;
   }
   std::cout << "recording" << std::endl;
   {

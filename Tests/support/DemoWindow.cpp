@@ -43,4 +43,11 @@ void DemoWindow::close() {
   process_.wait(std::chrono::seconds(5));
 }
 
+std::unique_ptr<Subprocess> startTone(double frequency,
+                                      const std::map<std::string, std::string>& environment) {
+  return std::make_unique<Subprocess>(
+      std::vector<std::string>{DEMO_WINDOW_PATH, "--play-tone", std::to_string(frequency)},
+      environment);
+}
+
 } // namespace TestSupport

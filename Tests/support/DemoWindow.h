@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,10 @@ private:
   Subprocess process_;
   std::uint32_t id_ = 0;
 };
+
+// Another program, with no window, that plays a steady tone until it is
+// ended (demo-window --play-tone); `environment` as for DemoWindow.
+std::unique_ptr<Subprocess> startTone(double frequency,
+                                      const std::map<std::string, std::string>& environment);
 
 } // namespace TestSupport

@@ -27,12 +27,12 @@ TemporaryDirectory::~TemporaryDirectory() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-int VirtualDesktop::xServerProcess() const {
+int VirtualDesktop::serverProcess(const std::string& wanted) const {
   std::ifstream pids(stateDirectory_ + "/pids");
   std::string name;
   int pid = 0;
   while (pids >> name >> pid) {
-    if (name == "xvfb") {
+    if (name == wanted) {
       return pid;
     }
   }

@@ -74,8 +74,14 @@ public:
   // the previous values come back on destruction.
   void useInThisProcess();
 
+  // The process id of one of its servers, by the name its script records
+  // it under: "xvfb" and "audio" (PulseAudio) on the X11 desktop,
+  // "gnome-shell", "pipewire", "wireplumber", "pipewire-pulse" and "portal"
+  // on the Wayland one, "pipewire" and "wireplumber" with cameras; 0 when
+  // it has none of that name.
+  int serverProcess(const std::string& name) const;
   // The process id of its X server, for tests that take it away.
-  int xServerProcess() const;
+  int xServerProcess() const { return serverProcess("xvfb"); }
   // Kills the X server at once, the way a crash would.
   void killDisplayServer();
 

@@ -47,8 +47,10 @@ public:
     couldNotAddInput,
     /// A start-up step failed inside the platform (listing what can be
     /// recorded, starting the capture, creating or starting the file);
-    /// underlyingError() tells which, or is null. Also raised when no usable
-    /// picture or sound arrives in time. "Could not start recording: ..."
+    /// underlyingError() tells which, or is null, and cause() whether the
+    /// pick was cancelled or the destination is taken or not writable. Also
+    /// raised when no usable picture or sound arrives in time.
+    /// "Could not start recording: ..."
     couldNotStartStream,
     /// No audio input device has the requested microphoneDeviceID (text()),
     /// or it offers no usable format. "Microphone with id <id> not found"
@@ -75,10 +77,14 @@ public:
     noPermissions,
     /// VideoCodec::fromRawValue() with an unknown name.
     unsupportedVideoCodec,
+    /// SystemAudio::fromRawValue() with an unknown name (text()).
+    /// "System audio <name> not supported. Use all or application."
+    unsupportedSystemAudio,
   };
 
-  /// Why a recording failed while it ran (Kind::unknown), for a program to
-  /// act on; `other` for every other case.
+  /// Why a recording failed while it ran (Kind::unknown) or could not start
+  /// (Kind::couldNotStartStream), for a program to act on; `other` for every
+  /// other case.
   enum class Cause {
     /// What was recorded went away: the window closed, the display was
     /// unplugged.
@@ -87,10 +93,17 @@ public:
     /// connection to it broke).
     serverLost,
     /// The file could not be written: the disk is full, the file was
-    /// removed, the file system refused the write.
+    /// removed, the file system refused the write; at the start, its folder
+    /// is missing or may not be written.
     outputNotWritable,
     /// The microphone or capture device was unplugged.
     deviceUnplugged,
+    /// The start only: the user closed the desktop's picker without
+    /// choosing, or a stop() closed it.
+    pickCancelled,
+    /// The start only: something already has the destination's name (a
+    /// file, a folder, a link); it is never replaced.
+    destinationExists,
     /// Anything else; the message says what.
     other,
   };
@@ -112,11 +125,13 @@ public:
   static Error noDisplaysConnected();
   static Error noPermissions();
   static Error unsupportedVideoCodec();
+  static Error unsupportedSystemAudio(std::string name);
   /// @}
 
   /// Which case this is.
   Kind kind() const { return kind_; }
-  /// Why the recording failed, for unknown; `other` for every other case.
+  /// Why the recording failed, for unknown and couldNotStartStream; `other`
+  /// for every other case.
   Cause cause() const { return cause_; }
   /// The identifier, input name or file extension of the cases that carry one.
   const std::string& text() const { return text_; }

@@ -17,24 +17,50 @@ namespace Vistrel {
 /// Makes one recording at a time and reports its transitions.
 ///
 /// A recorder is idle until start() succeeds, then records until stop()
-/// succeeds, and may then start again with new options.
+/// succeeds, and may then start again with new options. Its states: idle;
+/// starting (start() under way, which on Wayland may wait minutes on the
+/// desktop's picker); recording; paused; failed (the recording ended on a
+/// failure while it ran, and the failure is kept).
 ///
-/// Threads. start(), stop() and resume() block until done and never need the
-/// main thread; each may throw Error. Issue the operations of one recorder
-/// one at a time: a start() while another is in progress throws
-/// Error::Kind::recorderAlreadyStarted. Callbacks may be read and replaced
-/// from any thread at any time, and no lock is held while one runs, so a
-/// callback may call back into the recorder.
+// clang-format off
+/// | Call or callback | Runs on | Idle | Starting | Recording | Paused | Failed |
+/// |---|---|---|---|---|---|---|
+/// | start() | the caller's thread, blocking until the first picture (or sound) started the file | starts; onStart() | throws recorderAlreadyStarted | throws recorderAlreadyStarted | throws recorderAlreadyStarted | throws recorderAlreadyStarted |
+/// | stop() | the caller's thread, blocking until the file is finished | throws recorderNotStarted | cancels the start: start() throws couldNotStartStream, no file, no onFinish() | finishes the file; onFinish(); idle | as recording | throws the kept failure, every time |
+/// | pause() | the caller's thread, at once | throws recorderNotStarted | throws recorderNotStarted | paused from this instant; onPause() | nothing changes; onPause() again | nothing changes; onPause() |
+/// | resume() | the caller's thread, blocking until a picture is recorded again | throws recorderNotStarted | throws recorderNotStarted | returns at the next picture; onResume() | records again, no hole in the file; onResume() | returns at once; onResume() |
+/// | isPaused() | any thread | false | false | false | true | false |
+/// | onStart(), onFinish(), onPause(), onResume() | the thread of the call that succeeded, before it returns | | | | | |
+/// | onError() | the platform thread that saw the failure, concurrently with the program's own | | | | | once, as it fails |
+// clang-format on
 ///
-/// Failures. A failure while recording (the window closed, the display or
-/// audio server gone, a write error) finishes the file at once with what was
-/// recorded, is reported to onError(), and is kept: every later stop()
-/// throws it, and the recorder keeps its failed recording, so start() throws
+/// What a callback may call: any call of this recorder (no lock of the
+/// library is held while one runs), and read or replace callbacks.
+/// onError() may call stop(): it returns once the file is finished, throwing
+/// the failure. An exception thrown by onError() is logged and dropped; one
+/// thrown by another callback comes out of the call that ran it. A callback
+/// that blocks holds up only the call it came from (onError(): the thread
+/// that saw the failure).
+///
+/// Threads. start(), stop() and resume() never need the main thread; each may
+/// throw Error. Issue the operations of one recorder one at a time, but for
+/// stop() from another thread while start() is under way. Callbacks may be
+/// read and replaced from any thread at any time.
+///
+/// Failures. A start that fails throws, and that is its only report:
+/// onError() is not called for it, and the recorder stays idle. A failure
+/// while recording (the window closed, the display or audio server gone, a
+/// write error) finishes the file at once with what was recorded, is
+/// reported to onError(), and is kept: every later stop() throws it, and the
+/// recorder keeps its failed recording, so start() throws
 /// Error::Kind::recorderAlreadyStarted. A recorder that failed must be
 /// replaced by a new one.
 ///
-/// Lifetime. Destroying a recorder does not stop its recording; call stop()
-/// first, or the file is left unfinished.
+/// Lifetime. What start() is given is copied; the callbacks are kept until
+/// they are replaced or the recorder is destroyed, and what they capture must
+/// live that long. Destroying a recorder does not stop its recording: call
+/// stop() first. A recording left running ends with the process, its file
+/// readable up to its last fragment.
 class VISTREL_EXPORT Recorder {
 public:
   /// A transition callback; may be empty.
@@ -54,9 +80,10 @@ public:
   /// @throws Error recorderAlreadyStarted when recording; noTargetProvided,
   ///   targetNotFound, microphoneNotFound, noDisplaysConnected,
   ///   noPermissions, unsupportedFileExtension, invalidFileExtension or
-  ///   couldNotStartStream when the request cannot be recorded. The recorder
-  ///   stays idle and may be started again. A failure late in the start is
-  ///   also reported to onError() (on a platform thread) before it is thrown.
+  ///   couldNotStartStream when the request cannot be recorded (its cause()
+  ///   tells a cancelled pick and a destination that exists or cannot be
+  ///   written). The recorder stays idle and may be started again; onError()
+  ///   is not called.
   void start(Target target, const RecordingOptions& options);
   /// Stops capturing, finishes the file and returns to idle; then calls
   /// onFinish() on this thread. Called on another thread while start() is

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Vistrel/Rect.h"
+#include "Vistrel/SystemAudio.h"
 #include "Vistrel/VideoCodec.h"
 
 #include <concepts>
@@ -68,6 +69,11 @@ public:
     bool recordSystemAudio = false;
     /// The microphone to record (a Devices::Audio id); absent for none.
     Required<std::optional<std::string>> microphoneDeviceID;
+    /// What the system-audio track holds, when recordSystemAudio is on.
+    SystemAudio systemAudio = SystemAudio::all;
+    /// Whether the microphone is cleaned of what the speakers play (their
+    /// echo in the room); off, the track is the microphone as it hears.
+    bool echoCancellation = false;
   };
 
   /// Options from their fields.
@@ -90,6 +96,8 @@ public:
   const std::optional<std::string>& microphoneDeviceID() const {
     return fields_.microphoneDeviceID.get();
   }
+  SystemAudio systemAudio() const { return fields_.systemAudio; }
+  bool echoCancellation() const { return fields_.echoCancellation; }
   /// @}
 
 private:

@@ -9,6 +9,7 @@
 #include "Vistrel/Log.h"
 #include "Vistrel/Recorder.h"
 #include "Vistrel/RecordingOptions.h"
+#include "Vistrel/SystemAudio.h"
 #include "Vistrel/Target.h"
 #include "Vistrel/VideoCodec.h"
 

@@ -31,14 +31,14 @@ bool AssetWriter::accepts(const WriterInput& input) const {
 
 bool AssetWriter::canAddInput(const AssetWriterInputRef& input) {
   const auto ours = std::dynamic_pointer_cast<WriterInput>(input);
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return ours && state_->status() == AVAssetWriterStatus::unknown && !ours->isAttached() &&
          accepts(*ours);
 }
 
 void AssetWriter::addInput(AssetWriterInputRef input) {
   const auto ours = std::dynamic_pointer_cast<WriterInput>(input);
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   if (!ours || state_->status() != AVAssetWriterStatus::unknown || !accepts(*ours) ||
       !ours->attach()) {
     throw SystemError(ErrorDomain::mediaWriting, EINVAL,
@@ -50,7 +50,7 @@ void AssetWriter::addInput(AssetWriterInputRef input) {
 }
 
 std::vector<AssetWriterInputRef> AssetWriter::inputs() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return {inputs_.begin(), inputs_.end()};
 }
 
@@ -72,7 +72,7 @@ void AssetWriter::openTracks() {
 }
 
 bool AssetWriter::startWriting() {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   if (state_->status() != AVAssetWriterStatus::unknown || finished_) {
     return false;
   }
@@ -90,7 +90,7 @@ bool AssetWriter::startWriting() {
 }
 
 void AssetWriter::startSessionAtSourceTime(CMTime startTime) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   if (sessionStart_ || !startTime.isNumeric()) {
     return;
   }
@@ -103,19 +103,19 @@ void AssetWriter::startSessionAtSourceTime(CMTime startTime) {
 }
 
 void AssetWriter::endSessionAtSourceTime(CMTime endTime) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   if (endTime.isNumeric()) {
     sessionEnd_ = endTime;
   }
 }
 
 void AssetWriter::finishWriting() {
-  std::lock_guard finishing(finishMutex_);
+  Lock finishing(finishMutex_);
   std::vector<std::shared_ptr<WriterInput>> inputs;
   std::shared_ptr<Muxer> muxer;
   CMTime sessionEnd = kCMTimeInvalid;
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (sessionStart_ && sessionEnd_) {
       sessionEnd = CMTimeSubtract(*sessionEnd_, *sessionStart_);
     }

@@ -76,6 +76,7 @@ Muxer::Muxer(std::unique_ptr<OutputFile> file, AVFileType fileType)
 }
 
 int Muxer::addStream(const AVCodecContext& encoder, const std::string& name) {
+  Lock lock(mutex_);
   AVStream* stream = avformat_new_stream(context_.get(), nullptr);
   if (stream == nullptr) {
     throw SystemError(ErrorDomain::mediaWriting, ENOMEM, "Could not add a track: out of memory.");
@@ -98,7 +99,7 @@ int Muxer::addStream(const AVCodecContext& encoder, const std::string& name) {
 }
 
 void Muxer::writeHeader() {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   AVDictionary* options = fragmentedOptions(fileType_);
   const int result = avformat_write_header(context_.get(), &options);
   av_dict_free(&options);
@@ -118,7 +119,7 @@ void Muxer::writeHeader() {
 }
 
 void Muxer::write(AVPacket& packet, int streamIndex, AVRational timeBase) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   if (error_) {
     av_packet_unref(&packet);
     throwFailure(*error_);
@@ -150,7 +151,7 @@ void Muxer::write(AVPacket& packet, int streamIndex, AVRational timeBase) {
 }
 
 ErrorRef Muxer::finish() {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   if (closed_) {
     return error_;
   }
@@ -169,7 +170,7 @@ ErrorRef Muxer::finish() {
 }
 
 void Muxer::discard() {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   if (closed_) {
     return;
   }

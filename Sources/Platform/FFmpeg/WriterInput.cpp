@@ -35,17 +35,17 @@ WriterInput::~WriterInput() {
 }
 
 void WriterInput::setExpectsMediaDataInRealTime(bool realTime) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   realTime_ = realTime;
 }
 
 bool WriterInput::expectsMediaDataInRealTime() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return realTime_;
 }
 
 bool WriterInput::isReadyForMoreMediaData() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return started_ && !finished_ && !state_->isFailed() && queue_.size() < capacity_;
 }
 
@@ -65,7 +65,7 @@ bool WriterInput::appendSampleBuffer(const SampleBufferRef& sampleBuffer) {
     return false;
   }
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (!started_ || finished_ || state_->isFailed() || queue_.size() >= capacity_) {
       return false;
     }
@@ -77,24 +77,24 @@ bool WriterInput::appendSampleBuffer(const SampleBufferRef& sampleBuffer) {
 
 void WriterInput::markAsFinished() {
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     finished_ = true;
   }
   wake_.notify_all();
 }
 
 void WriterInput::setTrackName(const std::string& name) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   trackName_ = name;
 }
 
 std::string WriterInput::trackName() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return trackName_;
 }
 
 bool WriterInput::attach() {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   if (attached_) {
     return false;
   }
@@ -103,7 +103,7 @@ bool WriterInput::attach() {
 }
 
 bool WriterInput::isAttached() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return attached_;
 }
 
@@ -118,16 +118,16 @@ std::unique_ptr<TrackEncoder> WriterInput::makeEncoder() const {
 }
 
 void WriterInput::start(std::unique_ptr<TrackEncoder> encoder, std::shared_ptr<WriterState> state) {
-  std::lock_guard lock(mutex_);
-  encoder_ = std::move(encoder);
-  state_ = std::move(state);
+  Lock lock(mutex_);
+  state_ = state;
   started_ = true;
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread(
+      [this, encoder = std::move(encoder), state = std::move(state)] { run(*encoder, *state); });
 }
 
 void WriterInput::setSessionStart(CMTime startTime) {
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     sessionStart_ = startTime;
   }
   wake_.notify_all();
@@ -135,20 +135,23 @@ void WriterInput::setSessionStart(CMTime startTime) {
 
 void WriterInput::waitUntilEncoded() {
   markAsFinished();
-  std::unique_lock lock(mutex_);
-  if (thread_.joinable()) {
-    wake_.wait(lock, [this] { return encoded_; });
+  Lock lock(mutex_);
+  if (!thread_.joinable()) {
+    return;
+  }
+  while (!encoded_) {
+    lock.wait(wake_);
   }
 }
 
 CMTime WriterInput::encodedEnd() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return encodedEnd_;
 }
 
 void WriterInput::drain(CMTime recordingEnd) {
   {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     finished_ = true;
     if (!recordingEnd_) {
       recordingEnd_ = recordingEnd;
@@ -160,15 +163,17 @@ void WriterInput::drain(CMTime recordingEnd) {
   }
 }
 
-void WriterInput::run() {
+void WriterInput::run(TrackEncoder& encoder, WriterState& state) {
   for (;;) {
     SampleBufferRef sample;
     CMTime sessionStart;
     {
-      std::unique_lock lock(mutex_);
+      Lock lock(mutex_);
       // Samples wait for the session start; a finished input with no start
       // has nothing it could write.
-      wake_.wait(lock, [this] { return finished_ || (sessionStart_ && !queue_.empty()); });
+      while (!finished_ && !(sessionStart_ && !queue_.empty())) {
+        lock.wait(wake_);
+      }
       if (!sessionStart_ || queue_.empty()) {
         queue_.clear();
         break;
@@ -177,30 +182,32 @@ void WriterInput::run() {
       queue_.pop_front();
       sessionStart = *sessionStart_;
     }
-    if (state_->isFailed()) {
+    if (state.isFailed()) {
       continue; // keep emptying the queue; nothing more reaches the file
     }
     try {
-      encoder_->append(*sample, sessionStart);
+      encoder.append(*sample, sessionStart);
     } catch (const SystemError& error) {
-      state_->fail(std::make_shared<SystemError>(error));
+      state.fail(std::make_shared<SystemError>(error));
     }
   }
   CMTime recordingEnd;
   {
     // The flush waits for drain, which tells where the longest track ends.
-    std::unique_lock lock(mutex_);
-    encodedEnd_ = encoder_->appendedEnd();
+    Lock lock(mutex_);
+    encodedEnd_ = encoder.appendedEnd();
     encoded_ = true;
     wake_.notify_all();
-    wake_.wait(lock, [this] { return recordingEnd_.has_value(); });
+    while (!recordingEnd_) {
+      lock.wait(wake_);
+    }
     recordingEnd = *recordingEnd_;
   }
-  if (!state_->isFailed()) {
+  if (!state.isFailed()) {
     try {
-      encoder_->finish(recordingEnd);
+      encoder.finish(recordingEnd);
     } catch (const SystemError& error) {
-      state_->fail(std::make_shared<SystemError>(error));
+      state.fail(std::make_shared<SystemError>(error));
     }
   }
 }

@@ -3,22 +3,22 @@
 namespace Platform::FFmpeg {
 
 AVAssetWriterStatus WriterState::status() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return status_;
 }
 
 ErrorRef WriterState::error() const {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   return error_;
 }
 
 void WriterState::setStatus(AVAssetWriterStatus status) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   status_ = status;
 }
 
 void WriterState::fail(ErrorRef error) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   if (status_ == AVAssetWriterStatus::completed || status_ == AVAssetWriterStatus::cancelled) {
     return;
   }

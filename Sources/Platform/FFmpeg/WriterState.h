@@ -1,8 +1,7 @@
 #pragma once
 
 #include "Platform/MediaWriting.h"
-
-#include <mutex>
+#include "Platform/ThreadSafety.h"
 
 // The status and error of one writer, shared with its inputs so that an
 // encoder thread can put the writer in the failed status.
@@ -13,18 +12,18 @@ namespace Platform::FFmpeg {
 
 class WriterState {
 public:
-  AVAssetWriterStatus status() const;
-  ErrorRef error() const;
-  bool isFailed() const { return status() == AVAssetWriterStatus::failed; }
+  AVAssetWriterStatus status() const EXCLUDES(mutex_);
+  ErrorRef error() const EXCLUDES(mutex_);
+  bool isFailed() const EXCLUDES(mutex_) { return status() == AVAssetWriterStatus::failed; }
 
-  void setStatus(AVAssetWriterStatus status);
+  void setStatus(AVAssetWriterStatus status) EXCLUDES(mutex_);
   // Moves to failed, keeping the first error; a finished writer stays as is.
-  void fail(ErrorRef error);
+  void fail(ErrorRef error) EXCLUDES(mutex_);
 
 private:
-  mutable std::mutex mutex_;
-  AVAssetWriterStatus status_ = AVAssetWriterStatus::unknown;
-  ErrorRef error_;
+  mutable Mutex mutex_;
+  AVAssetWriterStatus status_ GUARDED_BY(mutex_) = AVAssetWriterStatus::unknown;
+  ErrorRef error_ GUARDED_BY(mutex_);
 };
 
 } // namespace Platform::FFmpeg

@@ -2,6 +2,7 @@
 
 #include "Platform/Error.h"
 #include "Platform/SampleBuffer.h"
+#include "Platform/ScreenCapture.h"
 
 #include <chrono>
 #include <functional>
@@ -41,6 +42,12 @@ public:
   virtual ~AudioCaptureFactory() = default;
   // The monitor of the default sink: what the machine plays.
   virtual std::unique_ptr<AudioCapture> makeSystemAudioCapture() = 0;
+  // What one application plays, wherever it plays it: the streams of its
+  // process and the processes below it, and those the audio server names
+  // with its identifier (a sandboxed application's processes are not ours to
+  // see).
+  virtual std::unique_ptr<AudioCapture>
+  makeApplicationAudioCapture(const SCRunningApplication& application) = 0;
   // An input source by its name (the id that device discovery lists).
   virtual std::unique_ptr<AudioCapture> makeSourceCapture(const std::string& sourceName) = 0;
 };

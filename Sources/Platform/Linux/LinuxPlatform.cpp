@@ -3,6 +3,7 @@
 #include "Platform/FFmpeg/FFmpegMediaWriting.h"
 #include "Platform/Linux/Camera/CameraDevices.h"
 #include "Platform/Linux/LinuxQueryPlatform.h"
+#include "Platform/Linux/PipeWire/PipeWireDaemon.h"
 #include "Platform/Linux/Pulse/PulseMediaCapture.h"
 #include "Platform/Linux/Wayland/WaylandScreenCapture.h"
 #include "Platform/Linux/X11/X11ScreenCapture.h"
@@ -17,11 +18,14 @@ Services makeLinuxServices() {
   const bool wayland = isWaylandSession();
   Services services = makeLinuxQueryServices(audioServer, wayland);
   auto audio = makePulseAudioCaptureFactory(audioServer);
+  // And one to PipeWire, for cameras and screen casts alike.
+  auto pipeWire = std::make_shared<PipeWire::Daemon>();
   services.mediaCapture = Capture::makeDeviceCaptureService(
-      {makePulseDeviceBackend(audioServer), Camera::makeCameraBackend(audio)});
+      {makePulseDeviceBackend(audioServer), Camera::makeCameraBackend(audio, pipeWire)});
   // XWayland's windows are X11 windows.
   auto x11 = makeX11ScreenCaptureService(audio);
-  services.screenCapture = wayland ? makeWaylandScreenCaptureService(audio, std::move(x11)) : x11;
+  services.screenCapture =
+      wayland ? makeWaylandScreenCaptureService(audio, std::move(x11), std::move(pipeWire)) : x11;
   services.mediaWriting = FFmpeg::makeMediaWritingService();
   return services;
 }

@@ -29,6 +29,42 @@ std::vector<double> flashOnsets(const std::vector<TestSupport::PictureSample>& p
   return onsets;
 }
 
+namespace {
+
+double amplitudeIn(const std::vector<float>& samples, int sampleRate, double frequency,
+                   std::size_t first, std::size_t last) {
+  // Goertzel's recurrence: the power of one frequency bin.
+  const double coefficient = 2 * std::cos(2 * M_PI * frequency / sampleRate);
+  double previous = 0;
+  double beforePrevious = 0;
+  for (std::size_t i = first; i < last; ++i) {
+    const double current = samples[i] + coefficient * previous - beforePrevious;
+    beforePrevious = previous;
+    previous = current;
+  }
+  const double power = previous * previous + beforePrevious * beforePrevious -
+                       coefficient * previous * beforePrevious;
+  return 2 * std::sqrt(std::max(power, 0.0)) / static_cast<double>(last - first);
+}
+
+} // namespace
+
+double toneAmplitude(const std::vector<float>& samples, int sampleRate, double frequency,
+                     double from, double to) {
+  // Averaged over quarter seconds: where the mix moved a stream by a few
+  // frames the tone's phase jumps, which one long window would read as less
+  // of it.
+  const auto window = static_cast<std::size_t>(sampleRate / 4);
+  const auto first = static_cast<std::size_t>(std::max(0.0, from * sampleRate));
+  const auto last = std::min(samples.size(), static_cast<std::size_t>(to * sampleRate));
+  double sum = 0;
+  int windows = 0;
+  for (std::size_t start = first; start + window <= last; start += window, ++windows) {
+    sum += amplitudeIn(samples, sampleRate, frequency, start, start + window);
+  }
+  return windows == 0 ? 0 : sum / windows;
+}
+
 std::vector<double> toneOnsets(const std::vector<float>& samples, int sampleRate,
                                double startTime) {
   // Envelope over 2 ms windows; a tone starts where it crosses a quarter of

@@ -23,6 +23,12 @@ std::vector<double> flashOnsets(const std::vector<TestSupport::PictureSample>& p
 // silence; `samples` begin at `startTime`, the track's first packet.
 std::vector<double> toneOnsets(const std::vector<float>& samples, int sampleRate, double startTime);
 
+// The amplitude of a sine of `frequency` in `samples` (which begin at the
+// track's time zero) between `from` and `to` seconds: about a tone's peak
+// amplitude where it plays, near zero where it does not.
+double toneAmplitude(const std::vector<float>& samples, int sampleRate, double frequency,
+                     double from, double to);
+
 // For each flash, the distance (seconds) to the nearest tone onset.
 std::vector<double> flashToToneDistances(const std::vector<double>& flashes,
                                          const std::vector<double>& tones);

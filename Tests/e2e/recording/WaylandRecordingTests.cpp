@@ -3,6 +3,7 @@
 
 #include "support/DemoWindow.h"
 #include "support/MediaProbe.h"
+#include "support/ServerHang.h"
 #include "support/Subprocess.h"
 #include "support/VirtualDesktop.h"
 
@@ -401,6 +402,54 @@ TEST_P(WaylandScreenRecording, ARestartedPipeWireCostsOnlyTheGap) {
   // A few are enough: the software compositor on a loaded machine draws
   // the client slowly.
   EXPECT_GE(after, 4) << "the cast came back";
+}
+
+// A server of the desktop that hangs without dying (the compositor stalled
+// on its GPU, PipeWire blocked in a device switch) never holds up a stop:
+// each one the desktop runs, in turn.
+TEST_P(WaylandRecording, AnInterruptWhileAServerHangsFinishesAtOnceWithEveryTrackToTheStop) {
+  const TestSupport::DemoWindow window(TestSupport::DemoWindow::Wayland{},
+                                       {"--title", "Weekly sync", "--size", "320x240"},
+                                       desktop_->environment());
+  int hung = 0;
+  for (const char* server :
+       {"gnome-shell", "kwin", "pipewire", "wireplumber", "pipewire-pulse", "portal"}) {
+    const int pid = desktop_->serverProcess(server);
+    if (pid == 0) {
+      continue; // not on this desktop
+    }
+    SCOPED_TRACE(server);
+    ++hung;
+    desktop_->pickScreenCast("window Weekly sync");
+    const std::string file = directory_.path() + "/hung-" + server + ".mp4";
+    Subprocess helper({TARSEL_HELPER, "start", pickerID, "virtual_mic", file},
+                      desktop_->environment());
+    ASSERT_EQ(line(helper), "File path: file://" + file);
+    ASSERT_EQ(line(helper), "Recording started! Press Ctrl+C to stop.");
+    const auto started = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(2s);
+    TestSupport::ServerHang hang(pid);
+    std::this_thread::sleep_for(1s);
+    const double recorded =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    helper.signal(SIGINT);
+    // Far more than a stop may take, far less than one that waits on the
+    // server for good.
+    EXPECT_EQ(helper.readAll(5s),
+              "\nReceived interrupt. Stopping recording...\nFinished recording:\n");
+    EXPECT_EQ(helper.wait(5s), 0);
+    hang.resume();
+
+    const auto info = TestSupport::probeFile(file);
+    EXPECT_EQ(info.tracks.size(), 3U) << "picture, system audio and microphone";
+    for (const auto& track : info.tracks) {
+      EXPECT_NEAR(std::max(track.end, track.duration), recorded, 0.3) << track.name;
+    }
+    EXPECT_EQ(TestSupport::decodeTrack(file, RecordingChecks::trackIndex(info, AVMEDIA_TYPE_VIDEO))
+                  .errors,
+              0);
+  }
+  EXPECT_GE(hung, 5) << "the compositor, PipeWire, WirePlumber, its audio server, the portal";
 }
 
 TEST_P(WaylandScreenRecording, ADisplayIsRecordedWithSystemAudioAndMicrophoneThroughTheLibrary) {

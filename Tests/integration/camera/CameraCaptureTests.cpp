@@ -1,21 +1,47 @@
 #include "support/VirtualCamera.h"
 #include "support/VirtualDesktop.h"
 
+#include "support/Subprocess.h"
+
 #include "Platform/Linux/Camera/CameraDevices.h"
+#include "Platform/Linux/PipeWire/PipeWireFrames.h"
+#include "Platform/Linux/PipeWire/PipeWireGraph.h"
 #include "Platform/Linux/Pulse/AudioServer.h"
 #include "Platform/Linux/Pulse/PulseMediaCapture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
 namespace {
 
 using namespace std::chrono_literals;
 using namespace Platform;
+
+// How many connections this process has open to the PipeWire daemon, as the
+// daemon counts its clients.
+std::size_t pipeWireClientsOfThisProcess() {
+  const auto objects =
+      nlohmann::json::parse(TestSupport::run({"/usr/bin/pw-dump"}).output, nullptr, false);
+  std::size_t clients = 0;
+  for (const auto& object : objects) {
+    if (object.value("type", "") != "PipeWire:Interface:Client") {
+      continue;
+    }
+    const auto& pid = object["info"]["props"]["pipewire.sec.pid"];
+    if ((pid.is_number() && pid.get<long>() == getpid()) ||
+        (pid.is_string() && pid.get<std::string>() == std::to_string(getpid()))) {
+      ++clients;
+    }
+  }
+  return clients;
+}
 
 class Frames final : public AVCaptureDataOutputSampleBufferDelegate {
 public:
@@ -42,7 +68,8 @@ TEST(CameraCapture, AListedCameraRunsIntoASessionPacedAndEndsOnceWhenUnplugged) 
   auto server = std::make_shared<Linux::Pulse::AudioServer>();
   auto service = Linux::Capture::makeDeviceCaptureService(
       {Linux::makePulseDeviceBackend(server),
-       Linux::Camera::makeCameraBackend(Linux::makePulseAudioCaptureFactory(server))});
+       Linux::Camera::makeCameraBackend(Linux::makePulseAudioCaptureFactory(server),
+                                        std::make_shared<Linux::PipeWire::Daemon>())});
 
   const auto devices = service->discoverDevices({AVCaptureDeviceType::external}, std::nullopt,
                                                 AVCaptureDevicePosition::unspecified);
@@ -109,8 +136,8 @@ TEST(CameraCapture, WithoutPipeWireThereAreNoCamerasAndNoError) {
   const std::optional<std::string> before =
       remote ? std::optional<std::string>(remote) : std::nullopt;
   setenv("PIPEWIRE_REMOTE", (nowhere.path() + "/pipewire-0").c_str(), 1);
-  auto service =
-      Linux::Capture::makeDeviceCaptureService({Linux::Camera::makeCameraBackend(nullptr)});
+  auto service = Linux::Capture::makeDeviceCaptureService(
+      {Linux::Camera::makeCameraBackend(nullptr, std::make_shared<Linux::PipeWire::Daemon>())});
   const auto started = std::chrono::steady_clock::now();
   EXPECT_TRUE(service
                   ->discoverDevices({AVCaptureDeviceType::external}, std::nullopt,
@@ -122,6 +149,62 @@ TEST(CameraCapture, WithoutPipeWireThereAreNoCamerasAndNoError) {
   } else {
     unsetenv("PIPEWIRE_REMOTE");
   }
+}
+
+// A camera recorded through the device service, a cast read beside it and
+// the camera list asked for again all go over one connection, on one
+// PipeWire thread: the daemon sees one client of ours.
+TEST(CameraCapture, ACameraACastAndTheListShareOneConnectionToPipeWire) {
+  TestSupport::VirtualDesktop desktop(
+      TestSupport::VirtualDesktop::Options{.windowManager = {}, .cameras = true});
+  desktop.useInThisProcess();
+  TestSupport::VirtualCamera camera({"--name", "desk-camera", "--size", "320x240", "--rate", "30"},
+                                    desktop.environment());
+  TestSupport::VirtualCamera castProducer(
+      {"--name", "desk-cast", "--size", "640x360", "--rate", "30"}, desktop.environment());
+  auto pipeWire = std::make_shared<Linux::PipeWire::Daemon>();
+  auto service = Linux::Capture::makeDeviceCaptureService(
+      {Linux::Camera::makeCameraBackend(nullptr, pipeWire)});
+
+  const auto devices = service->discoverDevices({AVCaptureDeviceType::external}, std::nullopt,
+                                                AVCaptureDevicePosition::unspecified);
+  const auto found = std::find_if(devices.begin(), devices.end(), [](const auto& device) {
+    return device->uniqueID() == "desk-camera";
+  });
+  ASSERT_NE(found, devices.end());
+  auto session = service->makeCaptureSession();
+  session->addInput(service->makeDeviceInput(*found));
+  auto video = service->makeVideoDataOutput();
+  auto frames = std::make_shared<Frames>();
+  video->setSampleBufferDelegate(frames, DispatchQueue::serial("deviceQueue"));
+  session->addOutput(video);
+  session->startRunning();
+  ASSERT_TRUE(session->isRunning());
+
+  const auto graph = Linux::PipeWire::readGraph(*pipeWire, {"Video/Source"}, 2s);
+  ASSERT_TRUE(graph.has_value());
+  const auto cast = std::find_if(graph->nodes.begin(), graph->nodes.end(), [](const auto& node) {
+    return node.property("node.name") == "desk-cast";
+  });
+  ASSERT_NE(cast, graph->nodes.end());
+  Linux::PipeWire::PipeWireFrames castFrames(pipeWire->core(),
+                                             {.id = cast->id,
+                                              .name = {},
+                                              .role = "Screen",
+                                              .description = "the screen cast",
+                                              .goneMessage = "The desktop ended the screen cast"},
+                                             0);
+  ASSERT_TRUE(castFrames.waitForFirstFrame(10s)) << castFrames.failure().value_or("no failure");
+  Linux::PipeWire::PipeWireFrames::Frame castFrame;
+  ASSERT_TRUE(castFrames.takeNewer(castFrame));
+  EXPECT_EQ(castFrame.width, 640);
+  std::this_thread::sleep_for(1s);
+  {
+    std::lock_guard lock(frames->mutex);
+    EXPECT_GE(frames->stamps.size(), 10U) << "the camera records beside the cast";
+  }
+  EXPECT_EQ(pipeWireClientsOfThisProcess(), 1U);
+  session->stopRunning();
 }
 
 } // namespace

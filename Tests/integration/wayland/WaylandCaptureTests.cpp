@@ -2,6 +2,7 @@
 #include "support/VirtualDesktop.h"
 
 #include "Platform/Linux/Capture/CaptureStream.h"
+#include "Platform/Linux/PipeWire/PipeWireDaemon.h"
 #include "Platform/Linux/PipeWire/PipeWireFrames.h"
 #include "Platform/Linux/Wayland/ScreenCastPortal.h"
 #include "Platform/Linux/Wayland/ScreenCastSource.h"
@@ -99,6 +100,12 @@ private:
   Subprocess producer_;
 };
 
+// The frames' way to PipeWire: the portal's remote, or the session's daemon.
+std::shared_ptr<Platform::Linux::PipeWire::Core> coreFor(int remote) {
+  static Platform::Linux::PipeWire::Daemon pipeWire;
+  return remote >= 0 ? pipeWire.remoteCore(remote) : pipeWire.core();
+}
+
 SCFrameStatus statusOf(const SampleBufferRef& sample) {
   return static_cast<SCFrameStatus>(std::get<std::int64_t>(
       sample->sampleAttachments()->front().at(Platform::SCStreamFrameInfoStatus)));
@@ -130,8 +137,9 @@ protected:
           return Platform::Linux::Wayland::makeScreenCastSource(
               [](std::stop_token stop, bool) {
                 ScreenCastGrant grant = requestScreenCast(monitorRequest(), stop);
-                return Cast{grant.lease, std::make_unique<PipeWireFrames>(
-                                             screenCastNode(grant.remote, grant.node), frameRate)};
+                return Cast{grant.lease,
+                            std::make_unique<PipeWireFrames>(
+                                coreFor(grant.remote), screenCastNode(grant.node), frameRate)};
               },
               config.sourceRect, stop);
         },
@@ -167,7 +175,7 @@ TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
   EXPECT_NE(grant.lease, nullptr);
 
   const CMTime before = hostTimeNow();
-  PipeWireFrames frames(screenCastNode(grant.remote, grant.node), frameRate);
+  PipeWireFrames frames(coreFor(grant.remote), screenCastNode(grant.node), frameRate);
   ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
   PipeWireFrames::Frame frame;
   ASSERT_TRUE(frames.takeNewer(frame));
@@ -191,7 +199,7 @@ TEST_F(WaylandCaptureTest, ThePortalGrantsTheMonitorAndItsPictureArrives) {
 TEST_F(WaylandCaptureTest, TheCastSendsNoMoreFramesThanTheRecordingKeeps) {
   Subprocess client({"/usr/bin/weston-simple-shm"}); // changes the picture at every refresh
   ScreenCastGrant grant = requestScreenCast(monitorRequest());
-  PipeWireFrames frames(screenCastNode(grant.remote, grant.node), 5);
+  PipeWireFrames frames(coreFor(grant.remote), screenCastNode(grant.node), 5);
   ASSERT_TRUE(frames.waitForFirstFrame(10s)) << frames.failure().value_or("no failure");
   PipeWireFrames::Frame frame;
   ASSERT_TRUE(frames.takeNewer(frame));
@@ -209,7 +217,7 @@ TEST_F(WaylandCaptureTest, AnotherProducersRGBOrderOrYUVLayoutArrivesAsBlueGreen
     TestPatternNode producer(format);
     const std::uint32_t node = producer.node();
     ASSERT_NE(node, 0U) << format << ": the test pattern's node never appeared";
-    PipeWireFrames frames(screenCastNode(-1, node), frameRate);
+    PipeWireFrames frames(coreFor(-1), screenCastNode(node), frameRate);
     ASSERT_TRUE(frames.waitForFirstFrame(10s))
         << format << ": " << frames.failure().value_or("no failure");
     PipeWireFrames::Frame frame;
@@ -234,7 +242,7 @@ TEST_F(WaylandCaptureTest, AProducerOfNothingWeTakeFailsAtOnceSayingWhatItOffers
   const std::uint32_t node = producer.node();
   ASSERT_NE(node, 0U) << "the test pattern's node never appeared";
   const auto start = std::chrono::steady_clock::now();
-  PipeWireFrames frames(screenCastNode(-1, node), frameRate);
+  PipeWireFrames frames(coreFor(-1), screenCastNode(node), frameRate);
   EXPECT_FALSE(frames.waitForFirstFrame(10s));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "not after the first frame's timeout";
   EXPECT_EQ(frames.failure(), "The screen cast offers only GRAY8, which cannot be recorded");
@@ -333,8 +341,9 @@ TEST_F(WaylandCaptureTest, AStreamWhoseCastEndsTellsItsDelegate) {
             [&lease](std::stop_token stop, bool) {
               ScreenCastGrant grant = requestScreenCast(monitorRequest(), stop);
               lease = grant.lease;
-              return Cast{nullptr, std::make_unique<PipeWireFrames>(
-                                       screenCastNode(grant.remote, grant.node), frameRate)};
+              return Cast{nullptr,
+                          std::make_unique<PipeWireFrames>(coreFor(grant.remote),
+                                                           screenCastNode(grant.node), frameRate)};
             },
             std::nullopt, stop);
       },

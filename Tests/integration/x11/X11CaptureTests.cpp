@@ -3,6 +3,7 @@
 #include "support/WindowActions.h"
 
 #include "Platform/Linux/X11/X11ScreenCapture.h"
+#include "Platform/Log.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <xcb/xcb_icccm.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
@@ -557,14 +559,23 @@ private:
   std::thread thread_;
 };
 
+// Says which sound each stream asked for: "everything", or the
+// application's identifier and process.
 class FakeAudioFactory : public Platform::Linux::AudioCaptureFactory {
 public:
   std::unique_ptr<Platform::Linux::AudioCapture> makeSystemAudioCapture() override {
+    asked.push_back("everything");
     return std::make_unique<FakeSystemAudio>();
   }
   std::unique_ptr<Platform::Linux::AudioCapture> makeSourceCapture(const std::string&) override {
     return nullptr;
   }
+  std::unique_ptr<Platform::Linux::AudioCapture>
+  makeApplicationAudioCapture(const Platform::SCRunningApplication& application) override {
+    asked.push_back(application.bundleIdentifier + " " + std::to_string(application.processID));
+    return std::make_unique<FakeSystemAudio>();
+  }
+  std::vector<std::string> asked;
 };
 
 TEST_F(X11CaptureTest, SystemAudioArrivesOnItsOutput) {
@@ -589,6 +600,48 @@ TEST_F(X11CaptureTest, SystemAudioArrivesOnItsOutput) {
   const auto samples = audio->samples();
   ASSERT_EQ(samples.size(), 6U);
   EXPECT_EQ(samples.back()->audioBuffer()->frameCount, 960U);
+}
+
+TEST_F(X11CaptureTest, ApplicationAudioIsTheWindowsApplicationsAndADisplaysIsEverything) {
+  DemoWindow window({"--size", "64x64", "--still", "--class", "meeting"});
+  const auto audioFactory = std::make_shared<FakeAudioFactory>();
+  auto service = Platform::Linux::makeX11ScreenCaptureService(audioFactory);
+  auto applicationOnly = configuration(0, 0);
+  applicationOnly.capturesAudio = true;
+  applicationOnly.capturesApplicationAudioOnly = true;
+  const auto shown = findWindow(*service, window.id());
+  ASSERT_TRUE(shown && shown->owningApplication);
+  std::atomic<int> warnings{0};
+  Platform::setLogSink([&warnings](Platform::LogLevel level, std::string_view message) {
+    if (level == Platform::LogLevel::warning &&
+        message.find("names no application") != std::string_view::npos) {
+      ++warnings;
+    }
+  });
+  const auto record = [&](const Platform::SCContentFilter& filter,
+                          const Platform::SCStreamConfiguration& config) {
+    auto audio = std::make_shared<Collector>();
+    auto stream = service->makeStream(filter, config, watcher_);
+    stream->addStreamOutput(audio, SCStreamOutputType::audio, Platform::DispatchQueue::global());
+    stream->startCapture();
+    EXPECT_TRUE(audio->waitFor(1));
+    stream->stopCapture();
+  };
+  record(Platform::SCContentFilter(*shown), applicationOnly);
+  EXPECT_EQ(warnings, 0);
+  const auto content = service->shareableContent(false, false);
+  record(Platform::SCContentFilter(content.displays.front(), {}), applicationOnly);
+  EXPECT_EQ(warnings, 1) << "a display names no application, which is said once";
+  auto everything = applicationOnly;
+  everything.capturesApplicationAudioOnly = false;
+  record(Platform::SCContentFilter(*shown), everything);
+  Platform::setLogSink(nullptr);
+
+  EXPECT_EQ(
+      audioFactory->asked,
+      (std::vector<std::string>{"meeting " + std::to_string(shown->owningApplication->processID),
+                                "everything", "everything"}));
+  EXPECT_GT(shown->owningApplication->processID, 0) << "the window's _NET_WM_PID";
 }
 
 TEST_F(X11CaptureTest, AudioWithoutAnAudioSourceFailsToStart) {

@@ -2,10 +2,16 @@
 
 #include <pulse/error.h>
 
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +27,8 @@ constexpr auto framePeriod = std::chrono::milliseconds(33);
   std::fprintf(stderr,
                "%s: %s\nusage: %s [--title TEXT | --no-title] [--class NAME] "
                "[--size WxH] [--position X,Y] [--still] [--flash-every SECONDS] "
-               "[--flash-from MONOTONIC_SECONDS] [--beep] "
-               "[--solid RRGGBB]\n",
+               "[--flash-from MONOTONIC_SECONDS] [--beep] [--solid RRGGBB] [--tone HZ] "
+               "[--child-tone HZ [--child-after SECONDS]] | --play-tone HZ\n",
                program, problem, program);
   std::exit(2);
 }
@@ -79,6 +85,19 @@ Options parse(int argc, char** argv, const char* program) {
       options.flashFrom = seconds;
     } else if (argument == "--beep") {
       options.beep = true;
+    } else if (argument == "--tone" || argument == "--child-tone" || argument == "--play-tone") {
+      const double frequency = std::atof(value().c_str());
+      if (!(frequency >= 20 && frequency <= 20000)) {
+        usage(program, "a tone takes a frequency from 20 to 20000 Hz");
+      }
+      (argument == "--tone"         ? options.tone
+       : argument == "--child-tone" ? options.childTone
+                                    : options.playTone) = frequency;
+    } else if (argument == "--child-after") {
+      options.childAfter = std::atof(value().c_str());
+      if (!(options.childAfter >= 0)) {
+        usage(program, "--child-after takes seconds");
+      }
     } else if (argument == "--solid") {
       const std::string colour = value();
       char* end = nullptr;
@@ -110,7 +129,8 @@ constexpr std::uint32_t sampleRate = 48000;
 constexpr std::uint32_t chunkFrames = sampleRate / 100;
 } // namespace
 
-Beeper::Beeper(const Flashes& flashes) : flashes_(flashes) {
+Beeper::Beeper(const Flashes& flashes, double frequency, bool steady)
+    : flashes_(flashes), frequency_(frequency), steady_(steady) {
   pa_sample_spec spec{PA_SAMPLE_S16LE, sampleRate, 1};
   pa_buffer_attr attributes{};
   attributes.maxlength = static_cast<std::uint32_t>(-1);
@@ -145,11 +165,11 @@ void Beeper::play() {
     int error = 0;
     const pa_usec_t latency = pa_simple_get_latency(stream_, &error);
     const auto heardAt = Clock::now() + std::chrono::microseconds(latency);
-    const bool on = flashes_.isOn(heardAt);
+    const bool on = steady_ || flashes_.isOn(heardAt);
     for (std::uint32_t i = 0; i < chunkFrames; ++i, ++phase) {
       chunk[i] =
-          on ? static_cast<std::int16_t>(
-                   12000 * std::sin(2 * M_PI * 1000.0 * static_cast<double>(phase) / sampleRate))
+          on ? static_cast<std::int16_t>(12000 * std::sin(2 * M_PI * frequency_ *
+                                                          static_cast<double>(phase) / sampleRate))
              : 0;
     }
     if (pa_simple_write(stream_, chunk.data(), chunk.size() * sizeof(std::int16_t), &error) < 0) {
@@ -212,6 +232,48 @@ int PaintSchedule::pollTimeoutMilliseconds() const {
     timeout = timeout < 0 ? 5 : std::min(timeout, 5);
   }
   return timeout;
+}
+
+ChildTone::ChildTone(double frequency, double afterSeconds)
+    : thread_([this, frequency, afterSeconds] {
+        const auto due = Clock::now() + std::chrono::duration<double>(afterSeconds);
+        while (!stop_ && Clock::now() < due) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (stop_) {
+          return;
+        }
+        const std::string hz = std::to_string(frequency);
+        char program[] = "/proc/self/exe";
+        char flag[] = "--play-tone";
+        std::vector<char> value(hz.begin(), hz.end());
+        value.push_back('\0');
+        char* arguments[] = {program, flag, value.data(), nullptr};
+        pid_t pid = 0;
+        if (posix_spawn(&pid, program, nullptr, nullptr, arguments, environ) == 0) {
+          child_ = pid;
+        } else {
+          std::fprintf(stderr, "demo-window: could not start the child's tone\n");
+        }
+      }) {}
+
+ChildTone::~ChildTone() {
+  stop_ = true;
+  thread_.join();
+  if (const int pid = child_; pid > 0) {
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+  }
+}
+
+int playToneUntilStopped(double frequency, int signalFd) {
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  const Flashes none(Clock::now(), std::nullopt);
+  const Beeper tone(none, frequency, true);
+  pollfd watched{signalFd, POLLIN, 0};
+  while (poll(&watched, 1, -1) < 0 && errno == EINTR) {
+  }
+  return 0;
 }
 
 int blockStopSignals() {

@@ -32,6 +32,12 @@ struct Options {
   std::optional<double> flashFrom;
   bool beep = false;
   std::optional<std::uint32_t> solid;
+  // A steady tone the window's process plays; one a child of it plays,
+  // started that many seconds after the window; or no window, only a tone.
+  std::optional<double> tone;
+  std::optional<double> childTone;
+  double childAfter = 1;
+  std::optional<double> playTone;
 };
 
 // Parses the command line; prints the usage and exits with 2 when it is wrong.
@@ -49,10 +55,11 @@ private:
 };
 
 // Plays the tone through the audio server in 10 ms chunks, silence between
-// flashes; each chunk is chosen for the instant it will be heard.
+// flashes (or, steady, all the time); each chunk is chosen for the instant
+// it will be heard.
 class Beeper {
 public:
-  explicit Beeper(const Flashes& flashes);
+  explicit Beeper(const Flashes& flashes, double frequency = 1000, bool steady = false);
   ~Beeper();
   Beeper(const Beeper&) = delete;
   Beeper& operator=(const Beeper&) = delete;
@@ -61,10 +68,31 @@ private:
   void play();
 
   const Flashes& flashes_;
+  const double frequency_;
+  const bool steady_;
   pa_simple* stream_ = nullptr;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
+
+// A child process of ours that plays a steady tone (this program with
+// --play-tone), started after a delay; ended when this goes away.
+class ChildTone {
+public:
+  ChildTone(double frequency, double afterSeconds);
+  ~ChildTone();
+  ChildTone(const ChildTone&) = delete;
+  ChildTone& operator=(const ChildTone&) = delete;
+
+private:
+  std::atomic<bool> stop_{false};
+  std::atomic<int> child_{0};
+  std::thread thread_;
+};
+
+// --play-tone: plays the tone until a stop signal arrives on `signalFd` or
+// the parent ends.
+int playToneUntilStopped(double frequency, int signalFd);
 
 // One filled rectangle of the picture, in window coordinates; RGB colour.
 struct Fill {

@@ -1,12 +1,17 @@
 // demo-window [--title TEXT | --no-title] [--class NAME] [--size WxH]
 //             [--position X,Y] [--still] [--flash-every SECONDS] [--beep]
-//             [--solid RRGGBB]
+//             [--solid RRGGBB] [--tone HZ] [--child-tone HZ [--child-after SECONDS]]
+// demo-window --play-tone HZ
 //
 // Opens one top-level window, prints its id in decimal once it is mapped, and
 // draws until SIGTERM or SIGINT: a bar moving across a dark background, or a
 // still picture with --still, or one colour with --solid. With --flash-every
 // the window turns white for 100 ms at each period, and with --beep a 100 ms
 // 1 kHz tone plays at the same instants, so audio/video sync can be measured.
+// --tone plays a steady tone from the window's process, --child-tone one
+// from a child process it starts --child-after seconds later (1 unless
+// given), so that what one application plays can be told from the rest;
+// --play-tone only plays a tone, with no window.
 
 #include "DemoContent.h"
 
@@ -72,6 +77,9 @@ private:
 int main(int argc, char** argv) {
   const Options options = parse(argc, argv, "demo-window");
   const int signalFd = blockStopSignals();
+  if (options.playTone) {
+    return playToneUntilStopped(*options.playTone, signalFd);
+  }
 
   int screenNumber = 0;
   xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
@@ -118,6 +126,14 @@ int main(int argc, char** argv) {
   if (options.beep) {
     beeper = std::make_unique<Beeper>(schedule.flashes());
   }
+  std::unique_ptr<Beeper> tone;
+  if (options.tone) {
+    tone = std::make_unique<Beeper>(schedule.flashes(), *options.tone, true);
+  }
+  std::unique_ptr<ChildTone> childTone;
+  if (options.childTone) {
+    childTone = std::make_unique<ChildTone>(*options.childTone, options.childAfter);
+  }
 
   bool announced = false;
   const auto handle = [&](xcb_generic_event_t* event) {
@@ -163,6 +179,8 @@ int main(int argc, char** argv) {
       break;
     }
   }
+  childTone.reset();
+  tone.reset();
   beeper.reset();
   xcb_destroy_window(c, window);
   xcb_flush(c);

@@ -99,7 +99,7 @@ protected:
   CaptureSessionTest()
       : script(std::make_shared<CaptureScript>()),
         session(std::make_shared<CaptureSession>(
-            audioDeviceRuns([script = script](const std::string& source) {
+            audioDeviceRuns([script = script](const std::string& source, bool) {
               return std::make_unique<FakeCapture>(script, source);
             }))),
         device(std::make_shared<CaptureDevice>(

@@ -72,8 +72,7 @@ TEST_F(FirstSampleTest, RefusedVideoInput) {
   platform.refuseWriterInputs(MediaType::video, true);
   EXPECT_EQ(startFailureWith([] { return frame(ms(1000)); }),
             "Could not start recording: Could not add video input.");
-  EXPECT_EQ(reported,
-            std::vector<std::string>{"Could not start recording: Could not add video input."});
+  EXPECT_TRUE(reported.empty()) << "the throw alone reports a start failure";
   EXPECT_EQ(writer()->startWritingCount(), 0);
   EXPECT_EQ(platform.callLog().count("makeAssetWriterInput(video)"), 1U);
   EXPECT_EQ(writer()->status(), Platform::AVAssetWriterStatus::cancelled)
@@ -95,7 +94,7 @@ TEST_F(FirstSampleTest, StartThatNeverGetsAUsableSampleFailsInBoundedTime) {
     EXPECT_EQ(error.localizedDescription(),
               "Could not start recording: No usable picture or sound arrived in time.");
   }
-  EXPECT_EQ(reported.size(), 1U);
+  EXPECT_TRUE(reported.empty());
   EXPECT_EQ(writer()->startWritingCount(), 0);
   EXPECT_EQ(writer()->status(), Platform::AVAssetWriterStatus::cancelled);
   EXPECT_FALSE(stream->isCapturing());
@@ -106,12 +105,11 @@ TEST_F(FirstSampleTest, FailedStartWritingAndFrameWithoutFormat) {
   platform.failStartWriting(Platform::makeError("W", 5, "Permission denied"));
   EXPECT_EQ(startFailureWith([] { return frame(ms(1000)); }),
             "Could not start recording: Permission denied");
-  EXPECT_EQ(reported.size(), 1U);
   platform.clearFailures();
 
   EXPECT_EQ(startFailureWith([] { return makeSampleWithoutFormatDescription(ms(1000)); }),
             "Could not start recording.");
-  EXPECT_EQ(reported.size(), 2U);
+  EXPECT_TRUE(reported.empty());
 }
 
 TEST_F(FirstSampleTest, VideoSettingsByCodec) {

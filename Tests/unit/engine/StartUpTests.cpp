@@ -139,8 +139,7 @@ TEST_F(StartUpTest, ContainerAndCodecTable) {
     const std::size_t writersBefore = platform.writers().size();
     reported.clear();
     const Error error = startFailure(testCase.target, RecordingOptions(options));
-    ASSERT_EQ(reported.size(), 1U) << testCase.destination;
-    EXPECT_EQ(reported.front(), error.localizedDescription());
+    EXPECT_TRUE(reported.empty()) << testCase.destination << ": the throw alone reports it";
     if (platform.writers().size() > writersBefore) {
       EXPECT_EQ(error.localizedDescription(), "Could not start recording: capture refused");
       EXPECT_EQ(typeNames.at(platform.writers().back()->fileType()), testCase.expected)
@@ -151,7 +150,7 @@ TEST_F(StartUpTest, ContainerAndCodecTable) {
   }
 }
 
-TEST_F(StartUpTest, WriterSetUpFailuresAreCleanedUpAndReportedOnce) {
+TEST_F(StartUpTest, WriterSetUpFailuresAreCleanedUpAndOnlyThrown) {
   auto options = fields("/tmp/a.mov", "1");
   options.recordSystemAudio = true;
   options.microphoneDeviceID = "nobody";
@@ -181,8 +180,7 @@ TEST_F(StartUpTest, WriterSetUpFailuresAreCleanedUpAndReportedOnce) {
   platform.failAssetWriterCreation(Platform::makeError("W", 17, "File exists"));
   EXPECT_EQ(startFailure(Target::screen, RecordingOptions(options)).localizedDescription(),
             "Could not start recording: File exists");
-  EXPECT_EQ(reported.size(), 5U);
-  EXPECT_EQ(reported.back(), "Could not start recording: File exists");
+  EXPECT_TRUE(reported.empty()) << "onError hears of no start failure";
 }
 
 TEST_F(StartUpTest, MicrophoneChannelCountsByRoute) {
@@ -209,7 +207,20 @@ TEST_F(StartUpTest, MicrophoneChannelCountsByRoute) {
   const auto microphoneOutput =
       platform.captureSessions()[0]->output(Platform::CaptureOutputKind::audioData);
   EXPECT_EQ(microphoneOutput->queueLabel(), std::optional<std::string>("microphoneQueue"));
+  EXPECT_FALSE(microphoneOutput->cancelsEcho()) << "the microphone as it hears, unless asked";
   EXPECT_FALSE(platform.streams().back()->hasOutput(SCStreamOutputType::microphone));
+  EXPECT_FALSE(platform.streams().back()->configuration().capturesApplicationAudioOnly);
+
+  options.echoCancellation = true;
+  options.systemAudio = Vistrel::SystemAudio::application;
+  startFailure(Target::screen, RecordingOptions(options));
+  EXPECT_TRUE(platform.captureSessions()
+                  .back()
+                  ->output(Platform::CaptureOutputKind::audioData)
+                  ->cancelsEcho());
+  EXPECT_TRUE(platform.streams().back()->configuration().capturesApplicationAudioOnly);
+  options.echoCancellation = false;
+  options.systemAudio = Vistrel::SystemAudio::all;
 
   platform.setCapabilities({.streamCapturesMicrophone = true, .streamHighlightsClicks = true});
   options.losslessAudio = false;
@@ -227,7 +238,7 @@ TEST_F(StartUpTest, MicrophoneChannelCountsByRoute) {
   EXPECT_EQ(
       writer->input(MediaType::audio, 0)->outputSettings().at(Platform::AVFormatIDKey).integer(),
       Platform::kAudioFormatMPEG4AAC);
-  EXPECT_EQ(platform.captureSessions().size(), 1U) << "no new capture session on 15.0";
+  EXPECT_EQ(platform.captureSessions().size(), 2U) << "no new capture session on 15.0";
   const auto stream = platform.streams().back();
   EXPECT_TRUE(stream->hasOutput(SCStreamOutputType::microphone));
   EXPECT_TRUE(stream->configuration().captureMicrophone);

@@ -44,6 +44,8 @@ TEST(ErrorMessages, EveryCaseReadsItsFixedText) {
       {Error::noDisplaysConnected(), "At least one display must be connected."},
       {Error::noPermissions(), "Missing screen capture permissions."},
       {Error::unsupportedVideoCodec(), "VideoCodec not supported."},
+      {Error::unsupportedSystemAudio("loud"),
+       "System audio loud not supported. Use all or application."},
   };
   for (const auto& [error, message] : table) {
     EXPECT_EQ(error.localizedDescription(), message);
@@ -128,6 +130,25 @@ TEST(ErrorCauses, PlatformCodesTellWhatAProgramCanDo) {
   const Error failure = Vistrel::recordingFailure(nullptr, FailureOrigin::writer, "unexplained");
   EXPECT_EQ(failure.localizedDescription(), "An unknown error has occurred: unexplained");
   EXPECT_EQ(Error::noPermissions().cause(), Cause::other);
+  // A start failure tells a cancelled pick and a taken or unwritable
+  // destination, also when nested.
+  const std::vector<std::pair<Error, Cause>> startFailures = {
+      {Error::couldNotStartStream(
+           system(Domain::screenCapture, Platform::userDeclinedScreenCaptureCode)),
+       Cause::pickCancelled},
+      {Error::couldNotStartStream(system(Domain::mediaWriting, EEXIST)), Cause::destinationExists},
+      {Error::couldNotStartStream(system(Domain::mediaWriting, ELOOP)), Cause::destinationExists},
+      {Error::couldNotStartStream(system(Domain::mediaWriting, EACCES)), Cause::outputNotWritable},
+      {Error::couldNotStartStream(std::make_shared<Error>(
+           Error::couldNotStartStream(system(Domain::mediaWriting, EEXIST)))),
+       Cause::destinationExists},
+      {Error::couldNotStartStream(std::make_shared<Error>(Error::couldNotAddInput("video"))),
+       Cause::other},
+      {Error::couldNotStartStream(), Cause::other},
+  };
+  for (const auto& [error, expected] : startFailures) {
+    EXPECT_EQ(error.cause(), expected) << error.what();
+  }
   // A writer may throw its failure while it takes a sample.
   try {
     throw Platform::SystemError(Domain::mediaWriting, -EIO, "Could not write the file");
@@ -152,6 +173,22 @@ TEST(VideoCodecNames, RoundTripAndExactMatching) {
       ADD_FAILURE() << "accepted '" << refused << "'";
     } catch (const Error& error) {
       EXPECT_EQ(error.kind(), Error::Kind::unsupportedVideoCodec);
+    }
+  }
+}
+
+TEST(SystemAudioNames, NamesRoundTripAndAnyOtherTextIsRefusedWithIt) {
+  for (const auto choice : {Vistrel::SystemAudio::all, Vistrel::SystemAudio::application}) {
+    EXPECT_EQ(Vistrel::SystemAudio::fromRawValue(Vistrel::SystemAudio(choice).asString()), choice);
+  }
+  EXPECT_EQ(Vistrel::SystemAudio(Vistrel::SystemAudio::application).asString(), "application");
+  for (const std::string refused : {"All", "application ", "", "app"}) {
+    try {
+      Vistrel::SystemAudio::fromRawValue(refused);
+      ADD_FAILURE() << "accepted '" << refused << "'";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.kind(), Error::Kind::unsupportedSystemAudio);
+      EXPECT_EQ(error.text(), refused);
     }
   }
 }
@@ -181,6 +218,8 @@ TEST(RecordingOptionsFields, DefaultsAndStoredValues) {
   EXPECT_FALSE(defaults.losslessAudio());
   EXPECT_FALSE(defaults.recordSystemAudio());
   EXPECT_FALSE(defaults.targetID());
+  EXPECT_EQ(defaults.systemAudio(), Vistrel::SystemAudio::all) << "everything, as before";
+  EXPECT_FALSE(defaults.echoCancellation()) << "the raw microphone, as before";
 
   // Nothing is validated or normalised.
   const Vistrel::RecordingOptions given({.destination = "/tmp/A.MP4",

@@ -2,6 +2,8 @@
 #include "permissions.h"
 #include "recorder.h"
 
+#include "Platform/SystemServices.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -23,8 +25,8 @@ TEST(TCCStatus, RawValuesAreExactAndCaseNamesArePrinted) {
 }
 
 TEST(Permissions, SettingsLinksFormURLsAndOddTextDoesNot) {
-  EXPECT_TRUE(Permissions::formsURL(Permissions::microphoneSettingsLink));
-  EXPECT_TRUE(Permissions::formsURL(Permissions::screenRecordingSettingsLink));
+  EXPECT_TRUE(Permissions::formsURL(Platform::microphoneSettingsLink));
+  EXPECT_TRUE(Permissions::formsURL(Platform::screenRecordingSettingsLink));
   EXPECT_FALSE(Permissions::formsURL(""));
   EXPECT_FALSE(Permissions::formsURL("no scheme"));
   EXPECT_FALSE(Permissions::formsURL(":empty-scheme"));

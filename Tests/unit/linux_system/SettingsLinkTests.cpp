@@ -1,4 +1,5 @@
 #include "Platform/Linux/System/SettingsLinks.h"
+#include "Platform/SystemServices.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +7,9 @@
 
 namespace {
 
+using Platform::microphoneSettingsLink;
+using Platform::screenRecordingSettingsLink;
 using Platform::Linux::System::commandToOpen;
-using Platform::Linux::System::microphoneSettingsLink;
-using Platform::Linux::System::screenCaptureSettingsLink;
 using Command = std::vector<std::string>;
 
 auto installed(std::set<std::string> programs) {
@@ -21,7 +22,7 @@ TEST(SettingsLinks, PrivacyLinksOpenGnomeSettingsPages) {
   const auto gnome = installed({"gnome-control-center", "xdg-open"});
   EXPECT_EQ(commandToOpen(microphoneSettingsLink, "ubuntu:GNOME", gnome),
             (Command{"gnome-control-center", "sound"}));
-  EXPECT_EQ(commandToOpen(screenCaptureSettingsLink, "GNOME", gnome),
+  EXPECT_EQ(commandToOpen(screenRecordingSettingsLink, "GNOME", gnome),
             (Command{"gnome-control-center", "privacy"}));
 }
 
@@ -30,9 +31,9 @@ TEST(SettingsLinks, KdePrefersItsOwnSettingsAndHasNoScreenCapturePage) {
   EXPECT_EQ(commandToOpen(microphoneSettingsLink, "KDE", both),
             (Command{"systemsettings5", "kcm_pulseaudio"}));
   // KDE has no screen-sharing page; GNOME's, when installed, is the one known.
-  EXPECT_EQ(commandToOpen(screenCaptureSettingsLink, "KDE", both),
+  EXPECT_EQ(commandToOpen(screenRecordingSettingsLink, "KDE", both),
             (Command{"gnome-control-center", "privacy"}));
-  EXPECT_EQ(commandToOpen(screenCaptureSettingsLink, "KDE", installed({"systemsettings"})),
+  EXPECT_EQ(commandToOpen(screenRecordingSettingsLink, "KDE", installed({"systemsettings"})),
             std::nullopt);
   // Elsewhere GNOME's settings come first.
   EXPECT_EQ(commandToOpen(microphoneSettingsLink, "XFCE", both),

@@ -22,8 +22,8 @@ private:
   CameraNode node_;
 };
 
-std::vector<CameraNode> listCameras() {
-  const auto graph = PipeWire::readGraph(cameraMediaClasses(), listingPatience);
+std::vector<CameraNode> listCameras(PipeWire::Daemon& pipeWire) {
+  const auto graph = PipeWire::readGraph(pipeWire, cameraMediaClasses(), listingPatience);
   return graph ? camerasIn(*graph) : std::vector<CameraNode>{};
 }
 
@@ -41,7 +41,9 @@ bool positionMatches(const CameraNode& camera, AVCaptureDevicePosition position)
 
 class CameraBackend final : public Capture::DeviceBackend {
 public:
-  explicit CameraBackend(std::shared_ptr<AudioCaptureFactory> audio) : audio_(std::move(audio)) {}
+  CameraBackend(std::shared_ptr<AudioCaptureFactory> audio,
+                std::shared_ptr<PipeWire::Daemon> pipeWire)
+      : audio_(std::move(audio)), pipeWire_(std::move(pipeWire)) {}
 
   std::vector<CaptureDeviceRef> discoverDevices(const std::vector<AVCaptureDeviceType>& deviceTypes,
                                                 std::optional<MediaType> mediaType,
@@ -52,7 +54,7 @@ public:
       return {};
     }
     std::vector<CaptureDeviceRef> devices;
-    for (CameraNode& camera : listCameras()) {
+    for (CameraNode& camera : listCameras(*pipeWire_)) {
       if (positionMatches(camera, position)) {
         devices.push_back(std::make_shared<CameraDevice>(std::move(camera)));
       }
@@ -65,7 +67,7 @@ public:
   }
 
   void checkAvailable(const AVCaptureDevice& device) override {
-    const auto cameras = listCameras();
+    const auto cameras = listCameras(*pipeWire_);
     if (std::none_of(cameras.begin(), cameras.end(),
                      [&](const CameraNode& camera) { return camera.name == device.uniqueID(); })) {
       throw SystemError(ErrorDomain::mediaCapture, MediaCaptureCode::noSuchDevice,
@@ -77,18 +79,20 @@ public:
   std::unique_ptr<Capture::DeviceRun> start(const AVCaptureDevice& device,
                                             Capture::DeviceSinks sinks) override {
     return startCameraRun(dynamic_cast<const CameraDevice&>(device).node(), std::move(sinks),
-                          *audio_);
+                          *audio_, pipeWire_);
   }
 
 private:
   const std::shared_ptr<AudioCaptureFactory> audio_;
+  const std::shared_ptr<PipeWire::Daemon> pipeWire_;
 };
 
 } // namespace
 
 std::shared_ptr<Capture::DeviceBackend>
-makeCameraBackend(std::shared_ptr<AudioCaptureFactory> audio) {
-  return std::make_shared<CameraBackend>(std::move(audio));
+makeCameraBackend(std::shared_ptr<AudioCaptureFactory> audio,
+                  std::shared_ptr<PipeWire::Daemon> pipeWire) {
+  return std::make_shared<CameraBackend>(std::move(audio), std::move(pipeWire));
 }
 
 } // namespace Platform::Linux::Camera

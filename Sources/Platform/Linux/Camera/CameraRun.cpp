@@ -105,16 +105,17 @@ std::unique_ptr<AudioCapture> startSound(const CameraNode& camera,
 
 PipeWire::VideoNode cameraVideoNode(const CameraNode& camera) {
   const std::string quoted = "\u201C" + camera.description + "\u201D";
-  return {.remote = -1,
-          .id = std::nullopt,
+  return {.id = std::nullopt,
           .name = camera.name,
           .role = "Camera",
           .description = "the camera " + quoted,
           .goneMessage = "The camera " + quoted + " was unplugged"};
 }
 
-std::unique_ptr<Capture::DeviceRun>
-startCameraRun(const CameraNode& camera, Capture::DeviceSinks sinks, AudioCaptureFactory& audio) {
+std::unique_ptr<Capture::DeviceRun> startCameraRun(const CameraNode& camera,
+                                                   Capture::DeviceSinks sinks,
+                                                   AudioCaptureFactory& audio,
+                                                   std::shared_ptr<PipeWire::Daemon> pipeWire) {
   std::shared_ptr<Relay> relay;
   std::shared_ptr<SCStream> stream;
   if (sinks.video) {
@@ -132,7 +133,9 @@ startCameraRun(const CameraNode& camera, Capture::DeviceSinks sinks, AudioCaptur
         paced ? CMTimeMake(nanoseconds / 2, hostTimeScale) : fastestLook;
     relay = std::make_shared<Relay>(sinks, nanoseconds);
     stream = std::make_shared<Capture::CaptureStream>(
-        [node = cameraVideoNode(camera)](std::stop_token) { return makeCameraSource(node); },
+        [node = cameraVideoNode(camera), pipeWire = std::move(pipeWire)](std::stop_token) {
+          return makeCameraSource(*pipeWire, node);
+        },
         nullptr, configuration, relay);
     stream->addStreamOutput(relay, SCStreamOutputType::screen,
                             DispatchQueue::serial("cameraFrames"));

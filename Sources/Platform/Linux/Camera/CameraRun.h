@@ -3,6 +3,7 @@
 #include "Platform/Linux/AudioCapture.h"
 #include "Platform/Linux/Camera/CameraNodes.h"
 #include "Platform/Linux/Capture/CaptureSession.h"
+#include "Platform/Linux/PipeWire/PipeWireDaemon.h"
 #include "Platform/Linux/PipeWire/PipeWireFrames.h"
 
 #include <memory>
@@ -15,11 +16,13 @@
 
 namespace Platform::Linux::Camera {
 
-// Blocks until the camera's first picture is in; throws Platform::Error when
+// Blocks until the camera's first picture is in, through `pipeWire`; throws Platform::Error when
 // it cannot be had. Sound that cannot be recorded is said in the log and
 // left out.
-std::unique_ptr<Capture::DeviceRun>
-startCameraRun(const CameraNode& camera, Capture::DeviceSinks sinks, AudioCaptureFactory& audio);
+std::unique_ptr<Capture::DeviceRun> startCameraRun(const CameraNode& camera,
+                                                   Capture::DeviceSinks sinks,
+                                                   AudioCaptureFactory& audio,
+                                                   std::shared_ptr<PipeWire::Daemon> pipeWire);
 
 // The camera's node as the PipeWire consumer takes it.
 PipeWire::VideoNode cameraVideoNode(const CameraNode& camera);

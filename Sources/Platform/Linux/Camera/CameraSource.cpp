@@ -22,8 +22,9 @@ std::int64_t endingCode(const PipeWire::PipeWireFrames& frames) {
 
 class CameraSource final : public Capture::CaptureSource {
 public:
-  CameraSource(const PipeWire::VideoNode& node, std::chrono::milliseconds firstFrameWait)
-      : frames_(node, 0) {
+  CameraSource(PipeWire::Daemon& pipeWire, const PipeWire::VideoNode& node,
+               std::chrono::milliseconds firstFrameWait)
+      : frames_(pipeWire.core(), node, 0) {
     if (!frames_.waitForFirstFrame(firstFrameWait)) {
       const auto failure = frames_.failure();
       const std::string why =
@@ -71,9 +72,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<Capture::CaptureSource> makeCameraSource(const PipeWire::VideoNode& node,
+std::unique_ptr<Capture::CaptureSource> makeCameraSource(PipeWire::Daemon& pipeWire,
+                                                         const PipeWire::VideoNode& node,
                                                          std::chrono::milliseconds firstFrameWait) {
-  return std::make_unique<CameraSource>(node, firstFrameWait);
+  return std::make_unique<CameraSource>(pipeWire, node, firstFrameWait);
 }
 
 } // namespace Platform::Linux::Camera

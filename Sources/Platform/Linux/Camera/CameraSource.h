@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/Linux/Capture/CaptureSource.h"
+#include "Platform/Linux/PipeWire/PipeWireDaemon.h"
 #include "Platform/Linux/PipeWire/PipeWireFrames.h"
 
 #include <chrono>
@@ -19,11 +20,11 @@ namespace Platform::Linux::Camera {
 // take a second or two, capture cards find their signal).
 inline constexpr std::chrono::seconds firstFrameTimeout{10};
 
-// Connects to the node and waits for its first frame. Throws Platform::Error
+// Consumes the node through `pipeWire` and waits for its first frame. Throws Platform::Error
 // (media capture) naming the camera when it cannot be had: busy, offering
 // nothing we take, or silent for `firstFrameWait`.
 std::unique_ptr<Capture::CaptureSource>
-makeCameraSource(const PipeWire::VideoNode& node,
+makeCameraSource(PipeWire::Daemon& pipeWire, const PipeWire::VideoNode& node,
                  std::chrono::milliseconds firstFrameWait = firstFrameTimeout);
 
 } // namespace Platform::Linux::Camera

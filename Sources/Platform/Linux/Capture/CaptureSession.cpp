@@ -75,14 +75,25 @@ CMTime DataOutput::minFrameDuration() const {
   return minFrameDuration_;
 }
 
+void DataOutput::setCancelsEcho(bool cancelsEcho) {
+  Lock lock(mutex_);
+  cancelsEcho_ = cancelsEcho;
+}
+
+bool DataOutput::cancelsEcho() const {
+  Lock lock(mutex_);
+  return cancelsEcho_;
+}
+
 DeviceRunMaker audioDeviceRuns(
-    std::function<std::unique_ptr<AudioCapture>(const std::string& sourceName)> makeCapture) {
+    std::function<std::unique_ptr<AudioCapture>(const std::string& sourceName, bool cancelsEcho)>
+        makeCapture) {
   return [makeCapture = std::move(makeCapture)](const AVCaptureDevice& device,
                                                 DeviceSinks sinks) -> std::unique_ptr<DeviceRun> {
     if (!sinks.audio) {
       return nullptr;
     }
-    auto capture = makeCapture(device.uniqueID());
+    auto capture = makeCapture(device.uniqueID(), sinks.cancelsEcho);
     capture->start(std::move(sinks.audio));
     return std::make_unique<AudioDeviceRun>(std::move(capture));
   };
@@ -151,6 +162,7 @@ void CaptureSession::startRunning() {
   DeviceSinks sinks;
   if (audioOutput) {
     sinks.audio = deliveryTo(audioOutput, gate);
+    sinks.cancelsEcho = audioOutput->cancelsEcho();
   }
   if (videoOutput) {
     sinks.video = deliveryTo(videoOutput, gate);

@@ -54,6 +54,7 @@ public:
   void setSampleBufferDelegate(std::weak_ptr<AVCaptureDataOutputSampleBufferDelegate> delegate,
                                DispatchQueue queue) override;
   void setMinFrameDuration(CMTime duration) override;
+  void setCancelsEcho(bool cancelsEcho) override;
 
   struct Target {
     std::weak_ptr<AVCaptureDataOutputSampleBufferDelegate> delegate;
@@ -62,12 +63,14 @@ public:
   // The delegate and its queue, when set.
   std::optional<Target> target() const;
   CMTime minFrameDuration() const;
+  bool cancelsEcho() const;
 
 private:
   const CaptureOutputKind kind_;
   mutable Mutex mutex_;
   std::optional<Target> target_ GUARDED_BY(mutex_);
   CMTime minFrameDuration_ GUARDED_BY(mutex_) = kCMTimeInvalid;
+  bool cancelsEcho_ GUARDED_BY(mutex_) = false;
 };
 
 // Where a running device sends what it captures: each function empty when
@@ -80,6 +83,8 @@ struct DeviceSinks {
   std::function<void(ErrorRef)> failed;
   // The video output's shortest time between frames (invalid: any).
   CMTime minFrameDuration = kCMTimeInvalid;
+  // The audio output's sound is cleaned of what the speakers play.
+  bool cancelsEcho = false;
 };
 
 // One device being captured.
@@ -95,9 +100,11 @@ public:
 using DeviceRunMaker =
     std::function<std::unique_ptr<DeviceRun>(const AVCaptureDevice& device, DeviceSinks sinks)>;
 
-// Runs an audio device through the audio capture its uniqueID names.
+// Runs an audio device through the audio capture its uniqueID names, with
+// or without echo cancelling.
 DeviceRunMaker audioDeviceRuns(
-    std::function<std::unique_ptr<AudioCapture>(const std::string& sourceName)> makeCapture);
+    std::function<std::unique_ptr<AudioCapture>(const std::string& sourceName, bool cancelsEcho)>
+        makeCapture);
 
 class CaptureSession final : public AVCaptureSession,
                              public std::enable_shared_from_this<CaptureSession> {

@@ -6,6 +6,8 @@
 #include "Platform/Linux/Capture/FrameConversion.h"
 #include "Platform/Linux/Capture/FramePacer.h"
 #include "Platform/Linux/Capture/PixelBufferPool.h"
+#include "Platform/Linux/Capture/SkippedFrames.h"
+#include "Platform/Linux/Capture/StreamFrames.h"
 #include "Platform/Log.h"
 
 #include <algorithm>
@@ -25,133 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 // The X protocol's own limit on a drawable's side.
 constexpr std::int64_t maximumFrameSide = 32767;
-
-// Pacing when the configuration asks for frames as fast as content changes,
-// and the shortest interval we pace at: a faster timer only burns the core.
-constexpr auto unpacedInterval = std::chrono::nanoseconds(1'000'000'000 / 60);
-constexpr auto shortestInterval = std::chrono::milliseconds(1);
-
-std::chrono::nanoseconds frameInterval(const CMTime& minimumFrameInterval) {
-  if (!minimumFrameInterval.isNumeric() || minimumFrameInterval.value <= 0) {
-    return unpacedInterval;
-  }
-  const double seconds = CMTimeGetSeconds(minimumFrameInterval);
-  const auto interval = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::duration<double>(std::min(seconds, 3600.0)));
-  return std::max<std::chrono::nanoseconds>(interval, shortestInterval);
-}
-
-// The frame size of content recorded at its own pixels: even, as 4:2:0
-// video needs, and scaled down, aspect kept, to what encoders take.
-std::pair<std::int64_t, std::int64_t> contentFrameSize(std::int64_t width, std::int64_t height) {
-  constexpr double largestContentSide = 8192;
-  const double scale = std::min({1.0, largestContentSide / std::max<std::int64_t>(width, 1),
-                                 largestContentSide / std::max<std::int64_t>(height, 1)});
-  const auto even = [scale](std::int64_t side) {
-    return std::max<std::int64_t>(2, static_cast<std::int64_t>(side * scale) & ~std::int64_t{1});
-  };
-  return {even(width), even(height)};
-}
-
-SampleBufferRef makeFrame(const std::shared_ptr<const FormatDescription>& format,
-                          std::shared_ptr<const PixelBuffer> pixels, CMTime timestamp,
-                          SCFrameStatus status) {
-  CMSampleBuffer::Contents contents;
-  contents.formatDescription = format;
-  contents.timing = {CMSampleTimingInfo{kCMTimeZero, timestamp, kCMTimeInvalid}};
-  contents.sampleAttachments = std::vector<AttachmentDictionary>{
-      {{SCStreamFrameInfoStatus, static_cast<std::int64_t>(status)}}};
-  contents.imageBuffer = std::move(pixels);
-  return CMSampleBuffer::make(std::move(contents));
-}
-
-std::shared_ptr<const PixelBuffer> blackFrame(PixelBufferPool& pool, std::uint32_t pixelFormat,
-                                              std::int32_t width, std::int32_t height,
-                                              std::vector<std::uint8_t>& scratch) {
-  // One black pixel scaled to fit is black everywhere, in every format.
-  std::uint8_t black[4] = {0, 0, 0, 0xFF};
-  auto pixels = pool.acquire(pixelFormat, width, height);
-  renderFrame(MutableImage{black, 1, 1, sizeof black}, *pixels, scratch);
-  return pixels;
-}
-
-// The frame of a grab. When the grab lends its memory and the frame needs no
-// scaling or other format, the frame is that memory: the X server drew it
-// straight into the frame, and only the alpha bytes are set here.
-std::shared_ptr<const PixelBuffer> framePixels(PixelBufferPool& pool, std::uint32_t pixelFormat,
-                                               std::int32_t width, std::int32_t height,
-                                               const Grab& grabbed,
-                                               std::vector<std::uint8_t>& scratch) {
-  const MutableImage& image = grabbed.image;
-  if (grabbed.lease && pixelFormat == kCVPixelFormatType_32BGRA && image.width == width &&
-      image.height == height) {
-    makeOpaque(image);
-    auto pixels = std::make_shared<PixelBuffer>();
-    pixels->pixelFormat = pixelFormat;
-    pixels->width = width;
-    pixels->height = height;
-    pixels->bytesPerRow = image.bytesPerRow;
-    pixels->bytes = PixelMemory(image.pixels, image.bytesPerRow * static_cast<std::size_t>(height),
-                                grabbed.lease);
-    return pixels;
-  }
-  auto pixels = pool.acquire(pixelFormat, width, height);
-  renderFrame(image, *pixels, scratch);
-  return pixels;
-}
-
-// A steady-clock instant on the host clock that sample times use.
-CMTime hostTimeAt(std::chrono::steady_clock::time_point instant) {
-  const auto ago = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::steady_clock::now() - instant);
-  static_assert(hostTimeScale == 1'000'000'000, "host time counts nanoseconds");
-  return CMTimeMake(hostTimeNow().value - ago.count(), hostTimeScale);
-}
-
-// Counts the grid points that passed without a frame, by cause, and says so
-// at most once a second: a stalled machine should not also flood the log.
-class SkippedFrames {
-public:
-  enum class Cause {
-    late,            // the capture thread woke a whole period or more late
-    receiversBehind, // the frames delivered before are still being handled
-  };
-
-  SkippedFrames() = default;
-  SkippedFrames(const SkippedFrames&) = delete;
-  SkippedFrames& operator=(const SkippedFrames&) = delete;
-  ~SkippedFrames() {
-    if (pending_[0] + pending_[1] > 0) {
-      report();
-    }
-  }
-
-  void add(std::uint64_t count, Cause cause) {
-    if (count == 0) {
-      return;
-    }
-    pending_[static_cast<std::size_t>(cause)] += count;
-    total_ += count;
-    if (Clock::now() - lastReport_ >= std::chrono::seconds(1)) {
-      report();
-    }
-  }
-
-private:
-  void report() {
-    Platform::log(LogLevel::warning,
-                  "Screen capture fell behind: skipped " + std::to_string(pending_[0]) +
-                      " frames as it woke late and " + std::to_string(pending_[1]) +
-                      " as the frames before were still being handled (" + std::to_string(total_) +
-                      " in this recording)");
-    pending_ = {};
-    lastReport_ = Clock::now();
-  }
-
-  std::array<std::uint64_t, 2> pending_{};
-  std::uint64_t total_ = 0;
-  Clock::time_point lastReport_{};
-};
 
 } // namespace
 
@@ -179,9 +54,11 @@ struct CaptureStream::Run {
 
 CaptureStream::CaptureStream(SourceFactory makeSource, std::shared_ptr<AudioCaptureFactory> audio,
                              SCStreamConfiguration configuration,
-                             std::weak_ptr<SCStreamDelegate> delegate)
+                             std::weak_ptr<SCStreamDelegate> delegate,
+                             std::optional<SCRunningApplication> application)
     : makeSource_(std::move(makeSource)), audioFactory_(std::move(audio)),
-      configuration_(std::move(configuration)), delegate_(std::move(delegate)) {}
+      configuration_(std::move(configuration)), delegate_(std::move(delegate)),
+      application_(std::move(application)) {}
 
 CaptureStream::~CaptureStream() {
   std::unique_ptr<Run> run;
@@ -290,13 +167,25 @@ void CaptureStream::startRun(Run& run) {
     if (!audioFactory_) {
       throwCaptureError(CaptureErrorCode::failedToStart, "System audio is not available");
     }
-    auto audio = audioFactory_->makeSystemAudioCapture();
+    auto audio = makeAudioCapture();
     audio->start([this, running = &run](SampleBufferRef sample) {
       deliver(*running, SCStreamOutputType::audio, sample);
     });
     run.audio = std::move(audio);
   }
   run.thread = std::thread([this, running = &run] { captureLoop(*running); });
+}
+
+std::unique_ptr<AudioCapture> CaptureStream::makeAudioCapture() const {
+  if (!configuration_.capturesApplicationAudioOnly) {
+    return audioFactory_->makeSystemAudioCapture();
+  }
+  if (application_ && (application_->processID > 0 || !application_->bundleIdentifier.empty())) {
+    return audioFactory_->makeApplicationAudioCapture(*application_);
+  }
+  log(LogLevel::warning, "The recorded content names no application (a display, or a pick in the "
+                         "desktop's dialog): the system audio is everything the desktop plays");
+  return audioFactory_->makeSystemAudioCapture();
 }
 
 void CaptureStream::stopCapture() {

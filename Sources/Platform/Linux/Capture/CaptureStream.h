@@ -13,7 +13,9 @@
 
 // A capture stream of one source (an X11 window or display area, a
 // desktop's screen cast, a camera), with the system audio when an audio
-// output is added. Frames are grabbed on a thread of the stream, paced on
+// output is added: everything the desktop plays, or, when the configuration
+// asks for it, what the source's application plays (everything, with a
+// warning, when the source names none). Frames are grabbed on a thread of the stream, paced on
 // the host clock at the configured minimum interval, and delivered one at a
 // time, in order, on each output's queue. A frame whose content did not
 // change since the last one is delivered "idle" with the same pixels, at
@@ -39,7 +41,8 @@ public:
   using SourceFactory = std::function<std::unique_ptr<CaptureSource>(std::stop_token)>;
 
   CaptureStream(SourceFactory makeSource, std::shared_ptr<AudioCaptureFactory> audio,
-                SCStreamConfiguration configuration, std::weak_ptr<SCStreamDelegate> delegate);
+                SCStreamConfiguration configuration, std::weak_ptr<SCStreamDelegate> delegate,
+                std::optional<SCRunningApplication> application = std::nullopt);
   ~CaptureStream() override;
 
   void addStreamOutput(std::weak_ptr<SCStreamOutput> output, SCStreamOutputType type,
@@ -58,6 +61,7 @@ private:
   void prepare(Run& run, const std::stop_token& cancel);
   // Sets the run's audio capture and capture thread going.
   void startRun(Run& run) REQUIRES(mutex_);
+  std::unique_ptr<AudioCapture> makeAudioCapture() const;
   void captureLoop(Run& run);
   void captureFrames(Run& run);
   void deliver(Run& run, SCStreamOutputType type, const SampleBufferRef& sample);
@@ -69,6 +73,7 @@ private:
   const std::shared_ptr<AudioCaptureFactory> audioFactory_;
   const SCStreamConfiguration configuration_;
   const std::weak_ptr<SCStreamDelegate> delegate_;
+  const std::optional<SCRunningApplication> application_;
 
   Mutex mutex_;
   std::vector<Registration> screenOutputs_ GUARDED_BY(mutex_);

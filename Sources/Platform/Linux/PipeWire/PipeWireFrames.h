@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Linux/PipeWire/PipeWireCore.h"
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -14,16 +16,13 @@
 // A compositor sends a buffer only when something changed, which makes a new
 // frame the mark of a change.
 //
-// Thread contract: every member may be called from any thread; PipeWire's
-// own thread fills the frame.
+// Thread contract: every member may be called from any thread but
+// PipeWire's, which fills the frame.
 
 namespace Platform::Linux::PipeWire {
 
 // The node to consume, and how messages name it.
 struct VideoNode {
-  // A PipeWire connection the portal opened (taken over), or -1 for the
-  // session's PipeWire daemon.
-  int remote = -1;
   // The node by its id (a screen cast the portal granted), or else by its
   // name (a device, whose name outlives a reconnection).
   std::optional<std::uint32_t> id;
@@ -53,10 +52,11 @@ public:
     std::int64_t producedAtNanoseconds = 0;
   };
 
-  // Connects to PipeWire and consumes `node`, asking its producer for at
-  // most `maxFrameRate` frames a second (no limit when it is not positive).
-  // Throws Platform::Error when PipeWire cannot be reached.
-  PipeWireFrames(VideoNode node, double maxFrameRate);
+  // Consumes `node` through `core` (the daemon's, or a portal's remote),
+  // asking its producer for at most `maxFrameRate` frames a second (no
+  // limit when it is not positive). Throws Platform::Error when the stream
+  // cannot be made.
+  PipeWireFrames(std::shared_ptr<Core> core, VideoNode node, double maxFrameRate);
   ~PipeWireFrames();
   PipeWireFrames(const PipeWireFrames&) = delete;
   PipeWireFrames& operator=(const PipeWireFrames&) = delete;
@@ -81,10 +81,10 @@ public:
   // Whether the node went away (a cast ended, a camera unplugged).
   bool nodeGone() const;
 
-  struct Connection; // PipeWire's side, filled on its thread
+  struct Consumer; // PipeWire's side, filled on its thread
 
 private:
-  std::unique_ptr<Connection> connection_;
+  std::unique_ptr<Consumer> consumer_;
 };
 
 } // namespace Platform::Linux::PipeWire

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Linux/PipeWire/PipeWireDaemon.h"
+
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -11,7 +13,7 @@
 // found in: nodes of the media classes asked for, and the devices behind
 // them, each with all its properties (the registry alone shows only a few).
 //
-// Thread contract: any thread; each call connects on its own.
+// Thread contract: any thread but PipeWire's.
 
 namespace Platform::Linux::PipeWire {
 
@@ -28,10 +30,10 @@ struct Graph {
   std::vector<GraphObject> devices;
 };
 
-// The nodes whose media.class is one of `mediaClasses`, and every device.
-// Nothing when no daemon answers, or it does not finish answering within
-// `patience`.
-std::optional<Graph> readGraph(const std::vector<std::string>& mediaClasses,
+// The nodes whose media.class is one of `mediaClasses`, and every device,
+// as `daemon` holds them. Nothing when no daemon answers, or it does not
+// finish answering within `patience`.
+std::optional<Graph> readGraph(Daemon& daemon, const std::vector<std::string>& mediaClasses,
                                std::chrono::milliseconds patience);
 
 } // namespace Platform::Linux::PipeWire

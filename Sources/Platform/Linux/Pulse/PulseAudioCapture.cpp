@@ -4,6 +4,7 @@
 #include "Platform/Linux/Pulse/MonitorLead.h"
 #include "Platform/Linux/Pulse/PulseConnection.h"
 #include "Platform/Linux/Pulse/PulseSources.h"
+#include "Platform/Linux/Pulse/RecordCadence.h"
 #include "Platform/Linux/Pulse/SourceReconnection.h"
 #include "Platform/Log.h"
 
@@ -18,19 +19,6 @@ namespace Platform::Linux::Pulse {
 
 namespace {
 
-// What the server is asked to send at a time. A monitor's request sets the
-// sink's latency: small enough that the lead a monitor's buffers are moved
-// by stays small, large enough that neither the server nor our reading
-// thread wakes a hundred times a second for each source.
-constexpr pa_usec_t fragmentMicroseconds = 40'000;
-// Reads are gathered up to this much before they are passed on: every buffer
-// passed on wakes the threads down to the file, and for a still window those
-// wake-ups are most of what recording costs.
-constexpr std::int64_t batchNanoseconds = 40'000'000;
-// A least delayed read this far off is an event (lost audio, a monitor's
-// lead that jumped) and moves the timeline at once; closer ones steer it.
-// Above the jitter of when our reads are scheduled.
-constexpr std::int64_t timelineToleranceNanoseconds = 15'000'000;
 // Silence stays this far behind the clock, so that the returning source's
 // first buffer, which starts about a fragment before it is read, finds
 // room in front of it instead of overlapping the silence.

@@ -1,5 +1,7 @@
 #include "Platform/Linux/Pulse/PulseMediaCapture.h"
 
+#include "Platform/Linux/Echo/EchoCancellingCapture.h"
+#include "Platform/Linux/Pulse/ApplicationAudioCapture.h"
 #include "Platform/Linux/Pulse/AudioServer.h"
 #include "Platform/Linux/Pulse/DeviceSelection.h"
 #include "Platform/Linux/Pulse/PulseAudioCapture.h"
@@ -26,7 +28,13 @@ class PulseDeviceBackend final : public Capture::DeviceBackend {
 public:
   explicit PulseDeviceBackend(std::shared_ptr<AudioServer> server)
       : server_(std::move(server)),
-        runs_(Capture::audioDeviceRuns([server = server_](const std::string& sourceName) {
+        runs_(Capture::audioDeviceRuns([server = server_](
+                                           const std::string& sourceName,
+                                           bool cancelsEcho) -> std::unique_ptr<AudioCapture> {
+          if (cancelsEcho) {
+            return Echo::makeEchoCancellingCapture(makeRecordStreamCapture(server, sourceName),
+                                                   makeRecordStreamCapture(server, std::nullopt));
+          }
           return makeRecordStreamCapture(server, sourceName);
         })) {}
 
@@ -85,6 +93,10 @@ public:
   }
   std::unique_ptr<AudioCapture> makeSourceCapture(const std::string& sourceName) override {
     return makeRecordStreamCapture(server_, sourceName);
+  }
+  std::unique_ptr<AudioCapture>
+  makeApplicationAudioCapture(const SCRunningApplication& application) override {
+    return Pulse::makeApplicationAudioCapture(application);
   }
 
 private:

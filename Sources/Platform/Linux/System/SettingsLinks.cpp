@@ -1,5 +1,7 @@
 #include "Platform/Linux/System/SettingsLinks.h"
 
+#include "Platform/SystemServices.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -24,7 +26,7 @@ std::vector<Command> settingsPages(std::string_view link, Desktop desktop) {
             {"kcmshell6", "kcm_pulseaudio"},
             {"kcmshell5", "kcm_pulseaudio"}};
   }
-  if (link == screenCaptureSettingsLink && desktop == Desktop::gnome) {
+  if (link == screenRecordingSettingsLink && desktop == Desktop::gnome) {
     return {{"gnome-control-center", "privacy"}};
   }
   return {};

@@ -7,17 +7,12 @@
 #include <vector>
 
 // What opening a URL means on a Linux desktop: the system-settings privacy
-// links go to the desktop's own settings page where one is known, web and
-// file URLs to the desktop's URL handler.
+// links (Platform/SystemServices.h) go to the desktop's own settings page where one is known, web
+// and file URLs to the desktop's URL handler.
 //
 // Thread contract: pure, callable from any thread.
 
 namespace Platform::Linux::System {
-
-inline constexpr std::string_view microphoneSettingsLink =
-    "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone";
-inline constexpr std::string_view screenCaptureSettingsLink =
-    "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture";
 
 // The program and arguments that open `url`, or nothing when no installed
 // program does. `currentDesktop` is XDG_CURRENT_DESKTOP (its desktop's own

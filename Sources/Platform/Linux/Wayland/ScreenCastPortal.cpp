@@ -3,6 +3,7 @@
 #include "Platform/Error.h"
 
 #include "Platform/Linux/SdBusHandles.h"
+#include "Platform/PickerAnswers.h"
 
 #include <algorithm>
 #include <atomic>
@@ -123,7 +124,7 @@ public:
     std::uint32_t code = 0;
     check(sd_bus_message_read(response_.get(), "u", &code), "response");
     if (code == responseCancelled) {
-      fail(userDeclinedScreenCaptureCode, "The screen cast was cancelled in the desktop's picker");
+      fail(userDeclinedScreenCaptureCode, pickCancelledDescription);
     }
     if (code != 0) {
       fail(std::string("The desktop refused the screen cast at ") + step);

@@ -162,9 +162,8 @@ private:
 
 } // namespace
 
-PipeWire::VideoNode screenCastNode(int remote, std::uint32_t node) {
-  return {.remote = remote,
-          .id = node,
+PipeWire::VideoNode screenCastNode(std::uint32_t node) {
+  return {.id = node,
           .name = {},
           .role = "Screen",
           .description = "the screen cast",

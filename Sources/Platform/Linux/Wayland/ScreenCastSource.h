@@ -27,9 +27,8 @@ namespace Platform::Linux::Wayland {
 // granted it; the compositor ends the cast when the session closes.
 using CastLease = std::shared_ptr<void>;
 
-// The PipeWire node of a cast the portal granted, reached through the
-// connection it opened (`remote`, taken over).
-PipeWire::VideoNode screenCastNode(int remote, std::uint32_t node);
+// The PipeWire node of a cast the portal granted.
+PipeWire::VideoNode screenCastNode(std::uint32_t node);
 
 struct Cast {
   CastLease lease; // outlives the frames: the cast ends after we stop reading

@@ -12,7 +12,11 @@
 // XWayland), and one more window entry stands for "choose with the desktop's
 // picker". A stream of that entry, or of any display (a Wayland output),
 // opens the desktop's ScreenCast portal when it starts and records what the
-// user picks.
+// user picks, its frames through `pipeWire`.
+
+namespace Platform::Linux::PipeWire {
+class Daemon;
+} // namespace Platform::Linux::PipeWire
 
 namespace Platform::Linux {
 
@@ -24,7 +28,8 @@ inline constexpr const char* desktopPickerWindowTitle =
 
 std::shared_ptr<ScreenCaptureService>
 makeWaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio,
-                                std::shared_ptr<ScreenCaptureService> xwayland);
+                                std::shared_ptr<ScreenCaptureService> xwayland,
+                                std::shared_ptr<PipeWire::Daemon> pipeWire);
 
 // Lists like the service above but casts nothing: a program that never
 // records links neither the portal's streaming nor PipeWire.

@@ -36,6 +36,7 @@ constexpr std::chrono::milliseconds compositorCatchUp{500};
 constexpr double unlimitedFrameRate = 0;
 
 std::shared_ptr<SCStream> makeCastStream(const std::shared_ptr<AudioCaptureFactory>& audio,
+                                         const std::shared_ptr<PipeWire::Daemon>& pipeWire,
                                          const SCContentFilter& filter,
                                          const SCStreamConfiguration& configuration,
                                          std::weak_ptr<SCStreamDelegate> delegate) {
@@ -56,7 +57,7 @@ std::shared_ptr<SCStream> makeCastStream(const std::shared_ptr<AudioCaptureFacto
     streamConfiguration.height = 0;
   }
   const auto tokens = std::make_shared<Wayland::RestoreTokens>(picked ? "picker" : "display");
-  Wayland::CastOpener open = [request, tokens](std::stop_token stop, bool quietly) {
+  Wayland::CastOpener open = [request, tokens, pipeWire](std::stop_token stop, bool quietly) {
     ScreenCastRequest asked = request;
     asked.restoreToken = tokens->load();
     if (quietly) {
@@ -67,7 +68,7 @@ std::shared_ptr<SCStream> makeCastStream(const std::shared_ptr<AudioCaptureFacto
       asked.patience = quietRequestPatience;
       // A request while PipeWire is still down fails, and uses the token
       // up: the desktop then forgets the pick.
-      if (!PipeWire::waitForPipeWire(pipeWireReturnPatience, stop)) {
+      if (!pipeWire->waitUntilAccepting(pipeWireReturnPatience, stop)) {
         throw SystemError(ErrorDomain::screenCapture, -3802, "PipeWire did not come back");
       }
       std::this_thread::sleep_for(compositorCatchUp);
@@ -82,10 +83,13 @@ std::shared_ptr<SCStream> makeCastStream(const std::shared_ptr<AudioCaptureFacto
     }
     // Each token serves once: the new one replaces it, or none forgets it.
     tokens->store(grant.restoreToken);
-    return Wayland::Cast{std::move(grant.lease),
-                         std::make_unique<PipeWire::PipeWireFrames>(
-                             Wayland::screenCastNode(grant.remote, grant.node), unlimitedFrameRate),
-                         grant.width};
+    // The portal's grant holds on the remote it opened.
+    auto core = grant.remote >= 0 ? pipeWire->remoteCore(grant.remote) : pipeWire->core();
+    return Wayland::Cast{
+        std::move(grant.lease),
+        std::make_unique<PipeWire::PipeWireFrames>(
+            std::move(core), Wayland::screenCastNode(grant.node), unlimitedFrameRate),
+        grant.width};
   };
   return std::make_shared<Capture::CaptureStream>(
       [open = std::move(open), sourceRect](std::stop_token stop) {
@@ -98,12 +102,14 @@ std::shared_ptr<SCStream> makeCastStream(const std::shared_ptr<AudioCaptureFacto
 
 std::shared_ptr<ScreenCaptureService>
 makeWaylandScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio,
-                                std::shared_ptr<ScreenCaptureService> xwayland) {
+                                std::shared_ptr<ScreenCaptureService> xwayland,
+                                std::shared_ptr<PipeWire::Daemon> pipeWire) {
   return Wayland::makeWaylandService(
-      std::move(xwayland), [audio = std::move(audio)](const SCContentFilter& filter,
-                                                      const SCStreamConfiguration& configuration,
-                                                      std::weak_ptr<SCStreamDelegate> delegate) {
-        return makeCastStream(audio, filter, configuration, std::move(delegate));
+      std::move(xwayland),
+      [audio = std::move(audio), pipeWire = std::move(pipeWire)](
+          const SCContentFilter& filter, const SCStreamConfiguration& configuration,
+          std::weak_ptr<SCStreamDelegate> delegate) {
+        return makeCastStream(audio, pipeWire, filter, configuration, std::move(delegate));
       });
 }
 

@@ -38,7 +38,8 @@ makeX11ScreenCaptureService(std::shared_ptr<AudioCaptureFactory> audio) {
             [display = std::move(display), filter, configuration](std::stop_token) {
               return makeSource(display(), filter, configuration);
             },
-            audio, configuration, std::move(delegate));
+            audio, configuration, std::move(delegate),
+            filter.window() ? filter.window()->owningApplication : std::nullopt);
       });
 }
 
