@@ -10,7 +10,7 @@ set(vistrel_parts
   vistrel_engine vistrel_platform vistrel_platform_ffmpeg vistrel_platform_linux
   vistrel_platform_linux_capture vistrel_platform_linux_query vistrel_platform_linux_x11
   vistrel_platform_linux_pipewire vistrel_platform_linux_wayland vistrel_platform_linux_camera
-  vistrel_platform_linux_pulse vistrel_platform_linux_system)
+  vistrel_platform_linux_pulse vistrel_platform_linux_echo vistrel_platform_linux_system)
 
 add_library(vistrel ${PROJECT_SOURCE_DIR}/Sources/Platform/Linux/LinuxDefaultServices.cpp)
 add_library(Vistrel::Vistrel ALIAS vistrel)
@@ -56,8 +56,8 @@ target_include_directories(vistrel PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_IN
 target_compile_features(vistrel PUBLIC cxx_std_20)
 target_link_libraries(vistrel
   PUBLIC Threads::Threads $<BUILD_INTERFACE:vistrel_headers>
-  PRIVATE PkgConfig::FFMPEG PkgConfig::XCB PkgConfig::PULSE PkgConfig::SYSTEMD PkgConfig::PIPEWIRE
-          PkgConfig::WAYLAND PkgConfig::JPEG vistrel_libyuv)
+  PRIVATE PkgConfig::FFMPEG PkgConfig::XCB PkgConfig::PULSE PkgConfig::WEBRTC_AUDIO_PROCESSING
+          PkgConfig::SYSTEMD PkgConfig::PIPEWIRE PkgConfig::WAYLAND PkgConfig::JPEG vistrel_libyuv)
 
 option(VISTREL_INSTALL "Install the library, its headers and its CMake and pkg-config files" ON)
 if(NOT VISTREL_INSTALL)
@@ -95,7 +95,7 @@ install(FILES ${PROJECT_BINARY_DIR}/VistrelConfig.cmake
 # `pkg-config --static` would otherwise ask for the static forms of all the
 # codecs FFmpeg itself was built with.
 set(vistrel_pc_dependencies "")
-foreach(module FFMPEG XCB PULSE SYSTEMD PIPEWIRE WAYLAND JPEG)
+foreach(module FFMPEG XCB PULSE WEBRTC_AUDIO_PROCESSING SYSTEMD PIPEWIRE WAYLAND JPEG)
   foreach(directory ${${module}_LIBRARY_DIRS})
     if(NOT directory IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES
        AND NOT vistrel_pc_dependencies MATCHES " -L${directory} ")

@@ -131,7 +131,7 @@ def sound_card(ppm):
 def clock_reports(log_path):
     """The helper's log lines on its sources' clocks."""
     with open(log_path, errors="replace") as log:
-        return [line.strip() for line in log if "clock runs" in line]
+        return [line.strip() for line in log if "ppm off the host clock" in line]
 
 
 def record_all(window_program, helpers, paths, logs, system_audio, seconds):
