@@ -163,8 +163,9 @@ TEST(CameraCapture, ACameraACastAndTheListShareOneConnectionToPipeWire) {
   TestSupport::VirtualCamera castProducer(
       {"--name", "desk-cast", "--size", "640x360", "--rate", "30"}, desktop.environment());
   auto pipeWire = std::make_shared<Linux::PipeWire::Daemon>();
+  auto server = std::make_shared<Linux::Pulse::AudioServer>();
   auto service = Linux::Capture::makeDeviceCaptureService(
-      {Linux::Camera::makeCameraBackend(nullptr, pipeWire)});
+      {Linux::Camera::makeCameraBackend(Linux::makePulseAudioCaptureFactory(server), pipeWire)});
 
   const auto devices = service->discoverDevices({AVCaptureDeviceType::external}, std::nullopt,
                                                 AVCaptureDevicePosition::unspecified);
