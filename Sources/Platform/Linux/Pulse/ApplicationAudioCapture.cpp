@@ -224,13 +224,7 @@ private:
     monitored->stream = stream;
     pa_stream_set_monitor_stream(stream, input);
     pa_stream_set_read_callback(stream, &ApplicationAudioCapture::readable, monitored.get());
-    pa_buffer_attr attributes{};
-    attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(-1);
-    attributes.prebuf = static_cast<std::uint32_t>(-1);
-    attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize =
-        static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentMicroseconds, &spec_));
+    pa_buffer_attr attributes = recordBufferAttributes(spec_);
     const std::string device = std::to_string(sink.monitor_source);
     if (pa_stream_connect_record(stream, device.c_str(), &attributes, PA_STREAM_ADJUST_LATENCY) <
         0) {

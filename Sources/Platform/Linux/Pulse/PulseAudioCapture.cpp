@@ -115,13 +115,7 @@ private:
     pa_stream_set_state_callback(stream_, &RecordStreamCapture::stateChanged, this);
     pa_stream_set_read_callback(stream_, &RecordStreamCapture::readable, this);
 
-    pa_buffer_attr attributes{};
-    attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(-1);
-    attributes.prebuf = static_cast<std::uint32_t>(-1);
-    attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize =
-        static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentMicroseconds, &spec_));
+    pa_buffer_attr attributes = recordBufferAttributes(spec_);
     // Never moved by the server: a source that goes must read as lost, so
     // that a microphone is not silently swapped for another one.
     const auto flags =

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <pulse/def.h>
 #include <pulse/sample.h>
 
 #include <cstdint>
@@ -22,5 +23,16 @@ inline constexpr std::int64_t batchNanoseconds = 40'000'000;
 // lead that jumped) and moves the timeline at once; closer ones steer it.
 // Above the jitter of when our reads are scheduled.
 inline constexpr std::int64_t timelineToleranceNanoseconds = 15'000'000;
+
+// The server's defaults for everything but the fragment asked for above.
+inline pa_buffer_attr recordBufferAttributes(const pa_sample_spec& spec) {
+  pa_buffer_attr attributes{};
+  attributes.maxlength = static_cast<std::uint32_t>(-1);
+  attributes.tlength = static_cast<std::uint32_t>(-1);
+  attributes.prebuf = static_cast<std::uint32_t>(-1);
+  attributes.minreq = static_cast<std::uint32_t>(-1);
+  attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentMicroseconds, &spec));
+  return attributes;
+}
 
 } // namespace Platform::Linux::Pulse
