@@ -126,10 +126,6 @@ EOF
 }
 
 start_kwin() {
-  # XWayland's sockets live there; a machine without any X server lacks it.
-  if [ ! -d /tmp/.X11-unix ]; then
-    mkdir -m 1777 /tmp/.X11-unix 2>/dev/null || abandon "cannot make /tmp/.X11-unix for XWayland"
-  fi
   # KWin hands its screencast and window-management protocols only to the
   # programs that KDE's desktop files name; the test desktop's tool is not
   # one of them. Software rendering: no GPU here. --scale makes the monitor
