@@ -5,7 +5,7 @@
 
 #include "CameraOptions.h"
 #include "DemoContent.h"
-#include "PipeWireHandles.h"
+#include "PipeWireTool.h"
 
 #include <functional>
 
@@ -24,7 +24,7 @@ private:
 
   const DemoWindow::Flashes& flashes_;
   std::function<void(pw_stream_state)> onState_;
-  Stream stream_;
+  PipeWireTool::Stream stream_;
   spa_hook listener_{};
   std::uint64_t phase_ = 0;
 };

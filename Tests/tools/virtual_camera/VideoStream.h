@@ -5,7 +5,7 @@
 
 #include "CameraOptions.h"
 #include "FramePainter.h"
-#include "PipeWireHandles.h"
+#include "PipeWireTool.h"
 
 #include <functional>
 
@@ -37,7 +37,7 @@ private:
   FramePainter painter_;
   pw_loop* loop_;
   spa_source* timer_ = nullptr;
-  Stream stream_;
+  PipeWireTool::Stream stream_;
   spa_hook listener_{};
   DemoWindow::Clock::duration period_;
   DemoWindow::Clock::time_point nextFrame_;

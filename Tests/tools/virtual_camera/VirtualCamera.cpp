@@ -5,13 +5,11 @@
 // are in the graph; SIGINT or SIGTERM take them away and end it.
 
 #include "CameraOptions.h"
+#include "PipeWireTool.h"
 #include "ToneStream.h"
 #include "VideoStream.h"
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 namespace {
@@ -29,9 +27,7 @@ private:
 
   Options options_;
   DemoWindow::Flashes flashes_;
-  MainLoop loop_;
-  Context context_;
-  Core core_;
+  PipeWireTool::Connection pipewire_;
   spa_hook coreListener_{};
   std::optional<VideoStream> video_;
   std::optional<ToneStream> tone_;
@@ -42,25 +38,7 @@ private:
 };
 
 Camera::Camera(const Options& options)
-    : options_(options), flashes_(DemoWindow::Clock::now(), options.flashEvery),
-      loop_(pw_main_loop_new(nullptr)) {
-  if (!loop_) {
-    throw std::runtime_error("cannot make a PipeWire loop");
-  }
-  pw_loop* loop = pw_main_loop_get_loop(loop_.get());
-  const auto quit = [](void* mainLoop, int) {
-    pw_main_loop_quit(static_cast<pw_main_loop*>(mainLoop));
-  };
-  pw_loop_add_signal(loop, SIGINT, quit, loop_.get());
-  pw_loop_add_signal(loop, SIGTERM, quit, loop_.get());
-  context_.reset(pw_context_new(loop, nullptr, 0));
-  if (!context_) {
-    throw std::runtime_error("cannot make a PipeWire context");
-  }
-  core_.reset(pw_context_connect(context_.get(), nullptr, 0));
-  if (!core_) {
-    throw std::runtime_error(std::string("cannot reach PipeWire: ") + std::strerror(errno));
-  }
+    : options_(options), flashes_(DemoWindow::Clock::now(), options.flashEvery) {
   static const pw_core_events events = [] {
     pw_core_events events{};
     events.version = PW_VERSION_CORE_EVENTS;
@@ -71,19 +49,19 @@ Camera::Camera(const Options& options)
     };
     return events;
   }();
-  pw_core_add_listener(core_.get(), &coreListener_, &events, this);
+  pw_core_add_listener(pipewire_.core.get(), &coreListener_, &events, this);
 
-  video_.emplace(core_.get(), loop, options_, flashes_,
+  video_.emplace(pipewire_.core.get(), pipewire_.events(), options_, flashes_,
                  [this](pw_stream_state state) { stateChanged(state, videoReady_); });
   toneReady_ = !options_.audio;
   if (options_.audio) {
-    tone_.emplace(core_.get(), options_, flashes_,
+    tone_.emplace(pipewire_.core.get(), options_, flashes_,
                   [this](pw_stream_state state) { stateChanged(state, toneReady_); });
   }
 }
 
 int Camera::run() {
-  pw_main_loop_run(loop_.get());
+  pw_main_loop_run(pipewire_.loop.get());
   tone_.reset();
   video_.reset();
   return status_;
@@ -105,27 +83,12 @@ void Camera::stateChanged(pw_stream_state state, bool& reached) {
 void Camera::fail(const char* what, const char* message) {
   std::fprintf(stderr, "virtual-camera: %s: %s\n", what, message);
   status_ = 1;
-  pw_main_loop_quit(loop_.get());
+  pw_main_loop_quit(pipewire_.loop.get());
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
   const Options options = parse(argc, argv);
-  // The loop takes the signals: blocked in every thread, none ends the
-  // process before the nodes are taken away.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &signals, nullptr);
-  pw_init(&argc, &argv);
-  int status = 1;
-  try {
-    status = Camera(options).run();
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "virtual-camera: %s\n", error.what());
-  }
-  pw_deinit();
-  return status;
+  return PipeWireTool::run(argc, argv, "virtual-camera", [&] { return Camera(options).run(); });
 }
