@@ -58,12 +58,6 @@ TEST_P(HelperHangsMidRecording, SoundAndPictureAreInStepAgainAfterAFiveSecondHan
   if (const auto reason = RecordingChecks::whyTimingIsUnreliable(); !reason.empty()) {
     GTEST_SKIP() << "sync is not measurable: " << reason;
   }
-  // Not yet in step: after the audio server's hang +24 and +42 ms were seen,
-  // after the helper's own +12.5 and +14.5 ms, against 10.
-  if (std::string(GetParam()) != "xvfb") {
-    GTEST_SKIP() << "after a hang of " << GetParam()
-                 << " the sound is not yet back within 10 ms of the picture";
-  }
   TestSupport::DemoWindow window({"--size", "320x240", "--flash-every", "1.013", "--beep"},
                                  environment());
   std::this_thread::sleep_for(3s); // its sound reaches the speakers

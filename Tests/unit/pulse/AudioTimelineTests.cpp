@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -61,6 +62,41 @@ TEST(AudioTimeline, FollowsAMeasureThatStaysAheadForAWholeWindow) {
   EXPECT_EQ(stamps.front(), 1000 * millisecond) << "one read is not yet evidence";
   EXPECT_EQ(timeline.reanchorCount(), 1U);
   EXPECT_EQ(stamps.back(), (1110 + 690 - 10) * millisecond) << "back on the measure";
+}
+
+TEST(AudioTimeline, ABacklogReadInARushKeepsItsPlaceAndOnlyLostSoundMovesTheCount) {
+  // Our process was not run from 3 s to 8 s (stopped, or starved): the
+  // server queued the sound meanwhile, and it is read in a rush, a buffer
+  // every 0.1 ms, until the reads are on time again. The server may also
+  // have lost 300 ms at 5 s, which no hole reported.
+  for (const std::int64_t lost : {std::int64_t{0}, 300 * millisecond}) {
+    SCOPED_TRACE(lost / millisecond);
+    AudioTimeline timeline(48000, tolerance);
+    const std::int64_t first = startOf(timeline, 1000, framesOf10ms);
+    std::int64_t rushed = 0;
+    std::optional<std::int64_t> onTimeAgain;
+    std::size_t dropped = 0;
+    for (int i = 1; i <= 1200; ++i) {
+      const std::int64_t began = first + i * 10 * millisecond + (i > 400 ? lost : 0);
+      std::int64_t read = began + 10 * millisecond;
+      if (read > 3000 * millisecond && !onTimeAgain) {
+        const std::int64_t rush = 8000 * millisecond + rushed++ * millisecond / 10;
+        if (rush > read) {
+          read = rush;
+        } else {
+          onTimeAgain = read;
+        }
+      }
+      const auto placed = timeline.stamp(read, framesOf10ms);
+      dropped += placed.droppedFrames;
+      // Sound lost shows only in a window of reads on time.
+      if (lost == 0 || (onTimeAgain && read > *onTimeAgain + 1000 * millisecond)) {
+        EXPECT_EQ(placed.start, began) << "buffer " << i;
+      }
+    }
+    EXPECT_EQ(dropped, 0U);
+    EXPECT_EQ(timeline.reanchorCount(), lost == 0 ? 0U : 1U);
+  }
 }
 
 TEST(AudioTimeline, LateReadsNeverPushTheSoundLater) {

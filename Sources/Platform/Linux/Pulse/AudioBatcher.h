@@ -55,6 +55,8 @@ public:
   // The source's clock, in ppm, when there is news of it
   // (AudioTimeline::clockToReport).
   std::optional<double> clockToReport() { return timeline_.clockToReport(); }
+  // How far the timeline stepped, when it did (AudioTimeline::stepToReport).
+  std::optional<std::int64_t> stepToReport() { return timeline_.stepToReport(); }
 
   // Where the stamped audio stops; absent before the first buffer.
   std::optional<std::int64_t> end() const { return timeline_.end(); }

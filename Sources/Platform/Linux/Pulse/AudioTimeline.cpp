@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace Platform::Linux::Pulse {
 
@@ -54,6 +55,7 @@ std::size_t AudioTimeline::nanosecondsToFrames(std::int64_t nanoseconds) const {
 void AudioTimeline::forgetReads() {
   smallestLead_.reset();
   windowCovered_ = 0;
+  windowFirstRead_.reset();
 }
 
 std::optional<std::int64_t> AudioTimeline::end() const {
@@ -83,14 +85,25 @@ void AudioTimeline::steer(std::int64_t lead, std::int64_t windowLength) {
   }
 }
 
-void AudioTimeline::closeWindow() {
+void AudioTimeline::closeWindow(std::int64_t lastRead) {
   const std::int64_t lead = *smallestLead_;
+  // Reads that came in a rush, faster than half the pace of the sound they
+  // held, caught up with a backlog: late by up to its length, their lead
+  // tells nothing. Sound lost meanwhile shows in the reads after them.
+  const bool caughtUp = 2 * (lastRead - *windowFirstRead_) < windowCovered_;
+  if (lead > tolerance_ && caughtUp) {
+    windowsOnTime_ = 0;
+    forgetReads();
+    return;
+  }
   if (lead > tolerance_) {
     *anchor_ += lead;
     ++reanchors_;
+    unreportedStep_ += lead;
   } else if (lead < -tolerance_) {
     framesToDrop_ += nanosecondsToFrames(-lead);
     ++reanchors_;
+    unreportedStep_ += lead;
   } else {
     steer(lead, windowCovered_);
   }
@@ -101,6 +114,14 @@ void AudioTimeline::closeWindow() {
     rateOnTimeFrom_ = integral_;
   }
   forgetReads();
+}
+
+std::optional<std::int64_t> AudioTimeline::stepToReport() {
+  if (reanchors_ == reportedReanchors_) {
+    return std::nullopt;
+  }
+  reportedReanchors_ = reanchors_;
+  return std::exchange(unreportedStep_, 0);
 }
 
 std::optional<double> AudioTimeline::clockToReport() {
@@ -167,9 +188,12 @@ AudioTimeline::Placement AudioTimeline::stamp(std::int64_t nowNanoseconds, std::
     // the frames still to drop.
     const std::int64_t lead = measured - (*end() - framesToNanoseconds(framesToDrop_));
     smallestLead_ = std::min(smallestLead_.value_or(lead), lead);
+    if (!windowFirstRead_) {
+      windowFirstRead_ = nowNanoseconds - duration;
+    }
     windowCovered_ += duration;
     if (windowCovered_ >= window_) {
-      closeWindow();
+      closeWindow(nowNanoseconds);
     }
   }
   Placement placed;

@@ -22,7 +22,10 @@
 // host clock by each window's smallest lead: stamps follow the host clock
 // within a millisecond or two and every frame is kept, so the sound moves
 // neither by a drop nor by a gap. Only a lead beyond the tolerance is an
-// event, and moves the timeline at once. Ahead (lost audio) leaves a gap.
+// event, and moves the timeline at once. Ahead (lost audio) leaves a gap,
+// unless the window's reads came in a rush: they were catching up with a
+// backlog (our process not run for seconds, a server's queue read at once)
+// and are late by up to its length, so only the reads after them tell.
 // Back (the count was set by a late read, or a monitor's lead shrank)
 // cannot move sound already stamped: the frames that would overlap it are
 // dropped instead, so stamps never go back and every buffer starts where
@@ -83,6 +86,11 @@ public:
   // How many times an event moved the timeline by a step.
   std::uint64_t reanchorCount() const { return reanchors_; }
 
+  // How far events moved the timeline since this was last asked, in
+  // nanoseconds (later: a gap; earlier: frames dropped); absent when none
+  // did, so that each step is said once.
+  std::optional<std::int64_t> stepToReport();
+
   // The source's clock as the loop measured it, in parts per million faster
   // than nominal on the host clock: once the loop has locked, and again
   // whenever the clock has moved by more than 50 ppm since; absent
@@ -93,7 +101,8 @@ private:
   std::int64_t framesToNanoseconds(std::uint64_t frames) const;
   std::size_t nanosecondsToFrames(std::int64_t nanoseconds) const;
   void forgetReads();
-  void closeWindow();
+  // Ends the window of reads whose last came at `lastRead`.
+  void closeWindow(std::int64_t lastRead);
   // Counts `frames` stamped source frames, steered.
   void advance(std::uint64_t frames);
   void steer(std::int64_t lead, std::int64_t windowLength);
@@ -113,7 +122,12 @@ private:
   std::uint64_t framesToDrop_ = 0;
   std::optional<std::int64_t> smallestLead_;
   std::int64_t windowCovered_ = 0;
+  // When the window's first buffer began by its read: with the window's
+  // last read, how fast its reads came against the sound they held.
+  std::optional<std::int64_t> windowFirstRead_;
   std::uint64_t reanchors_ = 0;
+  std::uint64_t reportedReanchors_ = 0;
+  std::int64_t unreportedStep_ = 0;
   // Windows in a row whose least delayed read sat on the stamps.
   std::uint32_t windowsOnTime_ = 0;
   double rateOnTimeFrom_ = 0; // the loop's rate when they began

@@ -282,6 +282,10 @@ private:
   void fillStall() override {
     const Connection::Lock lock(*connection_);
     if (hostTimeNow().value - lastRead_ > stallNanoseconds) {
+      if (!stalled_) {
+        stalled_ = true;
+        log(LogLevel::info, "\"" + sourceName_ + "\" sends nothing: silence stands in");
+      }
       fillSilence();
       batcher_->rejoinAtNextRead();
     }
@@ -290,9 +294,17 @@ private:
   // Under the lock, as fillStall().
   void reportClock() override {
     std::optional<double> ppm;
+    std::optional<std::int64_t> step;
     {
       const Connection::Lock lock(*connection_);
       ppm = batcher_->clockToReport();
+      step = batcher_->stepToReport();
+    }
+    if (step) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%+.1f", static_cast<double>(*step) / 1e6);
+      log(LogLevel::info,
+          "The sound of \"" + sourceName_ + "\" stepped by " + text + " ms to meet its reads");
     }
     if (ppm) {
       char text[32];
@@ -328,6 +340,7 @@ private:
       pa_stream_drop(stream);
       if (batcher_->hasWholeFrames() && leadKnown_) {
         lastRead_ = hostTimeNow().value;
+        stalled_ = false;
         batcher_->stamp(lastRead_ + leadNanoseconds_);
       }
       if (awaitingSound_) {
@@ -361,6 +374,7 @@ private:
   bool leadKnown_ = false;
   bool awaitingSound_ = false; // a stop waits for the last fragment
   std::int64_t lastRead_ = 0;
+  bool stalled_ = false; // said so since the last read
 
   // Last: its watcher ends before the rest goes.
   SourceReconnection reconnection_;

@@ -52,12 +52,16 @@ void SourceReconnection::watch() {
       return;
     }
     lock.unlock();
-    tend(Clock::now());
+    const auto now = Clock::now();
+    // Woken a whole period past its deadline, the watcher was not run, nor
+    // were the stream's reads (the process was stopped or starved): its
+    // sound waits in the server's queue and is read next, not a stall.
+    tend(now, now - deadline < recordingWatchPeriod);
     lock.lock();
   }
 }
 
-void SourceReconnection::tend(Clock::time_point now) {
+void SourceReconnection::tend(Clock::time_point now, bool onTime) {
   if (capture_.isRecording() && capture_.isLost()) {
     capture_.closeLostStream();
   }
@@ -69,7 +73,9 @@ void SourceReconnection::tend(Clock::time_point now) {
     }
     return;
   }
-  capture_.fillStall();
+  if (onTime) {
+    capture_.fillStall();
+  }
   capture_.reportClock();
   if (followsDefaultSink_ && now >= nextDefaultCheck_) {
     nextDefaultCheck_ = now + defaultSinkCheckPeriod;

@@ -61,7 +61,9 @@ public:
   void wake() EXCLUDES(mutex_);
 
   // One round of the watcher at `now`; the watcher runs one every period.
-  void tend(Clock::time_point now);
+  // A round that is not `onTime` (the watcher ran a period late) leaves
+  // stalls for the next one to judge.
+  void tend(Clock::time_point now, bool onTime = true);
 
 private:
   void watch() EXCLUDES(mutex_);
