@@ -6,6 +6,7 @@
 #include "support/VirtualDesktop.h"
 
 #include "Platform/Linux/LinuxPlatform.h"
+#include "Vistrel/Log.h"
 #include "Vistrel/Recorder.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,9 @@
 // card, and a microphone on another card hears a beep at each flash. A count
 // of samples alone would drift by 90 ms over the five minutes; every half
 // minute's median of beep minus flash must stay within 10 ms, on the system
-// audio track and on the microphone's.
+// audio track and on the microphone's. On the X11 desktop the cards are
+// PulseAudio's; on the Wayland one PipeWire's, recording an XWayland window,
+// whose picture is taken as on X11: what differs is the audio server.
 
 namespace {
 
@@ -44,7 +47,7 @@ double monotonicSeconds() {
 // A card of Tests/tools/sound_card on the desktop's audio server, ready.
 std::unique_ptr<TestSupport::Subprocess> soundCard(const TestSupport::VirtualDesktop& desktop,
                                                    std::vector<std::string> options) {
-  options.insert(options.begin(), TARSEL_SOUND_CARD);
+  options.insert(options.begin(), {TARSEL_SOUND_CARD, "--pipewire-card", TARSEL_PIPEWIRE_CARD});
   auto card = std::make_unique<TestSupport::Subprocess>(options, desktop.environment());
   if (card->readLine(20s) != "ready") {
     throw std::runtime_error("the sound card did not start");
@@ -130,23 +133,44 @@ void recordAndCheck(const TestSupport::VirtualDesktop& desktop, double flashFrom
   }
 }
 
-class CardClockSync : public testing::Test {
+enum class Desktop { x11, gnomeShell };
+
+class CardClockSync : public testing::TestWithParam<Desktop> {
 protected:
   void SetUp() override {
     if (const auto reason = RecordingChecks::whyTimingIsUnreliable(); !reason.empty()) {
       GTEST_SKIP() << "sync is not measurable: " << reason;
     }
-    desktop_.emplace();
+    if (GetParam() == Desktop::gnomeShell) {
+      // Not yet in step: through PipeWire's Pulse server the monitor of a
+      // card on its own clock brings fewer frames than the card plays (its
+      // clock was measured at +45 to +130 ppm for +300), so the sound steps
+      // forward by 17-52 ms many times a recording, and 2 of 6 recordings of
+      // the fast card ended 14-32 ms early after four minutes.
+      GTEST_SKIP() << "on PipeWire the monitor of a card on its own clock is not yet followed "
+                      "within 10 ms for five minutes";
+    }
+    if (GetParam() == Desktop::x11) {
+      desktop_ = std::make_unique<TestSupport::VirtualDesktop>();
+    } else {
+      std::string whyNot;
+      desktop_ = TestSupport::VirtualDesktop::waylandIfPossible(whyNot, {}, {});
+      if (!desktop_) {
+        GTEST_SKIP() << "No Wayland test desktop here: " << whyNot;
+      }
+    }
     desktop_->useInThisProcess();
     Platform::install(Platform::Linux::makeLinuxServices());
+    // A failure's output then holds the clocks the library measured.
+    Vistrel::setLogLevel(Vistrel::LogLevel::info);
   }
 
-  std::optional<TestSupport::VirtualDesktop> desktop_;
+  std::unique_ptr<TestSupport::VirtualDesktop> desktop_;
 };
 
 // Speakers 300 ppm slow, and a headset microphone 300 ppm fast: one
 // recording measures both ways a card can run.
-TEST_F(CardClockSync, SlowSpeakersAndAFastMicrophoneStayInStepForFiveMinutes) {
+TEST_P(CardClockSync, SlowSpeakersAndAFastMicrophoneStayInStepForFiveMinutes) {
   const double flashFrom = monotonicSeconds() + 1;
   const auto speakers = soundCard(*desktop_, {"--name", "slow", "--ppm", "-300", "--default"});
   const auto headset =
@@ -155,9 +179,12 @@ TEST_F(CardClockSync, SlowSpeakersAndAFastMicrophoneStayInStepForFiveMinutes) {
   recordAndCheck(*desktop_, flashFrom, "headset_mic");
 }
 
-TEST_F(CardClockSync, FastSpeakersStayInStepForFiveMinutes) {
+TEST_P(CardClockSync, FastSpeakersStayInStepForFiveMinutes) {
   const auto speakers = soundCard(*desktop_, {"--name", "fast", "--ppm", "300", "--default"});
   recordAndCheck(*desktop_, monotonicSeconds() + 1, std::nullopt);
 }
+
+INSTANTIATE_TEST_SUITE_P(X11, CardClockSync, testing::Values(Desktop::x11));
+INSTANTIATE_TEST_SUITE_P(GnomeShell, CardClockSync, testing::Values(Desktop::gnomeShell));
 
 } // namespace

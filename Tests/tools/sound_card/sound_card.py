@@ -2,14 +2,17 @@
 """A sound card with a clock of its own, on the audio server PULSE_SERVER
 names (PulseAudio, or PipeWire's PulseAudio server).
 
-    sound_card.py --name NAME --ppm N [--default]
+    sound_card.py --name NAME --ppm N [--default] [--pipewire-card PROGRAM]
                   [--microphone --beep-every SECONDS --beep-from SECONDS]
 
 Loads a pipe sink NAME (and with --microphone a pipe source NAME_mic) and
 drains the sink's pipe, or fills the source's, at the nominal rate N parts
 per million off CLOCK_MONOTONIC, as a card's DMA does by its own crystal:
 the server renders and captures as fast as the card takes and gives, so
-every stream on it follows the card's clock. The microphone hears a
+every stream on it follows the card's clock. PipeWire times its pipe sink
+by the graph's timer instead, whoever drains the pipe: there the card is
+PROGRAM (Tests/tools/sound_card/PipeWireCard.cpp), a sink and a source that
+drive the graph by the card's clock. The microphone hears a
 100 ms beep of 1 kHz every --beep-every seconds from the CLOCK_MONOTONIC
 instant --beep-from, the flash schedule of a demo window started with the
 same times. --default makes the card the default sink (and source).
@@ -88,6 +91,7 @@ def main():
     parser.add_argument("--microphone", action="store_true")
     parser.add_argument("--beep-every", type=float)
     parser.add_argument("--beep-from", type=float)
+    parser.add_argument("--pipewire-card")
     options = parser.parse_args()
     if options.microphone and (options.beep_every is None or options.beep_from is None):
         parser.error("--microphone needs --beep-every and --beep-from")
@@ -95,10 +99,51 @@ def main():
     stopping = []
     for number in (signal.SIGTERM, signal.SIGINT):
         signal.signal(number, lambda *_: stopping.append(True))
+    if "on PipeWire" in pactl("info"):
+        if not options.pipewire_card:
+            parser.error("the audio server is PipeWire's: --pipewire-card names the card")
+        run_on_pipewire(options, stopping)
+    else:
+        run_on_pulseaudio(options, stopping)
 
+
+def make_default(options):
+    pactl("set-default-sink", options.name)
+    if options.microphone:
+        pactl("set-default-source", f"{options.name}_mic")
+
+
+def run_on_pipewire(options, stopping):
+    command = [options.pipewire_card, "--name", options.name, "--ppm", str(options.ppm)]
+    if options.microphone:
+        command += ["--beep-every", str(options.beep_every),
+                    "--beep-from", str(options.beep_from)]
+    card = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
+    try:
+        if card.stdout.readline().strip() != "ready":
+            sys.exit("sound_card: the PipeWire card did not start")
+        # The Pulse server lists a node a moment after it is in the graph.
+        wanted = [options.name] + ([f"{options.name}_mic"] if options.microphone else [])
+        deadline = time.monotonic() + 10
+        while not all(name in pactl("list", "short", "sinks") + pactl("list", "short", "sources")
+                      for name in wanted):
+            if time.monotonic() > deadline:
+                sys.exit("sound_card: the audio server does not list the card")
+            time.sleep(0.05)
+        if options.default:
+            make_default(options)
+        print("ready", flush=True)
+        while not stopping and card.poll() is None:
+            time.sleep(TICK * 10)
+    finally:
+        if card.poll() is None:
+            card.terminate()
+        card.wait(timeout=10)
+
+
+def run_on_pulseaudio(options, stopping):
     folder = tempfile.mkdtemp(prefix="sound-card-")
-    # The server may run as another user (the Wayland desktop's do): it
-    # makes the pipes here.
+    # The server may run as another user: it makes the pipes here.
     os.chmod(folder, 0o777)
     sink_pipe = os.path.join(folder, "sink")
     source_pipe = os.path.join(folder, "source")
@@ -114,9 +159,7 @@ def main():
                                 source_properties=f"device.description={options.name}_mic",
                                 **spec))
         if options.default:
-            pactl("set-default-sink", options.name)
-            if options.microphone:
-                pactl("set-default-source", f"{options.name}_mic")
+            make_default(options)
         run(options, sink_pipe, source_pipe if options.microphone else None, stopping)
     finally:
         for module in reversed(modules):
