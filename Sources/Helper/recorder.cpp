@@ -10,6 +10,8 @@
 #include "Vistrel/Devices.h"
 
 #include <cstdlib>
+#include <stdexcept>
+#include <string>
 #include <string_view>
 
 namespace App {
@@ -36,9 +38,22 @@ Vistrel::SystemAudio systemAudioChoice() {
   return value == nullptr ? Vistrel::SystemAudio::all : Vistrel::SystemAudio::fromRawValue(value);
 }
 
+// A value the helper does not know, said as the library says its own.
+struct UnknownChoice : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Throws UnknownChoice for anything but 1, 0 or nothing: a parent that
+// wrote "true" must not record the echo unawares.
 bool echoCancellationChoice() {
   const char* value = std::getenv("TARSEL_ECHO_CANCELLATION");
-  return value != nullptr && std::string_view(value) == "1";
+  if (value == nullptr || std::string_view(value).empty() || std::string_view(value) == "0") {
+    return false;
+  }
+  if (std::string_view(value) != "1") {
+    throw UnknownChoice(std::string("Echo cancellation ") + value + " not supported. Use 0 or 1.");
+  }
+  return true;
 }
 
 } // namespace
@@ -93,6 +108,9 @@ void startRecording(const std::string& screenId, const std::optional<std::string
     recorder->start(Vistrel::Target::window, options);
   } catch (const Vistrel::Error& error) {
     print({"Vistrel Error:", error.localizedDescription()});
+    exitProcess(1);
+  } catch (const UnknownChoice& error) {
+    print({"Vistrel Error:", error.what()});
     exitProcess(1);
   } catch (const std::exception& error) {
     print({"Unknown Error:", Platform::describe(error)});

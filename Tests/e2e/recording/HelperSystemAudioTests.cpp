@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 // What the system audio track holds, as the parent application chooses it
 // (TARSEL_SYSTEM_AUDIO): the window's application alone, or everything.
@@ -105,13 +106,21 @@ TEST_F(HelperSystemAudio, AllHoldsEveryProgramsSound) {
 TEST_F(HelperSystemAudio, UnknownChoiceFailsTheStartWithoutAFile) {
   const DemoWindow window({"--size", "160x120", "--still"}, environment());
   const std::string file = directory.path() + "/refused.mp4";
-  Subprocess helper({TARSEL_HELPER, "start", window.idText(), "virtual_mic", file},
-                    withVariable("TARSEL_SYSTEM_AUDIO", "Application"));
-  ASSERT_EQ(line(helper).rfind("File path: file://", 0), 0U);
-  EXPECT_EQ(line(helper), "Vistrel Error: System audio Application not supported. Use all or "
-                          "application.");
-  EXPECT_EQ(helper.wait(20s), 1);
-  EXPECT_FALSE(std::filesystem::exists(file));
+  const std::tuple<const char*, const char*, const char*> choices[] = {
+      {"TARSEL_SYSTEM_AUDIO", "Application",
+       "Vistrel Error: System audio Application not supported. Use all or application."},
+      {"TARSEL_ECHO_CANCELLATION", "true",
+       "Vistrel Error: Echo cancellation true not supported. Use 0 or 1."},
+  };
+  for (const auto& [variable, value, refusal] : choices) {
+    SCOPED_TRACE(variable);
+    Subprocess helper({TARSEL_HELPER, "start", window.idText(), "virtual_mic", file},
+                      withVariable(variable, value));
+    ASSERT_EQ(line(helper).rfind("File path: file://", 0), 0U);
+    EXPECT_EQ(line(helper), refusal);
+    EXPECT_EQ(helper.wait(20s), 1);
+    EXPECT_FALSE(std::filesystem::exists(file));
+  }
 }
 
 } // namespace
