@@ -7,6 +7,7 @@
 #include "Platform/Linux/Pulse/PulseConnection.h"
 #include "Platform/Linux/Pulse/PulseSources.h"
 #include "Platform/Linux/Pulse/RecordCadence.h"
+#include "Platform/Linux/Pulse/StreamReads.h"
 #include "Platform/Log.h"
 #include "Platform/ThreadSafety.h"
 
@@ -239,23 +240,11 @@ private:
 
   static void readable(pa_stream* stream, std::size_t, void* userdata) {
     auto& monitored = *static_cast<MonitoredStream*>(userdata);
-    const std::size_t frameBytes = pa_frame_size(pa_stream_get_sample_spec(stream));
-    for (;;) {
-      const void* data = nullptr;
-      std::size_t length = 0;
-      if (pa_stream_peek(stream, &data, &length) < 0 || length == 0) {
-        return;
-      }
-      if (data == nullptr) {
-        monitored.batcher->skip(length / frameBytes);
-      } else {
-        monitored.batcher->append(static_cast<const std::uint8_t*>(data), length);
-      }
-      pa_stream_drop(stream);
+    readInto(stream, *monitored.batcher, pa_frame_size(pa_stream_get_sample_spec(stream)), [&] {
       if (monitored.batcher->hasWholeFrames()) {
         monitored.batcher->stamp(hostTimeNow().value + monitored.lead);
       }
-    }
+    });
   }
 
   // A stream that ended: what it played goes to the mix, the rest is silence.

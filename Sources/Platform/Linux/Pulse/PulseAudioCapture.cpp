@@ -6,6 +6,7 @@
 #include "Platform/Linux/Pulse/PulseSources.h"
 #include "Platform/Linux/Pulse/RecordCadence.h"
 #include "Platform/Linux/Pulse/SourceReconnection.h"
+#include "Platform/Linux/Pulse/StreamReads.h"
 #include "Platform/Log.h"
 
 #include <pulse/error.h>
@@ -324,20 +325,7 @@ private:
   }
 
   void readAvailable(pa_stream* stream) {
-    for (;;) {
-      const void* data = nullptr;
-      std::size_t length = 0;
-      if (pa_stream_peek(stream, &data, &length) < 0 || length == 0) {
-        return;
-      }
-      if (data == nullptr) {
-        // A hole: audio the server lost. Later buffers keep their place.
-        batcher_->skip(length / frameBytes_);
-        pa_stream_drop(stream);
-        continue;
-      }
-      batcher_->append(static_cast<const std::uint8_t*>(data), length);
-      pa_stream_drop(stream);
+    readInto(stream, *batcher_, frameBytes_, [this] {
       if (batcher_->hasWholeFrames() && leadKnown_) {
         lastRead_ = hostTimeNow().value;
         stalled_ = false;
@@ -346,7 +334,7 @@ private:
       if (awaitingSound_) {
         connection_->signal();
       }
-    }
+    });
   }
 
   const std::shared_ptr<AudioServer> server_;
