@@ -23,10 +23,10 @@
 // plays through a card 300 ppm off the host clock, as a player follows its
 // card, and a microphone on another card hears a beep at each flash. A count
 // of samples alone would drift by 90 ms over the five minutes; every half
-// minute's median of beep minus flash must stay within 10 ms, on the system
-// audio track and on the microphone's. On the X11 desktop the cards are
-// PulseAudio's; on the Wayland one PipeWire's, recording an XWayland window,
-// whose picture is taken as on X11: what differs is the audio server.
+// minute's median of beep minus flash must stay within 10 ms once locked
+// (15 ms in the first), on the system audio track and on the microphone's. On the X11 desktop the
+// cards are PulseAudio's; on the Wayland one PipeWire's, recording an XWayland window, whose
+// picture is taken as on X11: what differs is the audio server.
 
 namespace {
 
@@ -37,6 +37,7 @@ constexpr int framesPerSecond = 30;
 constexpr auto recordingLength = 5min;
 constexpr double stretchSeconds = 30;
 constexpr double tolerance = 0.010;
+constexpr double startTolerance = 0.015;
 
 double monotonicSeconds() {
   timespec now{};
@@ -86,7 +87,10 @@ void expectInStepEveryHalfMinute(const std::map<int, double>& medians, const cha
   for (const auto& [stretch, median] : medians) {
     testing::Test::RecordProperty(std::string(track) + "_" + std::to_string(stretch * 30) + "s_ms",
                                   std::to_string(median * 1000));
-    EXPECT_LE(std::fabs(median), tolerance)
+    // The first half minute is the loop's time to lock (a first read that
+    // came late within the timeline's tolerance is pulled in over seconds):
+    // it is held to what a short recording is, 15 ms.
+    EXPECT_LE(std::fabs(median), stretch == 0 ? startTolerance : tolerance)
         << "from " << stretch * 30 << " s: median " << median * 1000 << " ms";
   }
 }
