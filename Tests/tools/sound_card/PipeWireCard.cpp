@@ -119,10 +119,11 @@ public:
   CardNode(pw_core* core, const CardClock& clock, const std::string& name, bool microphone,
            const Options& options)
       : clock_(clock), name_(name), microphone_(microphone), options_(options) {
+    const std::string latency = std::to_string(period) + "/" + std::to_string(sampleRate);
     pw_properties* properties = pw_properties_new(
         PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, microphone ? "Capture" : "Playback",
         PW_KEY_MEDIA_CLASS, microphone ? "Audio/Source" : "Audio/Sink", PW_KEY_NODE_NAME,
-        name.c_str(), PW_KEY_NODE_DESCRIPTION, name.c_str(), PW_KEY_NODE_LATENCY, "256/48000",
+        name.c_str(), PW_KEY_NODE_DESCRIPTION, name.c_str(), PW_KEY_NODE_LATENCY, latency.c_str(),
         PW_KEY_PRIORITY_DRIVER, "3000", nullptr);
     stream_.reset(pw_stream_new(core, name.c_str(), properties));
     if (!stream_) {
@@ -283,13 +284,13 @@ public:
       nodes_.push_back(std::make_unique<CardNode>(pipewire_.core.get(), clock_,
                                                   options.name + "_mic", true, options));
     }
-    timer_ = pw_loop_add_timer(
+    spa_source* timer = pw_loop_add_timer(
         pipewire_.events(), [](void* self, std::uint64_t) { static_cast<Card*>(self)->tick(); },
         this);
     // A card moves its samples in periods; the timer looks five times a
     // period, so that a cycle starts within a millisecond of its instant.
     timespec interval{0, 1000000};
-    pw_loop_update_timer(pipewire_.events(), timer_, &interval, &interval, false);
+    pw_loop_update_timer(pipewire_.events(), timer, &interval, &interval, false);
   }
 
   int run() {
@@ -321,7 +322,6 @@ private:
   CardClock clock_{options_.ppm};
   PipeWireTool::Connection pipewire_;
   std::vector<std::unique_ptr<CardNode>> nodes_;
-  spa_source* timer_ = nullptr;
   bool announced_ = false;
   int status_ = 0;
 };

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
 
 namespace Platform::Linux::Pulse {
 
@@ -96,14 +95,14 @@ void AudioTimeline::closeWindow(std::int64_t lastRead) {
     forgetReads();
     return;
   }
-  if (lead > tolerance_) {
-    *anchor_ += lead;
+  if (std::abs(lead) > tolerance_) {
+    if (lead > 0) {
+      *anchor_ += lead;
+    } else {
+      framesToDrop_ += nanosecondsToFrames(-lead);
+    }
     ++reanchors_;
-    unreportedStep_ += lead;
-  } else if (lead < -tolerance_) {
-    framesToDrop_ += nanosecondsToFrames(-lead);
-    ++reanchors_;
-    unreportedStep_ += lead;
+    unreportedStep_ = unreportedStep_.value_or(0) + lead;
   } else {
     steer(lead, windowCovered_);
   }
@@ -114,14 +113,6 @@ void AudioTimeline::closeWindow(std::int64_t lastRead) {
     rateOnTimeFrom_ = integral_;
   }
   forgetReads();
-}
-
-std::optional<std::int64_t> AudioTimeline::stepToReport() {
-  if (reanchors_ == reportedReanchors_) {
-    return std::nullopt;
-  }
-  reportedReanchors_ = reanchors_;
-  return std::exchange(unreportedStep_, 0);
 }
 
 std::optional<double> AudioTimeline::clockToReport() {

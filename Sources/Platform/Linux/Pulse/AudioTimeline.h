@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 // Host-clock presentation times for consecutive audio buffers.
 //
@@ -89,7 +90,7 @@ public:
   // How far events moved the timeline since this was last asked, in
   // nanoseconds (later: a gap; earlier: frames dropped); absent when none
   // did, so that each step is said once.
-  std::optional<std::int64_t> stepToReport();
+  std::optional<std::int64_t> stepToReport() { return std::exchange(unreportedStep_, {}); }
 
   // The source's clock as the loop measured it, in parts per million faster
   // than nominal on the host clock: once the loop has locked, and again
@@ -126,8 +127,7 @@ private:
   // last read, how fast its reads came against the sound they held.
   std::optional<std::int64_t> windowFirstRead_;
   std::uint64_t reanchors_ = 0;
-  std::uint64_t reportedReanchors_ = 0;
-  std::int64_t unreportedStep_ = 0;
+  std::optional<std::int64_t> unreportedStep_;
   // Windows in a row whose least delayed read sat on the stamps.
   std::uint32_t windowsOnTime_ = 0;
   double rateOnTimeFrom_ = 0; // the loop's rate when they began
