@@ -208,7 +208,7 @@ private:
   // within a few fragments), short enough that a stop never waits long.
   static constexpr std::chrono::milliseconds sourceStopPatience{400};
   // Stops the stream, or cancels its start when one is under way.
-  void stopStream(Platform::SCStream& stream);
+  void stopStream(Platform::SCStream& stream) EXCLUDES(mutex_);
   void recordError(const Error& error) EXCLUDES(mutex_);
   // unknown, carrying the writer's error.
   static Error writerFailure(const Platform::AVAssetWriter& writer);
@@ -341,6 +341,9 @@ private:
   State state_ GUARDED_BY(mutex_) = State::idle;
 
   std::shared_ptr<Platform::SCStream> stream_ GUARDED_BY(mutex_);
+  // From the call of the stream's startCapture until it returned, whatever
+  // the state meanwhile: a stop then may come before the stream has begun.
+  bool streamStarting_ GUARDED_BY(mutex_) = false;
   Platform::AssetWriterRef assetWriter_ GUARDED_BY(mutex_);
   Track video_ GUARDED_BY(mutex_){"picture"};
   Track systemAudio_ GUARDED_BY(mutex_){"system audio"};

@@ -262,12 +262,12 @@ void RecordingSession::stopStream(Platform::SCStream& stream) {
       return;
     } catch (const std::exception&) {
       // Already stopped (or failed): the sessions and the file still need
-      // ending. Or its start is only about to begin, and a stop then would
-      // be lost: the start may wait on the user for minutes.
+      // ending. Or its start is called and not yet begun, and a stop then
+      // would be lost: the start may wait on the user's pick for minutes.
     }
     {
       Lock lock(mutex_);
-      if (state_ != State::startingStream) {
+      if (!streamStarting_) {
         return;
       }
     }

@@ -156,6 +156,11 @@ void SimulatedPlatform::failStreamStart(ErrorRef error) {
   world_->failures.streamStart = std::move(error);
 }
 
+void SimulatedPlatform::holdStreamStarts() {
+  std::lock_guard lock(world_->mutex);
+  world_->streamStartsHeld = true;
+}
+
 void SimulatedPlatform::failDeviceInput(const std::string& uniqueID, ErrorRef error) {
   std::lock_guard lock(world_->mutex);
   world_->failures.deviceInputs[uniqueID] = std::move(error);

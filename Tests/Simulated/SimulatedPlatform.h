@@ -124,6 +124,8 @@ public:
   void failShareableContent(ErrorRef error);
   void refuseStreamOutput(SCStreamOutputType type, ErrorRef error);
   void failStreamStart(ErrorRef error);
+  // Streams made from now on hold their start (SimulatedStream::beginHeldStart).
+  void holdStreamStarts();
   void failDeviceInput(const std::string& uniqueID, ErrorRef error);
   void refuseCaptureSessionInputs(bool refuse);
   void refuseCaptureSessionOutputs(bool refuse);

@@ -40,7 +40,8 @@ SimulatedStream::SimulatedStream(std::shared_ptr<World> world, SCContentFilter f
                                  SCStreamConfiguration configuration,
                                  std::weak_ptr<SCStreamDelegate> delegate)
     : world_(std::move(world)), filter_(std::move(filter)),
-      configuration_(std::move(configuration)), delegate_(std::move(delegate)) {}
+      configuration_(std::move(configuration)), delegate_(std::move(delegate)),
+      startHeld_(world_->read([](const World& world) { return world.streamStartsHeld; })) {}
 
 SimulatedStream::~SimulatedStream() = default;
 
@@ -76,6 +77,12 @@ void SimulatedStream::startCapture() {
   if (capturing_) {
     raise(makeError(ErrorDomain::screenCapture, -3805, "The stream is already capturing"));
   }
+  if (startHeld_) {
+    changed_.wait(lock, [this] { return !startHeld_; });
+    startWaitsForStop_ = true;
+    changed_.wait(lock, [this] { return !startWaitsForStop_; });
+    raise(makeError(ErrorDomain::screenCapture, -3817, "The stream was stopped while it started"));
+  }
   capturing_ = true;
   hasStarted_ = true;
   if (world_->generation == SampleGeneration::automatic) {
@@ -89,6 +96,11 @@ void SimulatedStream::stopCapture() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return !stopsHeld_; });
   ++stopCount_;
+  if (startWaitsForStop_) {
+    startWaitsForStop_ = false;
+    changed_.notify_all();
+    return;
+  }
   if (!endCapture(lock)) {
     raise(makeError(ErrorDomain::screenCapture, -3808, "The stream is not capturing"));
   }
@@ -96,6 +108,14 @@ void SimulatedStream::stopCapture() {
     raise(makeError(ErrorDomain::screenCapture, -3808,
                     "A sample callback did not return while the stream stopped"));
   }
+}
+
+void SimulatedStream::beginHeldStart() {
+  {
+    std::lock_guard lock(mutex_);
+    startHeld_ = false;
+  }
+  changed_.notify_all();
 }
 
 void SimulatedStream::holdStops() {

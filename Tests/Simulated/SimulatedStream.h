@@ -74,6 +74,12 @@ public:
   // Waits until every delivery posted so far has returned.
   bool waitForDeliveries(std::chrono::milliseconds timeout = defaultWaitTimeout) const;
 
+  // A stream made while the platform holds stream starts waits in
+  // startCapture, not yet begun, until this: a stop meanwhile finds nothing
+  // to stop. Begun, the start waits for a stop, as one waiting on the
+  // user's pick in the desktop's dialog, and gives up at it.
+  void beginHeldStart();
+
   // Makes stopCapture wait, still capturing, until releaseStops: a stream
   // whose server does not answer. Deliveries go on meanwhile.
   void holdStops();
@@ -114,6 +120,8 @@ private:
   bool hasStarted_ = false;
   bool hasStopped_ = false;
   bool stopsHeld_ = false;
+  bool startHeld_;
+  bool startWaitsForStop_ = false;
   int startCount_ = 0;
   int stopCount_ = 0;
   std::size_t inFlight_ = 0;

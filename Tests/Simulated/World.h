@@ -76,6 +76,7 @@ struct World {
   bool keepsAppendedSamples = true;
 
   Failures failures;
+  bool streamStartsHeld = false; // see SimulatedStream::beginHeldStart
 
   std::vector<std::shared_ptr<SimulatedStream>> streams;
   std::vector<std::shared_ptr<SimulatedCaptureSession>> captureSessions;

@@ -269,6 +269,33 @@ TEST_F(LifecycleTest, SessionTransitionsAroundStartAndStop) {
   EXPECT_TRUE(loggedErrors().empty());
   EXPECT_EQ(writer()->finishWritingCount(), 1);
   EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 1);
+
+  // A stop after the stream's start was called and before it began (it
+  // then finds nothing to stop) still cancels it once it waits on the
+  // user's pick.
+  platform.holdStreamStarts();
+  auto picking = std::async(std::launch::async, [&] {
+    recorder.start(Target::screen, RecordingOptions(fields("/tmp/e.mp4", "1")));
+  });
+  stream = platform.waitForStream(3);
+  ASSERT_TRUE(stream);
+  while (stream->startCount() == 0) {
+    std::this_thread::sleep_for(1ms);
+  }
+  const std::size_t stopsBefore = platform.callLog().count("stream.stopCapture");
+  auto stopped = std::async(std::launch::async, [&] { recorder.stop(); });
+  while (platform.callLog().count("stream.stopCapture") == stopsBefore) {
+    std::this_thread::sleep_for(1ms);
+  }
+  stream->beginHeldStart();
+  const bool startEnded = picking.wait_for(5s) == std::future_status::ready;
+  if (!startEnded) {
+    stream->stopCapture(); // the start gives up, and the test can end
+  }
+  EXPECT_TRUE(startEnded) << "the start went on waiting on the pick after the stop";
+  EXPECT_THROW(picking.get(), Error);
+  stopped.get();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 1);
 }
 
 TEST_F(LifecycleTest, OnErrorMayStopTheRecorder) {
