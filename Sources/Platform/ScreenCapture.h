@@ -128,7 +128,9 @@ public:
   virtual void startCapture() = 0;
 
   // Blocks until no further sample will be delivered; throws
-  // Platform::Error when the stream was not running.
+  // Platform::Error when the stream was not running. During a
+  // startCapture that has begun (one may wait on the user's pick), makes
+  // it give up and throw; before it has begun, throws as when not running.
   virtual void stopCapture() = 0;
 };
 
