@@ -40,6 +40,9 @@ TICK = 0.005  # how often the card moves its samples
 # What the card keeps queued, as a card's ring buffer: the sink's latency.
 PIPE_BYTES = 16384
 F_SETPIPE_SZ = 1031
+# Longer than this process may be kept from its ticks, so that such a stall
+# is caught up and never reads as lost sound.
+MICROPHONE_RING_FRAMES = RATE // 2
 BEEP_SECONDS = 0.100
 BEEP_HERTZ = 1000.0
 
@@ -210,9 +213,15 @@ def run(options, sink_pipe, source_pipe, stopping):
         if source is not None:
             frames = microphone.owed()
             if frames and not pending:
-                pending = beep_frames(microphone.next_frame_time(), frames, microphone.rate,
-                                      options.beep_every, options.beep_from)
-                made += frames
+                # Unread for longer than its ring (the server reads a pipe
+                # source only while it is recorded), a card overwrites what
+                # it heard: the server gets the newest, not seconds-old sound.
+                lost = max(0, frames - MICROPHONE_RING_FRAMES)
+                made += lost
+                microphone.moved += lost
+                pending = beep_frames(microphone.next_frame_time(), frames - lost,
+                                      microphone.rate, options.beep_every, options.beep_from)
+                made += frames - lost
             try:
                 written = os.write(source, pending) if pending else 0
             except BlockingIOError:
