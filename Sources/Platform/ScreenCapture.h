@@ -128,9 +128,11 @@ public:
   virtual void startCapture() = 0;
 
   // Blocks until no further sample will be delivered; throws
-  // Platform::Error when the stream was not running. During a
-  // startCapture that has begun (one may wait on the user's pick), makes
-  // it give up and throw; before it has begun, throws as when not running.
+  // Platform::Error when the stream was not running. During a start (one
+  // may wait on the user's pick), makes it give up and throw; before the
+  // stream's first start has begun, throws and makes that start give up
+  // as soon as it is called or has begun: a stop is never lost to a start
+  // that comes a moment later.
   virtual void stopCapture() = 0;
 };
 

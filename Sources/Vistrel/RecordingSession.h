@@ -341,9 +341,6 @@ private:
   State state_ GUARDED_BY(mutex_) = State::idle;
 
   std::shared_ptr<Platform::SCStream> stream_ GUARDED_BY(mutex_);
-  // From the call of the stream's startCapture until it returned, whatever
-  // the state meanwhile: a stop then may come before the stream has begun.
-  bool streamStarting_ GUARDED_BY(mutex_) = false;
   Platform::AssetWriterRef assetWriter_ GUARDED_BY(mutex_);
   Track video_ GUARDED_BY(mutex_){"picture"};
   Track systemAudio_ GUARDED_BY(mutex_){"system audio"};

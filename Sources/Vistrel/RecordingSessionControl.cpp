@@ -6,10 +6,10 @@
 #include "Platform/Platform.h"
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 // Pause, resume, stop, clean-up and the recording of failures: the
 // transitions of the session's state after its start.
@@ -256,22 +256,12 @@ void RecordingSession::end(const std::optional<Error>& failure) {
 }
 
 void RecordingSession::stopStream(Platform::SCStream& stream) {
-  for (;;) {
-    try {
-      stream.stopCapture();
-      return;
-    } catch (const std::exception&) {
-      // Already stopped (or failed): the sessions and the file still need
-      // ending. Or its start is called and not yet begun, and a stop then
-      // would be lost: the start may wait on the user's pick for minutes.
-    }
-    {
-      Lock lock(mutex_);
-      if (!streamStarting_) {
-        return;
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  try {
+    stream.stopCapture();
+  } catch (const std::exception&) {
+    // Already stopped (or failed): the sessions and the file still need
+    // ending. Or its start is called and not yet begun: that start gives
+    // up, by the stream's contract.
   }
 }
 

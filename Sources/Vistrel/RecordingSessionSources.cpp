@@ -194,11 +194,9 @@ void RecordingSession::startSources() {
       throw error_.value_or(stoppedBeforeStart());
     }
     transition(State::startingStream);
-    streamStarting_ = true;
   }
   const auto settle = [this] {
     Lock lock(mutex_);
-    streamStarting_ = false;
     if (state_ == State::startingStream) {
       transition(State::starting);
     }

@@ -71,17 +71,23 @@ void SimulatedStream::startCapture() {
   std::unique_lock lock(mutex_);
   ++startCount_;
   if (failure) {
+    startBegun_ = true; // and failed: a later stop is no stop before it
     lock.unlock();
     raise(failure);
   }
   if (capturing_) {
     raise(makeError(ErrorDomain::screenCapture, -3805, "The stream is already capturing"));
   }
-  if (startHeld_) {
-    changed_.wait(lock, [this] { return !startHeld_; });
+  const bool waitsForPick = startHeld_;
+  changed_.wait(lock, [this] { return !startHeld_; });
+  if (stoppedBeforeStart_) {
+    raise(makeError(ErrorDomain::screenCapture, -3807, "The stream was stopped before it started"));
+  }
+  startBegun_ = true;
+  if (waitsForPick) {
     startWaitsForStop_ = true;
     changed_.wait(lock, [this] { return !startWaitsForStop_; });
-    raise(makeError(ErrorDomain::screenCapture, -3817, "The stream was stopped while it started"));
+    raise(makeError(ErrorDomain::screenCapture, -3807, "The stream was stopped while it started"));
   }
   capturing_ = true;
   hasStarted_ = true;
@@ -102,6 +108,7 @@ void SimulatedStream::stopCapture() {
     return;
   }
   if (!endCapture(lock)) {
+    stoppedBeforeStart_ = stoppedBeforeStart_ || !startBegun_;
     raise(makeError(ErrorDomain::screenCapture, -3808, "The stream is not capturing"));
   }
   if (!drain(lock, drainTimeout)) {

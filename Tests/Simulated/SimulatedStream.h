@@ -76,8 +76,9 @@ public:
 
   // A stream made while the platform holds stream starts waits in
   // startCapture, not yet begun, until this: a stop meanwhile finds nothing
-  // to stop. Begun, the start waits for a stop, as one waiting on the
-  // user's pick in the desktop's dialog, and gives up at it.
+  // to stop, and the start gives up when it begins. Begun unstopped, it
+  // waits for a stop, as one waiting on the user's pick in the desktop's
+  // dialog, and gives up at it.
   void beginHeldStart();
 
   // Makes stopCapture wait, still capturing, until releaseStops: a stream
@@ -122,6 +123,8 @@ private:
   bool stopsHeld_ = false;
   bool startHeld_;
   bool startWaitsForStop_ = false;
+  bool startBegun_ = false;
+  bool stoppedBeforeStart_ = false;
   int startCount_ = 0;
   int stopCount_ = 0;
   std::size_t inFlight_ = 0;

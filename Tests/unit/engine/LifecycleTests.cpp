@@ -270,9 +270,9 @@ TEST_F(LifecycleTest, SessionTransitionsAroundStartAndStop) {
   EXPECT_EQ(writer()->finishWritingCount(), 1);
   EXPECT_EQ(std::count(events.begin(), events.end(), "finish"), 1);
 
-  // A stop after the stream's start was called and before it began (it
-  // then finds nothing to stop) still cancels it once it waits on the
-  // user's pick.
+  // A stop after the stream's start was called and before it began finds
+  // nothing to stop, and still cancels it: the start gives up when it
+  // begins, and does not wait on the user's pick.
   platform.holdStreamStarts();
   auto picking = std::async(std::launch::async, [&] {
     recorder.start(Target::screen, RecordingOptions(fields("/tmp/e.mp4", "1")));

@@ -104,6 +104,10 @@ void CaptureStream::startCapture() {
       throwCaptureError(CaptureErrorCode::attemptToStartStreamState,
                         "The stream is already capturing");
     }
+    if (stoppedBeforeStart_) {
+      throwCaptureError(CaptureErrorCode::attemptToStartStreamState,
+                        "The stream was stopped before it started");
+    }
     starting_ = cancel;
     run->number = ++runCount_;
     run->screenOutputs = screenOutputs_;
@@ -198,6 +202,9 @@ void CaptureStream::stopCapture() {
       return;
     }
     run = std::move(run_);
+    if (!run && runCount_ == 0) {
+      stoppedBeforeStart_ = true; // its start, perhaps called already, gives up
+    }
   }
   if (!run) {
     throwCaptureError(CaptureErrorCode::attemptToStopStreamState, "The stream is not capturing");

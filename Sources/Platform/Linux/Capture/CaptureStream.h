@@ -24,7 +24,8 @@
 // Thread contract: addStreamOutput, startCapture and stopCapture may be
 // called from any thread (not concurrently with each other for the same
 // output registration). No lock is held while a start makes its content, so a
-// stopCapture during it returns at once and the start fails, cancelled.
+// stopCapture during it returns at once and the start fails, cancelled; one
+// before the first start has begun makes that start fail at once.
 // Outputs are called on their queues; the delegate is
 // told once, on a thread of its own, when the stream ends by itself. The
 // stream may be released from any thread, also from inside an output.
@@ -81,6 +82,7 @@ private:
   std::unique_ptr<Run> run_ GUARDED_BY(mutex_);                 // present while running
   std::optional<std::stop_source> starting_ GUARDED_BY(mutex_); // present while starting
   std::uint64_t runCount_ GUARDED_BY(mutex_) = 0;
+  bool stoppedBeforeStart_ GUARDED_BY(mutex_) = false;
 };
 
 } // namespace Platform::Linux::Capture
